@@ -1,0 +1,87 @@
+// hoplantern-cli: one trace on the same engine as the window, printed when it is over.
+#include "cli_options.h"
+#include "progress_line.h"
+#include "report.h"
+#include "trace_engine.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+enum ExitCode { kTraced = 0, kUnresolved = 1, kUsage = 2, kCannotReceive = 3 };
+
+void PrintErr(const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("hoplantern-cli"));
+
+    CliOptions options;
+    QString error;
+    if (!ParseCliOptions(app.arguments().mid(1), &options, &error)) {
+        if (error.isEmpty()) {
+            std::fputs(CliUsage().toLocal8Bit().constData(), stdout);
+            return kTraced;
+        }
+        PrintErr(QStringLiteral("hoplantern-cli: %1\n%2").arg(error, CliUsage()));
+        return kUsage;
+    }
+
+    HopRowList rows;
+    TraceEngine engine(rows, TracePlatform::System());
+    engine.m_strHost = options.host;
+    engine.m_nTries = options.tries;
+    engine.m_nHops = options.hops;
+    engine.m_nTimeout = options.timeout;
+    engine.m_bLookups = options.lookups;
+
+    const QStringList failures = engine.OpenIcmpSocket();
+    if (!engine.CanReceive()) {
+        PrintErr(QStringLiteral(
+            "hoplantern-cli: %1: %2\n"
+            "Reading the routers' ICMP answers needs a raw socket, which needs the CAP_NET_RAW capability.\n"
+            "Run it as root, or grant the capability to the program once:\n"
+            "  sudo setcap cap_net_raw+ep %3\n")
+                     .arg(failures.value(0), QString::fromLocal8Bit(std::strerror(engine.platform().icmp->LastError())),
+                         QCoreApplication::applicationFilePath()));
+        return kCannotReceive;
+    }
+    for (const QString& failure : failures)
+        PrintErr(QStringLiteral("hoplantern-cli: warning: %1\n").arg(failure));
+
+    std::unique_ptr<ProgressLine> progress;
+    if (isatty(STDERR_FILENO))
+        progress = std::make_unique<ProgressLine>(engine, STDERR_FILENO);
+
+    QObject::connect(&engine, &TraceEngine::traceFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    engine.OnOK();
+    if (!engine.finished())
+        app.exec();
+    if (progress)
+        progress->Clear();
+
+    TraceReport report;
+    report.host = options.host.toStdString();
+    report.target = engine.target().isEmpty() ? "unknown" : engine.target().toStdString();
+    report.status = engine.status().toStdString();
+    const std::string out = FormatReport(rows, report, options.format);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+
+    if (engine.resolveFailed()) {
+        PrintErr(QStringLiteral("Lookup of %1 failed dramatically\n").arg(options.host));
+        return kUnresolved;
+    }
+    return kTraced;
+}

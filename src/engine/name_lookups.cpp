@@ -1,0 +1,99 @@
+// The end of a trace: the table is cut to the path found, then every router that
+// answered is looked up by address, all at once, each name filling its row as it comes.
+#include "trace_engine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <netinet/in.h>
+#include <sched.h>
+
+void TraceEngine::TrimHopRows()
+{
+    m_sockIcmp->SetNotify(false);
+
+    // Keep at most one silent row after the last answer (the first row if none answered).
+    int n = m_list.GetItemCount();
+    while (n > 1 && !m_list.GetItemData(n - 1)->answered() && !m_list.GetItemData(n - 2)->answered()) {
+        m_list.DeleteItem(n - 1);
+        --n;
+    }
+    // Probes with a larger time-to-live than the path reach the target too: drop every
+    // row after the first one where the target answered.
+    for (int i = 0; i + 1 < m_list.GetItemCount(); ++i) {
+        if (m_list.GetItemData(i)->pszResult == "complete") {
+            for (int k = m_list.GetItemCount() - 1; k > i; --k)
+                m_list.DeleteItem(k);
+            break;
+        }
+    }
+    SetStatus(QStringLiteral("Complete."));
+    m_bDone = true;
+}
+
+void TraceEngine::StartLookups()
+{
+    TrimHopRows();
+    if (!m_bLookups)
+        return;
+    for (int i = 0; i < m_list.GetItemCount(); ++i) {
+        HopRow* row = m_list.GetItemData(i);
+        if (!row->answered())
+            continue;
+        const uint32_t addr = m_platform.resolver->InetAddr(row->pszAddress);
+        if (addr == INADDR_NONE)
+            continue; // never looked up, so it counts as done
+        row->hLookup = m_platform.reverse->Start(addr);
+        if (row->hLookup != 0)
+            SetStatus(QStringLiteral("Looking up..."));
+        sched_yield();
+    }
+}
+
+void TraceEngine::OnLookupDone(int handle, int error, const QByteArray& name)
+{
+    const int count = m_list.GetItemCount();
+    for (int i = 0; i < count; ++i) {
+        HopRow* row = m_list.GetItemData(i);
+        if (row->hLookup != handle)
+            continue;
+        const char* text = row->pszAddress.c_str(); // no name known: show the address
+        if (error == 0 && !name.isEmpty()) {
+            const size_t len = std::min(size_t(name.size()), row->pHostBuf.size() - 1);
+            std::memcpy(row->pHostBuf.data(), name.constData(), len);
+            row->pHostBuf[len] = '\0';
+            text = row->pHostBuf.data();
+        }
+        const std::string host = text; // UpdateHopRow replaces the field it came from
+        m_list.UpdateHopRow(nullptr, nullptr, nullptr, host.c_str(), nullptr, HOPROW_TIME_UNCHANGED, 0, i);
+        break;
+    }
+    if (OutstandingLookups() == 0) {
+        SetStatus(QStringLiteral("Complete."));
+        m_bDone = true;
+        m_nRoundsLeft = 0;
+        m_platform.timer->KillTimer(IDT_ROUND);
+    }
+    NotifyIfFinished();
+}
+
+int TraceEngine::OutstandingLookups() const
+{
+    // A row whose lookup never started (no handle, or handle 0) is done: it will never
+    // get a name, and waiting for one would keep "Looking up..." for ever.
+    int outstanding = 0;
+    for (int i = 0; i < m_list.GetItemCount(); ++i) {
+        const HopRow* row = m_list.GetItemData(i);
+        if (row->answered() && row->pszHost.empty() && row->hLookup > 0)
+            ++outstanding;
+    }
+    return outstanding;
+}
+
+void TraceEngine::CancelLookups()
+{
+    for (int i = 0; i < m_list.GetItemCount(); ++i) {
+        const HopRow* row = m_list.GetItemData(i);
+        if (row->hLookup > 0 && row->pszHost.empty())
+            m_platform.reverse->Cancel(row->hLookup);
+    }
+}

@@ -1,0 +1,42 @@
+#include "probe_socket.h"
+
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+UdpProbeSocket::~UdpProbeSocket()
+{
+    Close();
+}
+
+int UdpProbeSocket::Open()
+{
+    Close();
+    m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    return m_fd < 0 ? errno : 0;
+}
+
+bool UdpProbeSocket::SetTtl(int ttl)
+{
+    return setsockopt(m_fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) == 0;
+}
+
+bool UdpProbeSocket::SendTo(uint32_t addr, uint16_t port, const void* data, size_t len)
+{
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = addr;
+    // Never block the UI thread on a full send buffer: a lost probe is re-sent next round.
+    return sendto(m_fd, data, len, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to), sizeof to)
+        == ssize_t(len);
+}
+
+void UdpProbeSocket::Close()
+{
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
+    }
+}

@@ -1,0 +1,11 @@
+#include "tick_clock.h"
+
+#include <ctime>
+
+uint32_t MonotonicTickClock::GetTickCount()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const uint64_t ms = uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
+    return uint32_t(ms);
+}
