@@ -51,6 +51,10 @@ void TraceEngine::StartLookups()
 
 void TraceEngine::OnLookupDone(int handle, int error, const QByteArray& name)
 {
+    // Lookups belong to a trace that has ended; one reporting while a new trace probes
+    // is from an abandoned trace and must neither fill a row nor end the new trace.
+    if (!m_bDone)
+        return;
     const int count = m_list.GetItemCount();
     for (int i = 0; i < count; ++i) {
         HopRow* row = m_list.GetItemData(i);
