@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Hoplantern needs on Debian 12.
+# Idempotent: packages already present are left as they are.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libcap2-bin          # setcap: grants the tracer its raw socket
+  iproute2 nftables    # the namespace router paths the tests trace through
+  python3              # the namespace fixture and its tests
+  xvfb xauth           # a display for the window tests and screenshots
+  traceroute           # the benchmark compares against it
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
