@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 // The socket every ICMP message addressed to this host arrives on, IPv4 header
 // included. The set-up steps are separate calls because each failure has its own
@@ -33,20 +34,48 @@ protected:
     int m_lastError = 0;
 };
 
-class RawIcmpSocket final : public IcmpSocket {
+// Where the probe sockets hand over the descriptors of finished rounds when ICMP
+// answers are read from their error queues instead of from a raw socket.
+class ProbeErrorSink {
+public:
+    virtual ~ProbeErrorSink() = default;
+    virtual bool WantsProbeErrors() const = 0;
+    // Takes over a probe socket (IP_RECVERR set) so its answers can still be read.
+    virtual void AdoptProbeSocket(int fd) = 0;
+};
+
+// The system's ICMP socket: a raw socket where the process may open one (CAP_NET_RAW).
+// Without that privilege it reads the ICMP errors for our probes from the probe sockets'
+// own error queues (IP_RECVERR) and hands them out as the datagram a raw socket would
+// have delivered, so the trace engine reads both the same way.
+class SystemIcmpSocket final : public IcmpSocket, public ProbeErrorSink {
     Q_OBJECT
 public:
     using IcmpSocket::IcmpSocket;
-    ~RawIcmpSocket() override;
+    ~SystemIcmpSocket() override;
     bool Create() override;
     bool SetSendTimeout(int ms) override;
     bool SetReceiveTimeout(int ms) override;
     bool Bind() override;
     void SetNotify(bool on) override;
     ptrdiff_t Receive(uint8_t* buf, size_t len, uint32_t* sender) override;
+
+    bool UsesRawSocket() const { return m_fd >= 0; }
+    bool WantsProbeErrors() const override { return m_errorQueue; }
+    void AdoptProbeSocket(int fd) override;
+
 private:
     bool SetTimeout(int option, int ms);
+    void CloseProbeSockets();
+
+    struct ProbeFd {
+        int fd;
+        std::unique_ptr<QSocketNotifier> notifier;
+    };
 
     int m_fd = -1;
+    bool m_errorQueue = false;
+    bool m_notify = false;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    std::vector<ProbeFd> m_probes;
 };

@@ -1,9 +1,16 @@
 #include "probe_socket.h"
 
+#include "icmp_socket.h"
+
 #include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+UdpProbeSocket::UdpProbeSocket(ProbeErrorSink* sink)
+    : m_sink(sink)
+{
+}
 
 UdpProbeSocket::~UdpProbeSocket()
 {
@@ -14,7 +21,13 @@ int UdpProbeSocket::Open()
 {
     Close();
     m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    return m_fd < 0 ? errno : 0;
+    if (m_fd < 0)
+        return errno;
+    if (m_sink && m_sink->WantsProbeErrors()) {
+        const int on = 1;
+        setsockopt(m_fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    }
+    return 0;
 }
 
 bool UdpProbeSocket::SetTtl(int ttl)
@@ -35,8 +48,11 @@ bool UdpProbeSocket::SendTo(uint32_t addr, uint16_t port, const void* data, size
 
 void UdpProbeSocket::Close()
 {
-    if (m_fd >= 0) {
+    if (m_fd < 0)
+        return;
+    if (m_sink && m_sink->WantsProbeErrors())
+        m_sink->AdoptProbeSocket(m_fd); // its answers are still on their way
+    else
         close(m_fd);
-        m_fd = -1;
-    }
+    m_fd = -1;
 }

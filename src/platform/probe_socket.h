@@ -15,8 +15,13 @@ public:
     virtual void Close() = 0;
 };
 
+class ProbeErrorSink;
+
 class UdpProbeSocket final : public ProbeSocket {
 public:
+    // With a sink that reads answers from the probe sockets, each round's socket asks
+    // for ICMP errors (IP_RECVERR) and is handed to the sink instead of being closed.
+    explicit UdpProbeSocket(ProbeErrorSink* sink = nullptr);
     ~UdpProbeSocket() override;
     int Open() override;
     bool SetTtl(int ttl) override;
@@ -24,5 +29,6 @@ public:
     void Close() override;
 
 private:
+    ProbeErrorSink* m_sink;
     int m_fd = -1;
 };

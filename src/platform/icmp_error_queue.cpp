@@ -1,0 +1,69 @@
+#include "icmp_error_queue.h"
+
+#include <cstring>
+#include <ctime> // linux/errqueue.h uses timespec without including it
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace {
+constexpr size_t kDatagramLength = 20 + 8 + 20 + 8;
+}
+
+ptrdiff_t BuildIcmpErrorDatagram(uint8_t type, uint8_t code, uint32_t offender, uint32_t destination,
+    uint16_t port, uint8_t* buf, size_t len)
+{
+    if (len < kDatagramLength)
+        return -1;
+    std::memset(buf, 0, kDatagramLength);
+    uint8_t* ip = buf;
+    ip[0] = 0x45;
+    ip[3] = uint8_t(kDatagramLength);
+    ip[8] = 64;
+    ip[9] = IPPROTO_ICMP;
+    std::memcpy(ip + 12, &offender, 4);
+    uint8_t* icmp = buf + 20;
+    icmp[0] = type;
+    icmp[1] = code;
+    uint8_t* quoted = icmp + 8;
+    quoted[0] = 0x45;
+    quoted[3] = 20 + 10;
+    quoted[9] = IPPROTO_UDP;
+    std::memcpy(quoted + 16, &destination, 4);
+    uint8_t* udp = quoted + 20;
+    udp[2] = uint8_t(port >> 8);
+    udp[3] = uint8_t(port);
+    udp[5] = 10;
+    return ptrdiff_t(kDatagramLength);
+}
+
+ptrdiff_t ReadErrorQueueAsDatagram(int fd, uint8_t* buf, size_t len, uint32_t* sender)
+{
+    sockaddr_in original {}; // the probe's destination
+    char data[64];
+    iovec iov { data, sizeof data };
+    alignas(cmsghdr) char control[512];
+    msghdr msg {};
+    msg.msg_name = &original;
+    msg.msg_namelen = sizeof original;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    if (recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+        return -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR)
+            continue;
+        sock_extended_err ee;
+        std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
+        if (ee.ee_origin != SO_EE_ORIGIN_ICMP)
+            return -1;
+        sockaddr_in offender;
+        std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
+        *sender = offender.sin_addr.s_addr;
+        return BuildIcmpErrorDatagram(ee.ee_type, ee.ee_code, offender.sin_addr.s_addr,
+            original.sin_addr.s_addr, ntohs(original.sin_port), buf, len);
+    }
+    return -1;
+}

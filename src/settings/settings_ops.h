@@ -1,0 +1,58 @@
+#pragma once
+
+// The six load and save operations of the main window's settings. The window's members of
+// the same names call them: the loads while the window initialises, the saves when it is
+// closed. None of them reports anything; a store that cannot be read leaves the defaults in
+// effect, and one that cannot be written simply keeps what it had.
+
+#include "registry_store.h"
+
+#include <cstdint>
+
+namespace hl {
+
+// The program key, which holds the two binary values (the trailing backslash is part of the
+// name as the program has always passed it; the store ignores it when matching).
+inline constexpr char kProgramKey[] = "Software\\Veltrosyn\\Ivrak\\Hoplantern\\";
+inline constexpr char kWindowPositionValue[] = "Window position";
+inline constexpr char kColumnOrderValue[] = "Column order";
+
+// The profile section of the three trace parameters, its entries and their defaults.
+inline constexpr char kOptionsSection[] = "Options";
+inline constexpr char kRetriesEntry[] = "Retries";
+inline constexpr char kHopNumberEntry[] = "Hop number";
+inline constexpr char kTimeoutEntry[] = "Timeout";
+inline constexpr int kDefaultTries = 3;
+inline constexpr int kDefaultHops = 16;
+inline constexpr int kDefaultTimeout = 3000;
+
+// The window's outer rectangle in screen pixels; stored as 16 bytes, little-endian.
+struct WindowRect {
+    std::int32_t left;
+    std::int32_t top;
+    std::int32_t right;
+    std::int32_t bottom;
+};
+
+// The column order holds ten entries, of which the first five are the display order of the
+// results list's columns; stored as 40 bytes, little-endian.
+inline constexpr int kColumnOrderEntries = 10;
+inline constexpr int kColumnCount = 5;
+
+// Each value is read separately (Retries, Hop number, Timeout) and falls back to its default.
+void LoadOptions(RegistryStore& store, int& nTries, int& nHops, int& nTimeout);
+bool SaveOptions(RegistryStore& store, int nTries, int nHops, int nTimeout);
+
+// rect holds the window's current rectangle, which serves as the default.
+void LoadWindowPosition(RegistryStore& store, WindowRect& rect);
+bool SaveWindowPosition(RegistryStore& store, const WindowRect& rect);
+
+// order holds the list's current order, which serves as the default.
+void LoadColumnOrder(RegistryStore& store, int (&order)[kColumnOrderEntries]);
+bool SaveColumnOrder(RegistryStore& store, const int (&order)[kColumnOrderEntries]);
+
+// Whether the first five entries are a permutation of 0 to 4. A stored order that is not
+// would give the list duplicate or missing columns; the window keeps its default order then.
+bool IsColumnPermutation(const int (&order)[kColumnOrderEntries]);
+
+}  // namespace hl
