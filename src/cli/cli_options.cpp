@@ -37,15 +37,17 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
             json = true;
         } else if (arg == u"--csv") {
             csv = true;
-        } else if (arg == u"-t" || arg == u"-m" || arg == u"-w") {
-            if (i + 1 >= args.size()) {
-                *error = QStringLiteral("option %1 needs a number").arg(arg);
+        } else if (arg.size() >= 2 && QStringView(u"tmw").contains(arg[1])) {
+            // "-t 3" or "-t3", as getopt allows.
+            const QString name = arg.left(2);
+            if (arg.size() == 2 && i + 1 >= args.size()) {
+                *error = QStringLiteral("option %1 needs a number").arg(name);
                 return false;
             }
-            int* target = arg == u"-t" ? &options->tries : arg == u"-m" ? &options->hops : &options->timeout;
-            const QString& value = args[++i];
+            const QString value = arg.size() > 2 ? arg.mid(2) : args[++i];
+            int* target = name == u"-t" ? &options->tries : name == u"-m" ? &options->hops : &options->timeout;
             if (!ParseIntField(value, target)) {
-                *error = QStringLiteral("option %1: '%2' is not an integer").arg(arg, value);
+                *error = QStringLiteral("option %1: '%2' is not an integer").arg(name, value);
                 return false;
             }
         } else {

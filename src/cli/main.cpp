@@ -1,5 +1,6 @@
 // hoplantern-cli: one trace on the same engine as the window, printed when it is over.
 #include "cli_options.h"
+#include "privileges.h"
 #include "progress_line.h"
 #include "report.h"
 #include "trace_engine.h"
@@ -47,13 +48,15 @@ int main(int argc, char** argv)
     engine.m_bLookups = options.lookups;
 
     const QStringList failures = engine.OpenIcmpSocket();
+    const int socketError = engine.platform().icmp->LastError();
+    DropAllCapabilities(); // the raw socket, if any, is open: nothing else needs privilege
     if (!engine.CanReceive()) {
         PrintErr(QStringLiteral(
             "hoplantern-cli: %1: %2\n"
             "Reading the routers' ICMP answers needs a raw socket, which needs the CAP_NET_RAW capability.\n"
             "Run it as root, or grant the capability to the program once:\n"
             "  sudo setcap cap_net_raw+ep %3\n")
-                     .arg(failures.value(0), QString::fromLocal8Bit(std::strerror(engine.platform().icmp->LastError())),
+                     .arg(failures.value(0), QString::fromLocal8Bit(std::strerror(socketError)),
                          QCoreApplication::applicationFilePath()));
         return kCannotReceive;
     }

@@ -31,7 +31,7 @@ void TestCli::options()
     QCOMPARE(o.format, ReportFormat::Text);
 
     CliOptions p;
-    QVERIFY(ParseCliOptions({ "-t", "1", "-m", " 30 ", "-w", "-5", "-n", "--csv", "198.18.5.2" }, &p, &error));
+    QVERIFY(ParseCliOptions({ "-t1", "-m", " 30 ", "-w", "-5", "-n", "--csv", "198.18.5.2" }, &p, &error));
     QCOMPARE(p.tries, 1);
     QCOMPARE(p.hops, 30);
     QCOMPARE(p.timeout, -5);
