@@ -1,0 +1,260 @@
+#include "trace_dlg.h"
+#include "app_icon.h"
+#include "dialog_builder.h"
+#include "int_field.h"
+#include "message_box.h"
+#include "resource.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace {
+
+template <typename T>
+T* Bind(const std::map<int, QWidget*>& controls, int id)
+{
+    const auto it = controls.find(id);
+    T* w = it == controls.end() ? nullptr : qobject_cast<T*>(it->second);
+    Q_ASSERT_X(w, "CTraceDlg", "template 102 lacks a control the window binds");
+    return w;
+}
+
+} // namespace
+
+CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
+    : QDialog(pParent)
+    , m_engine(m_rows, std::move(platform))
+    , m_nHops(m_engine.m_nHops)
+    , m_strHost(m_engine.m_strHost)
+    , m_nTimeout(m_engine.m_nTimeout)
+    , m_nTries(m_engine.m_nTries)
+    , m_hIcon(res::LoadIcon(IDR_MAINFRAME))
+{
+    m_controls = CreateDialogControls(*this, *res::FindDialogTemplate(IDD_TRACE_DIALOG));
+    m_btnHost = Bind<CommandButton>(m_controls, IDC_HOST_BUTTON);
+    m_btnAbout = Bind<CommandButton>(m_controls, IDC_ABOUT);
+    m_btnTrace = Bind<CommandButton>(m_controls, IDOK);
+    m_list = Bind<HopListView>(m_controls, IDC_RESULTS);
+    m_editHost = Bind<QLineEdit>(m_controls, IDC_HOST);
+    m_stStatus = Bind<QLabel>(m_controls, IDC_STATUS);
+    m_stTarget = Bind<QLabel>(m_controls, IDC_TARGET);
+
+    // Enter anywhere but on another button starts a trace.
+    m_btnTrace->setDefault(true);
+    connect(m_btnTrace, &QPushButton::clicked, this, &CTraceDlg::OnOK);
+    connect(m_btnHost, &QPushButton::clicked, this, &CTraceDlg::OnHostButton);
+    connect(m_btnAbout, &QPushButton::clicked, this, &CTraceDlg::OnAboutButton);
+    connect(Bind<QPushButton>(m_controls, IDCANCEL), &QPushButton::clicked, this, &CTraceDlg::OnCancel);
+    connect(&m_engine, &TraceEngine::statusChanged, m_stStatus, &QLabel::setText);
+    connect(&m_engine, &TraceEngine::targetChanged, m_stTarget, &QLabel::setText);
+
+    // The host field and the list take every change of the window's size one to one, so
+    // these minimums keep them at their floors for the whole run.
+    m_sizeLaidOut = size();
+    setMinimumSize(width() - m_editHost->width() + kHostFieldMinWidth,
+        height() - m_list->height() + kResultsMinHeight);
+
+    // Where a new window of the desktop would open: centred on the screen.
+    if (const QScreen* s = screen())
+        move(s->availableGeometry().center() - rect().center());
+}
+
+CTraceDlg::~CTraceDlg() = default;
+
+int CTraceDlg::DoModal()
+{
+    OnInitDialog();
+    return exec();
+}
+
+bool CTraceDlg::OnInitDialog()
+{
+    // The native window exists before its rectangle is read: where the platform knows
+    // the frame before the window is shown, the rectangle then includes it.
+    winId();
+    UpdateData(false);
+
+    hl::WindowRect rect = GetWindowRect();
+    const hl::WindowRect initial = rect;
+    LoadWindowPosition(rect);
+    MoveWindow(rect);
+    // Before the window is shown its frame is not known yet; a saved rectangle includes
+    // it, so it is applied again once the frame's size is known.
+    m_rcRestored = rect;
+    m_bRefitFrame = rect.left != initial.left || rect.top != initial.top || rect.right != initial.right
+        || rect.bottom != initial.bottom;
+
+    LoadOptions();
+    UpdateData(false);
+
+    // Desktops on Linux give a program no system menu to add an About item to; the
+    // "About..." button is the way there.
+    setWindowIcon(m_hIcon);
+
+    SetUpResultsList();
+
+    for (const QString& failure : m_engine.OpenIcmpSocket())
+        AfxMessageBox(failure, QMessageBox::NoIcon, this);
+
+    if (m_bAutoTrace)
+        QMetaObject::invokeMethod(this, &CTraceDlg::OnOK, Qt::QueuedConnection);
+
+    m_btnTrace->setFocus();
+    return true;
+}
+
+void CTraceDlg::SetUpResultsList()
+{
+    m_list->setModel(&m_rows);
+    QHeaderView* header = m_list->header();
+    for (int c = 0; c < HOP_COLUMN_COUNT; ++c)
+        header->resizeSection(c, kHopColumns[c].width);
+
+    m_list->GetColumnOrderArray(m_anColumnOrder, hl::kColumnCount);
+    LoadColumnOrder();
+    // A stored order that does not name each column once would lose or double columns.
+    if (hl::IsColumnPermutation(m_anColumnOrder))
+        m_list->SetColumnOrderArray(m_anColumnOrder, hl::kColumnCount);
+}
+
+// ---- Data exchange -------------------------------------------------------------------
+
+bool CTraceDlg::UpdateData(bool bSaveAndValidate)
+{
+    CDataExchange dx;
+    dx.m_bSaveAndValidate = bSaveAndValidate;
+    DoDataExchange(&dx);
+    return !dx.m_bFailed;
+}
+
+void CTraceDlg::DoDataExchange(CDataExchange* pDX)
+{
+    // This order decides which members a rejected field leaves unchanged.
+    DDX_Text(pDX, IDC_HOPS, m_nHops);
+    DDX_Text(pDX, IDC_HOST, m_strHost);
+    DDX_Text(pDX, IDC_TIMEOUT, m_nTimeout);
+    DDX_Text(pDX, IDC_TRIES, m_nTries);
+}
+
+void CTraceDlg::DDX_Text(CDataExchange* pDX, int nIDC, int& value)
+{
+    if (pDX->m_bFailed)
+        return;
+    auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(nIDC));
+    if (!pDX->m_bSaveAndValidate) {
+        edit->setText(QString::number(value));
+        return;
+    }
+    if (ParseIntField(edit->text(), &value))
+        return;
+    pDX->m_bFailed = true;
+    AfxMessageBox(QStringLiteral("Please enter an integer."), QMessageBox::Warning, this);
+    edit->setFocus();
+    edit->selectAll();
+}
+
+void CTraceDlg::DDX_Text(CDataExchange* pDX, int nIDC, QString& value)
+{
+    if (pDX->m_bFailed)
+        return;
+    auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(nIDC));
+    if (pDX->m_bSaveAndValidate)
+        value = edit->text();
+    else
+        edit->setText(value);
+}
+
+QWidget* CTraceDlg::GetDlgItem(int id) const
+{
+    const auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+// ---- Commands ------------------------------------------------------------------------
+
+void CTraceDlg::OnOK()
+{
+    // A rejected field has shown its message; the trace runs with the values as they are.
+    UpdateData(true);
+    m_engine.OnOK();
+}
+
+void CTraceDlg::OnCancel()
+{
+    reject();
+}
+
+void CTraceDlg::OnHostButton()
+{
+    m_editHost->selectAll();
+    QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty())
+        return; // nothing to paste: the host text stays, selected
+    // A one-line field takes a pasted text up to its first line break.
+    const qsizetype lineBreak = text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+    if (lineBreak >= 0)
+        text.truncate(lineBreak);
+    m_editHost->insert(text);
+}
+
+void CTraceDlg::OnAboutButton()
+{
+    // No About dialog yet: the command does nothing until there is one to open.
+}
+
+// ---- Closing -------------------------------------------------------------------------
+
+void CTraceDlg::closeEvent(QCloseEvent* event)
+{
+    OnClose();
+    QDialog::closeEvent(event);
+}
+
+void CTraceDlg::OnClose()
+{
+    SaveWindowPosition(GetWindowRect());
+    UpdateData(true); // a rejected field keeps its previous value, and closing goes on
+    SaveOptions();
+    m_list->GetColumnOrderArray(m_anColumnOrder, std::min(m_list->header()->count(), hl::kColumnOrderEntries));
+    SaveColumnOrder();
+}
+
+// ---- Settings ------------------------------------------------------------------------
+
+void CTraceDlg::LoadOptions()
+{
+    hl::LoadOptions(m_store, m_nTries, m_nHops, m_nTimeout);
+}
+
+void CTraceDlg::SaveOptions()
+{
+    hl::SaveOptions(m_store, m_nTries, m_nHops, m_nTimeout);
+}
+
+void CTraceDlg::LoadWindowPosition(hl::WindowRect& rect)
+{
+    hl::LoadWindowPosition(m_store, rect);
+}
+
+void CTraceDlg::SaveWindowPosition(const hl::WindowRect& rect)
+{
+    hl::SaveWindowPosition(m_store, rect);
+}
+
+void CTraceDlg::LoadColumnOrder()
+{
+    hl::LoadColumnOrder(m_store, m_anColumnOrder);
+}
+
+void CTraceDlg::SaveColumnOrder()
+{
+    hl::SaveColumnOrder(m_store, m_anColumnOrder);
+}

@@ -1,0 +1,130 @@
+#pragma once
+// The main window: parameter fields and buttons, the results list, the status line and
+// the target address, around the one trace engine of the program.
+
+#include "command_button.h"
+#include "hop_list_view.h"
+#include "hop_row_list.h"
+#include "settings/settings_ops.h"
+#include "trace_engine.h"
+#include "trace_platform.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QSize>
+#include <QString>
+
+#include <map>
+
+class QLabel;
+class QLineEdit;
+
+// One pass of the data exchange: towards the fields, or from them with validation. A
+// field that does not validate ends the pass; the fields after it are not touched.
+struct CDataExchange {
+    bool m_bSaveAndValidate = false;
+    bool m_bFailed = false;
+};
+
+class CTraceDlg : public QDialog {
+    Q_OBJECT
+public:
+    // A proposed outer window rectangle, corrected in place by OnWindowPosChanging.
+    struct WindowPos {
+        int x;
+        int y;
+        int cx;
+        int cy;
+        unsigned flags;
+    };
+    static constexpr unsigned SWP_NOSIZE = 0x0001;
+    static constexpr unsigned SWP_NOMOVE = 0x0002;
+    static constexpr unsigned SWP_NOCOPYBITS = 0x0100;
+    static constexpr unsigned SWP_STATECHANGED = 0x8000;
+    // The host field and the results list never get smaller than this.
+    static constexpr int kHostFieldMinWidth = 32;
+    static constexpr int kResultsMinHeight = 20;
+
+    explicit CTraceDlg(QWidget* pParent = nullptr, TracePlatform platform = TracePlatform::System());
+    ~CTraceDlg() override;
+
+    // Initialises the window and runs it until it is closed.
+    int DoModal();
+    // Everything between building the window and showing it: settings, list columns,
+    // the ICMP socket and the automatic trace. Returns true (focus on "Trace").
+    bool OnInitDialog();
+
+    // Towards the fields (false) or from them (true). False when a number was rejected.
+    bool UpdateData(bool bSaveAndValidate = true);
+
+    // The window's outer rectangle (frame included) in screen pixels.
+    hl::WindowRect GetWindowRect() const;
+    // Moves and sizes the window to an outer rectangle, through the resize layout.
+    void MoveWindow(const hl::WindowRect& rect);
+    // Lays the controls out for a proposed new window size and holds the size to the
+    // minimum that the host field and the list allow, correcting `pos` where needed.
+    void OnWindowPosChanging(WindowPos* pos);
+
+    QWidget* GetDlgItem(int id) const;
+    TraceEngine& engine() { return m_engine; }
+    HopRowList& rows() { return m_rows; }
+    hl::RegistryStore& store() { return m_store; }
+
+public slots:
+    void OnOK();           // "Trace", Enter, or the automatic trace
+    void OnCancel();       // Esc: ends the window without saving anything
+    void OnHostButton();   // "Host >": the clipboard replaces the host text
+    void OnAboutButton();  // "About..."
+
+protected:
+    virtual void DoDataExchange(CDataExchange* pDX);
+    void OnClose();  // saves the settings; the window then ends
+
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void DDX_Text(CDataExchange* pDX, int nIDC, int& value);
+    void DDX_Text(CDataExchange* pDX, int nIDC, QString& value);
+    void SetUpResultsList();
+    void RefitToFrame();
+
+    // The settings operations of the window; none reports a failure.
+    void LoadOptions();
+    void SaveOptions();
+    void LoadWindowPosition(hl::WindowRect& rect);
+    void SaveWindowPosition(const hl::WindowRect& rect);
+    void LoadColumnOrder();
+    void SaveColumnOrder();
+
+    // The rows and the engine come first: the parameter members below refer into the engine,
+    // which holds them, so that the exchange and the trace read one and the same value.
+    HopRowList m_rows;
+    TraceEngine m_engine;
+    hl::RegistryStore m_store;
+    std::map<int, QWidget*> m_controls;
+    QSize m_sizeLaidOut;        // the client size the controls are placed for
+    hl::WindowRect m_rcRestored {};
+    bool m_bRefitFrame = false; // the restored rectangle awaits the window frame's size
+
+public:
+    int m_anColumnOrder[hl::kColumnOrderEntries] {};
+    bool m_bAutoTrace = false;
+
+    CommandButton* m_btnHost = nullptr;
+    CommandButton* m_btnAbout = nullptr;
+    CommandButton* m_btnTrace = nullptr;
+    HopListView* m_list = nullptr;
+    QLineEdit* m_editHost = nullptr;
+    QLabel* m_stStatus = nullptr;
+    QLabel* m_stTarget = nullptr;
+
+    int& m_nHops;
+    QString& m_strHost;
+    int& m_nTimeout;
+    int& m_nTries;
+
+    QIcon m_hIcon;
+};

@@ -1,0 +1,743 @@
+#!/usr/bin/env python3
+"""A chain of real Linux routers in network namespaces, for tracing against.
+
+    src --veth-- r1 --veth-- r2 ... rN --veth-- target
+
+Link k joins namespace k-1 and namespace k and uses 198.18.k.0/24: the end
+nearer the source is .1, the far end .2.  So the source is 198.18.1.1, router
+k answers from 198.18.k.2 (its interface facing the source) and the target is
+198.18.(N+1).2.  Every address comes from 198.18.0.0/15, the range set aside
+for benchmarking, and nothing connects the chain to the machine's own
+interfaces: the source namespace routes only 198.18.0.0/15, into r1, so a
+tracer run inside it cannot send a probe anywhere else.  Addresses in
+198.19.0.0/16 are routed from the source but exist nowhere, so r1 answers
+probes for them with "network unreachable".
+
+Used three ways:
+
+* from Python, as a context manager::
+
+      with NetnsPath(routers=4, silent=[2], names=True) as path:
+          subprocess.run(path.exec_args("traceroute", "-n", path.target))
+
+* from C++ or shell tests and benchmarks, as a command line::
+
+      netns_path.py up --routers 5 --silent 3 --json   # prints a JSON object
+      netns_path.py down HANDLE                        # removes all of it
+
+* wrapping one command, with removal guaranteed when it ends::
+
+      netns_path.py run --routers 5 --inside -- traceroute -n {target}
+
+Needs root.  Without it (or where `ip netns` cannot work) the command line
+exits 77, the code ctest and automake read as "skipped".
+"""
+
+from __future__ import annotations
+
+import argparse
+import atexit
+import ctypes
+import errno
+import fcntl
+import json
+import os
+import re
+import secrets
+import shlex
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+PREFIX = "hlpath-"
+HANDLE_RE = re.compile(r"^hlpath-[0-9a-f]{8}$")
+NETNS_DIR = "/run/netns"
+ETC_NETNS = "/etc/netns"
+DEFAULT_DOMAIN = "path.test"
+# Link k uses 198.18.k.0/24 and there are routers + 1 links, so k stays a byte.
+MAX_ROUTERS = 254
+# Never assigned to any interface; routed from the source into r1.
+UNROUTED_ADDRESS = "198.19.0.1"
+# The kernel's ICMP limits are per destination (icmp_ratelimit) and per
+# namespace (icmp_msgs_per_sec / icmp_msgs_burst).  With the per-destination
+# limit off the tests still want the namespace bucket out of the way, so a
+# fast tracer sees every answer; these values are high enough never to bite.
+UNLIMITED_MSGS_PER_SEC = 1000000
+UNLIMITED_MSGS_BURST = 1000000
+# ping_group_range that systemd sets on ordinary desktops, so a tracer using
+# unprivileged ICMP sockets behaves in the source namespace as it would there.
+DESKTOP_PING_GROUP_RANGE = (0, 2147483647)
+SKIP_EXIT = 77
+READY_WAIT_SECONDS = 10.0
+
+CLONE_NEWNET = 0x40000000
+SIOCGIFFLAGS = 0x8913
+IFF_UP = 0x1
+IFF_RUNNING = 0x40
+
+
+class FixtureUnavailable(Exception):
+    """This machine cannot host the fixture (no root, no usable `ip netns`)."""
+
+
+class FixtureError(Exception):
+    """Building or removing the fixture failed."""
+
+
+def unavailable_reason(need_nft: bool = False) -> str | None:
+    """Why the fixture cannot run here, or None when it can.
+
+    Cheap checks first; then a throwaway namespace is really made and removed,
+    because root alone is not enough inside some containers.
+    """
+    if os.geteuid() != 0:
+        return "needs root to create network namespaces (running as uid %d)" % os.geteuid()
+    if shutil.which("ip") is None:
+        return "the `ip` command (iproute2) is not installed"
+    if need_nft and shutil.which("nft") is None:
+        return "the `nft` command (nftables) is not installed"
+    probe = PREFIX + "probe" + secrets.token_hex(4)
+    try:
+        result = subprocess.run(["ip", "netns", "add", probe],
+                                stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    except OSError as exc:
+        return "`ip netns add` could not run: %s" % exc
+    if result.returncode != 0:
+        return "`ip netns add` failed: %s" % result.stderr.strip()
+    result = subprocess.run(["ip", "netns", "del", probe],
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if result.returncode != 0:
+        return "`ip netns del` failed: %s" % result.stderr.strip()
+    return None
+
+
+def exit_unless_available(extra_reason: str | None = None) -> None:
+    """For test runners: exit 77 (skipped), saying why, when the fixture cannot run."""
+    reason = unavailable_reason() or extra_reason
+    if reason:
+        print("SKIP: %s" % reason, file=sys.stderr)
+        sys.stderr.flush()
+        sys.exit(SKIP_EXIT)
+
+
+# --- entering namespaces from this process --------------------------------
+#
+# Sysctls and readiness checks are done by moving this thread into each
+# namespace in turn: /proc/sys/net and new sockets follow the calling thread's
+# namespace.  That costs no process per namespace, which keeps set-up fast.
+
+_libc = None
+
+
+def _setns(fd: int) -> None:
+    if hasattr(os, "setns"):  # Python 3.12 and later
+        os.setns(fd, CLONE_NEWNET)
+        return
+    global _libc
+    if _libc is None:
+        _libc = ctypes.CDLL(None, use_errno=True)
+    if _libc.setns(fd, CLONE_NEWNET) != 0:
+        err = ctypes.get_errno()
+        raise OSError(err, "setns: " + os.strerror(err))
+
+
+class _InNamespace:
+    """Moves the calling thread into a named namespace and back."""
+
+    def __init__(self, name: str):
+        self.name = name
+        self.home = -1
+
+    def __enter__(self):
+        self.home = os.open("/proc/thread-self/ns/net", os.O_RDONLY | os.O_CLOEXEC)
+        fd = os.open(os.path.join(NETNS_DIR, self.name), os.O_RDONLY | os.O_CLOEXEC)
+        try:
+            _setns(fd)
+        except BaseException:
+            os.close(self.home)
+            raise
+        finally:
+            os.close(fd)
+        return self
+
+    def __exit__(self, *exc):
+        try:
+            _setns(self.home)
+        finally:
+            os.close(self.home)
+        return False
+
+
+def _write_sysctl(path: str, value: str, required: bool = True) -> None:
+    try:
+        with open("/proc/sys/" + path.replace(".", "/"), "w") as f:
+            f.write(value)
+    except FileNotFoundError:
+        # Older kernels keep some ICMP limits global only; nothing to set then.
+        if required:
+            raise
+
+
+def _interface_flags(name: str) -> int:
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        req = struct.pack("16sH22x", name.encode(), 0)
+        res = fcntl.ioctl(s.fileno(), SIOCGIFFLAGS, req)
+        return struct.unpack("16sH22x", res)[1]
+
+
+# --- removal that survives signals and crashes ----------------------------
+
+_live: dict[str, "NetnsPath"] = {}
+_live_lock = threading.RLock()
+_children: set[subprocess.Popen] = set()
+_handlers_installed = False
+_previous_handlers: dict[int, object] = {}
+
+
+def _teardown_all() -> None:
+    # A child `ip` may still be creating namespaces: stop it first, or it
+    # could add one after the removal below has looked.
+    for child in list(_children):
+        try:
+            child.kill()
+            child.wait()
+        except OSError:
+            pass
+    with _live_lock:
+        for path in list(_live.values()):
+            path.down()
+
+
+def _on_signal(signum, frame):
+    _teardown_all()
+    previous = _previous_handlers.get(signum)
+    if signum == signal.SIGINT and previous is signal.default_int_handler:
+        raise KeyboardInterrupt
+    if callable(previous):
+        previous(signum, frame)
+    elif previous == signal.SIG_DFL:
+        # Die of the same signal, so the parent sees what really happened.
+        signal.signal(signum, signal.SIG_DFL)
+        os.kill(os.getpid(), signum)
+    raise SystemExit(128 + signum)
+
+
+def _install_handlers() -> None:
+    global _handlers_installed
+    if _handlers_installed:
+        return
+    _handlers_installed = True
+    atexit.register(_teardown_all)
+    if threading.current_thread() is not threading.main_thread():
+        return  # signal handlers can only be set from the main thread; atexit still works
+    for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        previous = signal.getsignal(signum)
+        # Someone else's SIGINT handler (e.g. unittest's --catch) keeps control;
+        # the with-block and atexit still remove the namespaces then.
+        if signum == signal.SIGINT and previous is not signal.default_int_handler:
+            continue
+        if previous == signal.SIG_IGN:
+            continue
+        _previous_handlers[signum] = previous
+        signal.signal(signum, _on_signal)
+
+
+def _run(args: list[str], stdin_text: str | None = None, check: bool = True) -> subprocess.CompletedProcess:
+    proc = subprocess.Popen(args, stdin=subprocess.PIPE if stdin_text is not None else subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    _children.add(proc)
+    try:
+        out, err = proc.communicate(stdin_text)
+    finally:
+        _children.discard(proc)
+    result = subprocess.CompletedProcess(args, proc.returncode, out, err)
+    if check and result.returncode != 0:
+        raise FixtureError("%s failed (exit %d): %s" % (" ".join(args), result.returncode, err.strip()))
+    return result
+
+
+def _run_parallel(jobs: list[tuple[list[str], str]]) -> None:
+    procs = []
+    try:
+        for args, text in jobs:
+            proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, text=True)
+            _children.add(proc)
+            procs.append((args, proc))
+            proc.stdin.write(text)  # a batch is a few KiB: fits the pipe, never blocks
+            proc.stdin.close()
+        failures = []
+        for args, proc in procs:
+            err = proc.stderr.read()
+            proc.stdout.read()
+            if proc.wait() != 0:
+                failures.append("%s failed (exit %d): %s" % (" ".join(args), proc.returncode, err.strip()))
+        if failures:
+            raise FixtureError("; ".join(failures))
+    finally:
+        for _, proc in procs:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            for stream in (proc.stdout, proc.stderr):
+                stream.close()
+            _children.discard(proc)
+
+
+def namespaces_of(handle: str) -> list[str]:
+    """Every namespace that exists now for this handle."""
+    if not HANDLE_RE.match(handle):
+        raise ValueError("not a fixture handle: %r" % handle)
+    pattern = re.compile("^" + re.escape(handle) + r"-(src|target|r\d+)$")
+    try:
+        names = os.listdir(NETNS_DIR)
+    except FileNotFoundError:
+        return []
+    return sorted(n for n in names if pattern.match(n))
+
+
+def remove_handle(handle: str) -> list[str]:
+    """Removes every namespace and file of one fixture; safe to repeat."""
+    names = namespaces_of(handle)
+    problems = []
+    if names:
+        # -force: go on past a namespace that someone else already removed.
+        result = _run(["ip", "-force", "-batch", "-"],
+                      "".join("netns del %s\n" % n for n in names), check=False)
+        left = namespaces_of(handle)
+        if left:
+            problems.append("namespaces left: %s (%s)" % (", ".join(left), result.stderr.strip()))
+    etc_dir = os.path.join(ETC_NETNS, handle + "-src")
+    if os.path.isdir(etc_dir):
+        shutil.rmtree(etc_dir, ignore_errors=True)
+        if os.path.exists(etc_dir):
+            problems.append("could not remove " + etc_dir)
+    if problems:
+        raise FixtureError("; ".join(problems))
+    return names
+
+
+def all_handles() -> list[str]:
+    handles = set()
+    try:
+        names = os.listdir(NETNS_DIR)
+    except FileNotFoundError:
+        names = []
+    for n in names:
+        m = re.match(r"^(hlpath-[0-9a-f]{8})-", n)
+        if m:
+            handles.add(m.group(1))
+    try:
+        for n in os.listdir(ETC_NETNS):
+            m = re.match(r"^(hlpath-[0-9a-f]{8})-src$", n)
+            if m:
+                handles.add(m.group(1))
+    except FileNotFoundError:
+        pass
+    return sorted(handles)
+
+
+# --- the fixture ------------------------------------------------------------
+
+class Router:
+    def __init__(self, hop: int, ns: str, name: str | None, silent: bool):
+        self.hop = hop
+        self.ns = ns
+        self.address = "198.18.%d.2" % hop          # faces the source; answers TTL-exceeded
+        self.far_address = "198.18.%d.1" % (hop + 1)  # faces the target
+        self.name = name
+        self.silent = silent
+
+    def as_dict(self) -> dict:
+        return {"hop": self.hop, "ns": self.ns, "address": self.address,
+                "far_address": self.far_address, "name": self.name, "silent": self.silent}
+
+
+class NetnsPath:
+    """A chain of kernel routers; `with NetnsPath(...) as path:` builds and removes it."""
+
+    def __init__(self, routers: int = 4, silent=(), target_silent: bool = False,
+                 names: bool = False, icmp_ratelimit: int = 0,
+                 ping_group_range=DESKTOP_PING_GROUP_RANGE, domain: str = DEFAULT_DOMAIN):
+        if not 0 <= routers <= MAX_ROUTERS:
+            raise ValueError("routers must be between 0 and %d" % MAX_ROUTERS)
+        silent = sorted(set(int(k) for k in silent))
+        for k in silent:
+            if not 1 <= k <= routers:
+                raise ValueError("silent router %d is not in 1..%d" % (k, routers))
+        if icmp_ratelimit < 0:
+            raise ValueError("icmp_ratelimit cannot be negative")
+        if not re.match(r"^[a-z0-9]([a-z0-9.-]*[a-z0-9])?$", domain):
+            raise ValueError("not a usable domain: %r" % domain)
+        self.router_count = routers
+        self.silent = silent
+        self.target_silent = target_silent
+        self.names = names
+        self.icmp_ratelimit = icmp_ratelimit
+        self.ping_group_range = ping_group_range
+        self.domain = domain
+        self.handle = ""
+        self.is_up = False
+
+    # Names and addresses --------------------------------------------------
+
+    @property
+    def source_ns(self) -> str:
+        return self.handle + "-src"
+
+    @property
+    def target_ns(self) -> str:
+        return self.handle + "-target"
+
+    @property
+    def source_address(self) -> str:
+        return "198.18.1.1"
+
+    @property
+    def target(self) -> str:
+        return "198.18.%d.2" % (self.router_count + 1)
+
+    @property
+    def target_name(self) -> str | None:
+        return "target." + self.domain if self.names else None
+
+    @property
+    def routers(self) -> list[Router]:
+        return [Router(k, "%s-r%d" % (self.handle, k),
+                       "r%d.%s" % (k, self.domain) if self.names else None,
+                       k in self.silent)
+                for k in range(1, self.router_count + 1)]
+
+    @property
+    def namespaces(self) -> list[str]:
+        return [self.source_ns] + [r.ns for r in self.routers] + [self.target_ns]
+
+    @property
+    def hosts_file(self) -> str | None:
+        return os.path.join(ETC_NETNS, self.source_ns, "hosts") if self.names else None
+
+    def exec_args(self, *command: str) -> list[str]:
+        """argv that runs `command` inside the source namespace."""
+        return ["ip", "netns", "exec", self.source_ns, *command]
+
+    def describe(self) -> dict:
+        return {
+            "handle": self.handle,
+            "source_ns": self.source_ns,
+            "source_address": self.source_address,
+            "target_ns": self.target_ns,
+            "target": self.target,
+            "target_name": self.target_name,
+            "target_silent": self.target_silent,
+            "routers": [r.as_dict() for r in self.routers],
+            "namespaces": self.namespaces,
+            "unrouted_address": UNROUTED_ADDRESS,
+            "icmp_ratelimit": self.icmp_ratelimit,
+            "hosts_file": self.hosts_file,
+            "down": [sys.executable, os.path.abspath(__file__), "down", self.handle],
+        }
+
+    # Building ---------------------------------------------------------------
+
+    def up(self) -> "NetnsPath":
+        if self.is_up:
+            return self
+        reason = unavailable_reason(need_nft=bool(self.silent or self.target_silent))
+        if reason:
+            raise FixtureUnavailable(reason)
+        with _live_lock:
+            _install_handlers()
+            while True:
+                self.handle = PREFIX + secrets.token_hex(4)
+                if not namespaces_of(self.handle) and not os.path.exists(
+                        os.path.join(ETC_NETNS, self.source_ns)):
+                    break
+            # Registered before anything exists, so a signal or crash at any
+            # point below still removes whatever was made.
+            _live[self.handle] = self
+            self.is_up = True
+        try:
+            self._build()
+        except BaseException:
+            self.down()
+            raise
+        return self
+
+    def _build(self) -> None:
+        ns = self.namespaces
+        n_links = self.router_count + 1
+        # One `ip` for all namespaces and veth pairs.  Each veth end is created
+        # straight inside its namespace, so the short names cannot clash with
+        # anything in the machine's own namespace.  In every namespace the
+        # interface towards the source is w0 and the one towards the target e0.
+        # Explicit interface indexes keep the two ends of a pair different:
+        # left alone, both ends of every pair get index 2 in their fresh
+        # namespaces, the kernel then files their carrier change as not
+        # urgent, and the links only start passing packets about a second later.
+        lines = ["netns add %s" % n for n in ns]
+        for k in range(1, n_links + 1):
+            lines.append("link add name e0 index %d netns %s type veth peer name w0 index %d netns %s"
+                         % (100 + 2 * k, ns[k - 1], 101 + 2 * k, ns[k]))
+        _run(["ip", "-batch", "-"], "\n".join(lines) + "\n")
+
+        # Sysctls before any link is up, so forwarding and the ICMP limits
+        # hold from the first packet.
+        for i, name in enumerate(ns):
+            with _InNamespace(name):
+                if 1 <= i <= self.router_count:
+                    _write_sysctl("net.ipv4.ip_forward", "1")
+                _write_sysctl("net.ipv4.icmp_ratelimit", str(self.icmp_ratelimit))
+                if self.icmp_ratelimit == 0:
+                    _write_sysctl("net.ipv4.icmp_msgs_per_sec", str(UNLIMITED_MSGS_PER_SEC), required=False)
+                    _write_sysctl("net.ipv4.icmp_msgs_burst", str(UNLIMITED_MSGS_BURST), required=False)
+                if i == 0 and self.ping_group_range is not None:
+                    lo, hi = self.ping_group_range
+                    _write_sysctl("net.ipv4.ping_group_range", "%d %d" % (lo, hi))
+
+        # Silent hops: the kernel still decides to answer, and nftables drops
+        # the ICMP on its way out, like a filtering router does.  The counter
+        # lets a test prove an answer was made and dropped rather than wait.
+        silent_ns = [self.routers[k - 1].ns for k in self.silent]
+        if self.target_silent:
+            silent_ns.append(self.target_ns)
+        for name in silent_ns:
+            _run(["ip", "netns", "exec", name, "nft", "-f", "-"],
+                 "table ip hoplantern_fixture {\n"
+                 "  chain output {\n"
+                 "    type filter hook output priority 0; policy accept;\n"
+                 "    ip protocol icmp counter drop\n"
+                 "  }\n"
+                 "}\n")
+
+        if self.names:
+            self._write_names()
+
+        # Addresses, links and routes: one `ip -batch` per namespace, all at once.
+        jobs = []
+        for i, name in enumerate(ns):
+            cmds = ["link set lo up"]
+            if i >= 1:  # has a link towards the source: link i, we are its .2 end
+                cmds += ["addr add 198.18.%d.2/24 dev w0" % i, "link set w0 up"]
+                cmds += ["route add 198.18.%d.0/24 via 198.18.%d.1" % (j, i) for j in range(1, i)]
+            if i <= self.router_count:  # has a link towards the target: link i+1, we are its .1 end
+                cmds += ["addr add 198.18.%d.1/24 dev e0" % (i + 1), "link set e0 up"]
+                if i == 0:
+                    # The source reaches the whole test range through r1 and
+                    # nothing else: a probe can never leave the chain.
+                    cmds.append("route add 198.18.0.0/15 via 198.18.1.2")
+                else:
+                    cmds += ["route add 198.18.%d.0/24 via 198.18.%d.2" % (j, i + 1)
+                             for j in range(i + 2, n_links + 1)]
+            jobs.append((["ip", "-n", name, "-batch", "-"], "\n".join(cmds) + "\n"))
+        _run_parallel(jobs)
+        self._wait_ready()
+
+    def _write_names(self) -> None:
+        directory = os.path.join(ETC_NETNS, self.source_ns)
+        os.makedirs(directory, mode=0o755)
+        lines = ["127.0.0.1\tlocalhost",
+                 "%s\tsrc.%s" % (self.source_address, self.domain)]
+        lines += ["%s\t%s" % (r.address, r.name) for r in self.routers]
+        lines.append("%s\t%s" % (self.target, self.target_name))
+        with open(os.path.join(directory, "hosts"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+        # Empty: `ip netns exec` mounts it over /etc/resolv.conf, so no DNS
+        # server is known and every name comes from the hosts file above.
+        with open(os.path.join(directory, "resolv.conf"), "w"):
+            pass
+
+    def _wait_ready(self) -> None:
+        # Until the kernel has marked a veth running its queue still drops
+        # packets; wait for that rather than lose a tracer's first probes.
+        deadline = time.monotonic() + READY_WAIT_SECONDS
+        pending = []
+        for i, name in enumerate(self.namespaces):
+            if i >= 1:
+                pending.append((name, "w0"))
+            if i <= self.router_count:
+                pending.append((name, "e0"))
+        while True:
+            still = []
+            for name, dev in pending:
+                with _InNamespace(name):
+                    flags = _interface_flags(dev)
+                if flags & (IFF_UP | IFF_RUNNING) != (IFF_UP | IFF_RUNNING):
+                    still.append((name, dev))
+            pending = still
+            if not pending:
+                return
+            if time.monotonic() > deadline:
+                raise FixtureError("links never came up: " + ", ".join("%s/%s" % p for p in pending))
+            time.sleep(0.01)
+
+    # Removing ---------------------------------------------------------------
+
+    def down(self) -> None:
+        with _live_lock:
+            if not self.is_up:
+                return
+            try:
+                remove_handle(self.handle)
+            finally:
+                self.is_up = False
+                _live.pop(self.handle, None)
+
+    def detach(self) -> None:
+        """Keeps the namespaces after this process ends (`up` on the command line)."""
+        with _live_lock:
+            _live.pop(self.handle, None)
+            self.is_up = False
+
+    def __enter__(self) -> "NetnsPath":
+        return self.up()
+
+    def __exit__(self, *exc) -> bool:
+        self.down()
+        return False
+
+
+# --- command line ----------------------------------------------------------
+
+def _shell_vars(path: NetnsPath) -> dict[str, str]:
+    return {
+        "NETNS_PATH_HANDLE": path.handle,
+        "NETNS_PATH_SRC": path.source_ns,
+        "NETNS_PATH_TARGET": path.target,
+        "NETNS_PATH_ROUTERS": " ".join(r.address for r in path.routers),
+        "NETNS_PATH_JSON": json.dumps(path.describe()),
+    }
+
+
+def _add_build_options(p: argparse.ArgumentParser) -> None:
+    p.add_argument("--routers", type=int, default=4, metavar="N",
+                   help="routers between source and target (default 4)")
+    p.add_argument("--silent", type=int, nargs="+", action="extend", default=[], metavar="K",
+                   help="router K (1-based) sends no ICMP; repeatable")
+    p.add_argument("--target-silent", action="store_true", help="the target sends no ICMP")
+    p.add_argument("--names", action="store_true",
+                   help="hosts file with rK.<domain> and target.<domain> for the source namespace")
+    p.add_argument("--domain", default=DEFAULT_DOMAIN, help="domain of those names (default path.test)")
+    p.add_argument("--icmp-ratelimit", type=int, default=0, metavar="MS",
+                   help="net.ipv4.icmp_ratelimit in every namespace (default 0: every probe "
+                        "answered; the kernel's own default is 1000)")
+    p.add_argument("--kernel-ping-group-range", action="store_true",
+                   help="leave net.ipv4.ping_group_range at the kernel default (nobody may use "
+                        "ICMP datagram sockets) instead of allowing every group as desktops do")
+
+
+def _path_from_args(args) -> NetnsPath:
+    return NetnsPath(routers=args.routers, silent=args.silent, target_silent=args.target_silent,
+                     names=args.names, icmp_ratelimit=args.icmp_ratelimit,
+                     ping_group_range=None if args.kernel_ping_group_range else DESKTOP_PING_GROUP_RANGE,
+                     domain=args.domain)
+
+
+def main(argv: list[str] | None = None) -> int:
+    try:
+        return _main(argv)
+    except KeyboardInterrupt:
+        # Everything made is already removed by the signal handler or the
+        # with-block; a traceback would only hide the command's own output.
+        print("netns-path: interrupted; namespaces removed", file=sys.stderr)
+        return 130
+
+
+def _main(argv: list[str] | None) -> int:
+    parser = argparse.ArgumentParser(
+        prog="netns-path",
+        description="Real kernel routers in network namespaces, for tracing against. "
+                    "Exit 77 when this machine cannot host them (not root, no usable `ip netns`).")
+    sub = parser.add_subparsers(dest="command", required=True)
+
+    up = sub.add_parser("up", help="build a chain and leave it up; prints how to reach it")
+    _add_build_options(up)
+    up.add_argument("--json", action="store_true",
+                    help="print a JSON object (default: shell assignments for eval)")
+
+    down = sub.add_parser("down", help="remove a chain made by `up`")
+    down.add_argument("handles", nargs="*", metavar="HANDLE")
+    down.add_argument("--all", action="store_true",
+                      help="remove every chain this fixture made, including other runs' ones")
+
+    run = sub.add_parser("run", help="build a chain, run a command, remove the chain")
+    _add_build_options(run)
+    run.add_argument("--inside", action="store_true",
+                     help="run the command inside the source namespace; without it it runs "
+                          "outside with NETNS_PATH_* in its environment")
+    run.add_argument("cmd", nargs=argparse.REMAINDER,
+                     help="command; {target}, {src} and {handle} in it are replaced")
+
+    sub.add_parser("list", help="list chains that exist now")
+
+    args = parser.parse_args(argv)
+
+    if args.command == "list":
+        for handle in all_handles():
+            print(handle, " ".join(namespaces_of(handle)))
+        return 0
+
+    if args.command == "down":
+        if not args.handles and not args.all:
+            parser.error("down needs a HANDLE or --all")
+        handles = all_handles() if args.all else args.handles
+        status = 0
+        for handle in handles:
+            if not HANDLE_RE.match(handle):
+                print("netns-path: not a fixture handle: %r" % handle, file=sys.stderr)
+                status = 2
+                continue
+            try:
+                remove_handle(handle)
+            except FixtureError as exc:
+                print("netns-path: %s" % exc, file=sys.stderr)
+                status = 1
+        return status
+
+    try:
+        path = _path_from_args(args)
+    except ValueError as exc:
+        parser.error(str(exc))
+
+    if args.command == "run":
+        cmd = args.cmd[1:] if args.cmd[:1] == ["--"] else args.cmd
+        if not cmd:
+            parser.error("run needs a command after --")
+    try:
+        path.up()
+    except FixtureUnavailable as exc:
+        print("netns-path: skipped: %s" % exc, file=sys.stderr)
+        return SKIP_EXIT
+    except FixtureError as exc:
+        print("netns-path: %s" % exc, file=sys.stderr)
+        return 1
+
+    if args.command == "up":
+        path.detach()
+        if args.json:
+            print(json.dumps(path.describe(), indent=2))
+        else:
+            for key, value in _shell_vars(path).items():
+                print("%s=%s" % (key, shlex.quote(value)))
+        return 0
+
+    with path:
+        values = {"target": path.target, "src": path.source_ns, "handle": path.handle}
+        cmd = [part.replace("{target}", values["target"]).replace("{src}", values["src"])
+               .replace("{handle}", values["handle"]) for part in cmd]
+        if args.inside:
+            cmd = path.exec_args(*cmd)
+        env = dict(os.environ, **_shell_vars(path))
+        try:
+            return subprocess.call(cmd, env=env)
+        except OSError as exc:
+            print("netns-path: cannot run %s: %s" % (cmd[0], exc), file=sys.stderr)
+            return 127 if exc.errno == errno.ENOENT else 126
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,54 @@
+#!/usr/bin/env python3
+"""Traces a real router path through the window.
+
+    netns_window_test.py TEST_BINARY NETNS_PATH_PY FUNCTION...
+
+Builds a path of kernel routers with the namespace fixture, runs the window test
+binary once per FUNCTION inside the path's source namespace (the fixture's JSON in
+NETNS_PATH_JSON), and removes the path whatever happens.  Exits 77, which ctest reads
+as "skipped", where the path cannot be built (not root, no usable `ip netns`).
+"""
+
+import json
+import os
+import subprocess
+import sys
+
+SKIP = 77
+ROUTERS = "3"
+
+
+def main(argv):
+    if len(argv) < 4:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    binary, fixture, functions = argv[1], argv[2], argv[3:]
+    if os.geteuid() != 0:
+        print("skipped: building router namespaces and reading ICMP answers need root")
+        return SKIP
+
+    up = subprocess.run([sys.executable, fixture, "up", "--routers", ROUTERS, "--names", "--json"],
+                        capture_output=True, text=True)
+    if up.returncode == SKIP:
+        print("skipped: %s" % up.stderr.strip())
+        return SKIP
+    if up.returncode != 0:
+        print("cannot build the router path: %s" % up.stderr.strip(), file=sys.stderr)
+        return 1
+    path = json.loads(up.stdout)
+    try:
+        env = dict(os.environ, NETNS_PATH_JSON=json.dumps(path))
+        env.setdefault("QT_QPA_PLATFORM", "offscreen")
+        status = 0
+        for function in functions:
+            rc = subprocess.call(["ip", "netns", "exec", path["source_ns"], binary, function], env=env)
+            if rc != 0:
+                print("%s failed (exit %d)" % (function, rc), file=sys.stderr)
+                status = 1
+        return status
+    finally:
+        subprocess.run(path["down"], check=False)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

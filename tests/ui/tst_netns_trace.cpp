@@ -1,0 +1,131 @@
+// A real trace through the window, along a path of kernel routers in network
+// namespaces: once started with the Trace button, once from a command-line host. Run
+// inside the path's source namespace by netns_window_test.py, which builds the path and
+// passes it in NETNS_PATH_JSON; anywhere else every test here is skipped.
+#include "resource.h"
+#include "trace_app.h"
+#include "trace_dlg.h"
+#include "ui_test_support.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+
+#include <unistd.h>
+
+namespace {
+
+struct Hop {
+    QString address;
+    QString name;
+    QString result;
+};
+
+// Upper bound on one trace and its lookups, so a broken path fails instead of hanging;
+// the test asserts nothing about how long a trace takes.
+constexpr int kTraceLimitMs = 120000;
+
+class CommandLineApp final : public CTraceApp {
+public:
+    std::function<void(CTraceDlg&)> onWindow;
+
+protected:
+    void RunMainWindow(CTraceDlg& dlg) override { onWindow(dlg); }
+
+public:
+    void RunModal(CTraceDlg& dlg) { CTraceApp::RunMainWindow(dlg); }
+};
+
+} // namespace
+
+class TestNetnsTrace : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<IsolatedSettings> settings;
+    QJsonObject path;
+    QList<Hop> expected;
+
+    // Every row of the path: the routers answer "next", the target "complete", and each
+    // row carries the name the namespace's hosts file gives its address.
+    void compareRows(CTraceDlg& dlg)
+    {
+        HopRowList& rows = dlg.rows();
+        QCOMPARE(rows.GetItemCount(), int(expected.size()));
+        for (int i = 0; i < rows.GetItemCount(); ++i) {
+            const HopRow* row = rows.GetItemData(i);
+            QCOMPARE(QString::fromStdString(row->pszHop), QString::number(i + 1));
+            QCOMPARE(QString::fromStdString(row->pszAddress), expected[i].address);
+            QCOMPARE(QString::fromStdString(row->pszResult), expected[i].result);
+            QCOMPARE(QString::fromStdString(row->pszHost), expected[i].name);
+            QVERIFY(!row->pszTime.empty());
+        }
+        QCOMPARE(dlg.m_stStatus->text(), QStringLiteral("Complete."));
+        QCOMPARE(dlg.m_stTarget->text(), path.value("target").toString());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QByteArray json = qgetenv("NETNS_PATH_JSON");
+        if (json.isEmpty())
+            QSKIP("needs a router path: run through tests/ui/netns_window_test.py");
+        if (geteuid() != 0)
+            QSKIP("reading ICMP answers needs root");
+        settings = std::make_unique<IsolatedSettings>();
+        QCoreApplication::setApplicationName(QStringLiteral("Hoplantern"));
+        path = QJsonDocument::fromJson(json).object();
+        for (const QJsonValue r : path.value("routers").toArray()) {
+            const QJsonObject router = r.toObject();
+            QVERIFY2(!router.value("silent").toBool(), "the window test wants every router to answer");
+            expected.push_back({ router.value("address").toString(), router.value("name").toString(), "next" });
+        }
+        expected.push_back({ path.value("target").toString(), path.value("target_name").toString(), "complete" });
+        QVERIFY2(!expected.back().name.isEmpty(), "the path needs names (--names)");
+    }
+
+    void traceButton()
+    {
+        MessageRecorder messages;
+        CTraceDlg dlg; // the real sockets and resolvers
+        dlg.OnInitDialog();
+        dlg.show();
+        QVERIFY2(messages.messages.empty(), qPrintable(messages.texts().join("; ")));
+
+        // By name: the forward lookup reads the source namespace's hosts file.
+        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->setText(path.value("target_name").toString());
+        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOPS))->setText("8");
+        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_TIMEOUT))->setText("1000");
+        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_TRIES))->setText("3");
+        QSignalSpy finished(&dlg.engine(), &TraceEngine::traceFinished);
+        dlg.m_btnTrace->click();
+        QVERIFY(finished.count() == 1 || finished.wait(kTraceLimitMs));
+        compareRows(dlg);
+    }
+
+    void commandLineHost()
+    {
+        MessageRecorder messages;
+        CommandLineApp app;
+        app.m_lpCmdLine = CommandLineTail({ "hoplantern", path.value("target").toString() });
+        bool finished = false;
+        app.onWindow = [&](CTraceDlg& dlg) {
+            QObject::connect(&dlg.engine(), &TraceEngine::traceFinished, &dlg, [&] {
+                finished = true;
+                compareRows(dlg);
+                QMetaObject::invokeMethod(&dlg, &CTraceDlg::OnCancel, Qt::QueuedConnection);
+            });
+            // Only a safety net against a path that never answers.
+            QTimer::singleShot(kTraceLimitMs, &dlg, &CTraceDlg::OnCancel);
+            app.RunModal(dlg);
+        };
+        QVERIFY(!app.InitInstance());
+        QVERIFY2(messages.messages.empty(), qPrintable(messages.texts().join("; ")));
+        QVERIFY2(finished, "the command-line trace did not finish");
+    }
+};
+
+QTEST_MAIN(TestNetnsTrace)
+#include "tst_netns_trace.moc"
