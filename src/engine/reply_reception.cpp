@@ -31,8 +31,8 @@ void TraceEngine::OnIcmpRead()
         return;
 
     uint8_t buf[kIcmpReadBuffer];
-    uint32_t sender = 0;
-    const ptrdiff_t n = m_sockIcmp->Receive(buf, sizeof buf, &sender);
+    IcmpSocket::Origin origin;
+    const ptrdiff_t n = m_sockIcmp->Receive(buf, sizeof buf, &origin);
     if (n < 0)
         return;
     const IcmpReply reply = ParseIcmpReply(buf, size_t(n));
@@ -43,9 +43,12 @@ void TraceEngine::OnIcmpRead()
         if (j >= m_list.GetItemCount() || reply.quotedDestination != m_dwTarget)
             return;
         char dotted[16];
-        FormatDottedQuad(ntohl(sender), dotted);
+        FormatDottedQuad(ntohl(origin.sender), dotted);
         const std::string result = ClassifyIcmp(reply.type, reply.code);
-        m_list.UpdateHopRow(nullptr, dotted, nullptr, nullptr, result.c_str(), HOPROW_TIME_ANSWERED, arrival, j);
+        // The kernel's receive time measures the path alone; the handler's tick would
+        // add however long the UI thread was busy (a repaint, a burst of answers).
+        const uint32_t tick = origin.stamped ? origin.arrivalTick : arrival;
+        m_list.UpdateHopRow(nullptr, dotted, nullptr, nullptr, result.c_str(), HOPROW_TIME_ANSWERED, tick, j);
     }
     if (m_list.GetItemCount() == 0 || EveryRowAnswered())
         EndTrace(false);

@@ -1,5 +1,7 @@
 #include "icmp_error_queue.h"
 
+#include "receive_time.h"
+
 #include <cstring>
 #include <ctime> // linux/errqueue.h uses timespec without including it
 #include <linux/errqueue.h>
@@ -37,12 +39,12 @@ ptrdiff_t BuildIcmpErrorDatagram(uint8_t type, uint8_t code, uint32_t offender, 
     return ptrdiff_t(kDatagramLength);
 }
 
-ptrdiff_t ReadErrorQueueAsDatagram(int fd, uint8_t* buf, size_t len, uint32_t* sender)
+ptrdiff_t ReadErrorQueueAsDatagram(int fd, uint8_t* buf, size_t len, IcmpSocket::Origin* origin)
 {
     sockaddr_in original {}; // the probe's destination
     char data[64];
     iovec iov { data, sizeof data };
-    alignas(cmsghdr) char control[512];
+    alignas(cmsghdr) char control[kReceiveControlSize];
     msghdr msg {};
     msg.msg_name = &original;
     msg.msg_namelen = sizeof original;
@@ -52,6 +54,7 @@ ptrdiff_t ReadErrorQueueAsDatagram(int fd, uint8_t* buf, size_t len, uint32_t* s
     msg.msg_controllen = sizeof control;
     if (recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
         return -1;
+    ReadReceiveTimestamp(msg, origin);
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
         if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR)
             continue;
@@ -61,7 +64,7 @@ ptrdiff_t ReadErrorQueueAsDatagram(int fd, uint8_t* buf, size_t len, uint32_t* s
             return -1;
         sockaddr_in offender;
         std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
-        *sender = offender.sin_addr.s_addr;
+        origin->sender = offender.sin_addr.s_addr;
         return BuildIcmpErrorDatagram(ee.ee_type, ee.ee_code, offender.sin_addr.s_addr,
             original.sin_addr.s_addr, ntohs(original.sin_port), buf, len);
     }

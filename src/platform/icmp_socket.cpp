@@ -1,6 +1,7 @@
 #include "icmp_socket.h"
 
 #include "icmp_error_queue.h"
+#include "receive_time.h"
 
 #include <cerrno>
 #include <netinet/in.h>
@@ -26,6 +27,7 @@ bool SystemIcmpSocket::Create()
 {
     m_fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (m_fd >= 0) {
+        EnableReceiveTimestamps(m_fd);
         m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
         m_notifier->setEnabled(false);
         connect(m_notifier.get(), &QSocketNotifier::activated, this, &IcmpSocket::readReady);
@@ -118,19 +120,28 @@ void SystemIcmpSocket::CloseProbeSockets()
     m_probes.clear();
 }
 
-ptrdiff_t SystemIcmpSocket::Receive(uint8_t* buf, size_t len, uint32_t* sender)
+ptrdiff_t SystemIcmpSocket::Receive(uint8_t* buf, size_t len, Origin* origin)
 {
     if (m_fd >= 0) {
         sockaddr_in from {};
-        socklen_t fromLen = sizeof from;
-        const ssize_t n = recvfrom(m_fd, buf, len, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+        iovec iov { buf, len };
+        alignas(cmsghdr) char control[kReceiveControlSize];
+        msghdr msg {};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(m_fd, &msg, MSG_DONTWAIT);
         if (n < 0)
             return -1;
-        *sender = from.sin_addr.s_addr;
+        origin->sender = from.sin_addr.s_addr;
+        ReadReceiveTimestamp(msg, origin);
         return n;
     }
     for (const ProbeFd& probe : m_probes) {
-        const ptrdiff_t n = ReadErrorQueueAsDatagram(probe.fd, buf, len, sender);
+        const ptrdiff_t n = ReadErrorQueueAsDatagram(probe.fd, buf, len, origin);
         if (n >= 0)
             return n;
         // Something answered a probe with data; drop it so the socket stops reporting.

@@ -21,9 +21,15 @@ public:
     // Read-readiness notifications on or off. While on, readReady() fires again as long
     // as datagrams stay queued, so a handler may read exactly one per notification.
     virtual void SetNotify(bool on) = 0;
-    // One datagram into buf; the sender's address (network byte order) into *sender.
-    // -1 when nothing could be read. Never blocks.
-    virtual ptrdiff_t Receive(uint8_t* buf, size_t len, uint32_t* sender) = 0;
+    // Where a datagram came from, and when the kernel received it where it can tell:
+    // the tick of its arrival on the host, free of any wait for the UI thread.
+    struct Origin {
+        uint32_t sender = 0; // network byte order
+        bool stamped = false;
+        uint32_t arrivalTick = 0;
+    };
+    // One datagram into buf. -1 when nothing could be read. Never blocks.
+    virtual ptrdiff_t Receive(uint8_t* buf, size_t len, Origin* origin) = 0;
     // errno of the last failed set-up step.
     int LastError() const { return m_lastError; }
 
@@ -58,7 +64,7 @@ public:
     bool SetReceiveTimeout(int ms) override;
     bool Bind() override;
     void SetNotify(bool on) override;
-    ptrdiff_t Receive(uint8_t* buf, size_t len, uint32_t* sender) override;
+    ptrdiff_t Receive(uint8_t* buf, size_t len, Origin* origin) override;
 
     bool UsesRawSocket() const { return m_fd >= 0; }
     bool WantsProbeErrors() const override { return m_errorQueue; }

@@ -1,6 +1,7 @@
 #include "probe_socket.h"
 
 #include "icmp_socket.h"
+#include "receive_time.h"
 
 #include <cerrno>
 #include <netinet/in.h>
@@ -26,6 +27,7 @@ int UdpProbeSocket::Open()
     if (m_sink && m_sink->WantsProbeErrors()) {
         const int on = 1;
         setsockopt(m_fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+        EnableReceiveTimestamps(m_fd);
     }
     return 0;
 }

@@ -70,6 +70,8 @@ struct FakeIcmpSocket final : IcmpSocket {
     struct Datagram {
         std::vector<uint8_t> bytes;
         uint32_t sender;
+        bool stamped = false; // the kernel's receive time, as a tick
+        uint32_t arrivalTick = 0;
     };
     std::deque<Datagram> queue;
     bool notify = false;
@@ -79,7 +81,7 @@ struct FakeIcmpSocket final : IcmpSocket {
     bool SetReceiveTimeout(int) override { return true; }
     bool Bind() override { return true; }
     void SetNotify(bool on) override { notify = on; }
-    ptrdiff_t Receive(uint8_t* buf, size_t len, uint32_t* sender) override
+    ptrdiff_t Receive(uint8_t* buf, size_t len, Origin* origin) override
     {
         if (queue.empty())
             return -1;
@@ -87,7 +89,9 @@ struct FakeIcmpSocket final : IcmpSocket {
         queue.pop_front();
         const size_t n = std::min(len, d.bytes.size());
         std::copy_n(d.bytes.begin(), n, buf);
-        *sender = d.sender;
+        origin->sender = d.sender;
+        origin->stamped = d.stamped;
+        origin->arrivalTick = d.arrivalTick;
         return ptrdiff_t(n);
     }
 };

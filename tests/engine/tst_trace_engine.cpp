@@ -58,6 +58,7 @@ private slots:
     void init();
     void firstRoundProbesEveryHopFromOneSocket();
     void answerFillsItsRowTimedFromLatestProbe();
+    void kernelReceiveTimeBeatsHandlerTime();
     void answersThatMustNotCount();
     void laterRoundsProbeOnlySilentHops();
     void lastAnswerEndsTraceAtOnce();
@@ -127,6 +128,23 @@ void TestTraceEngine::answerFillsItsRowTimedFromLatestProbe()
     QCOMPARE(cell(2, 1), "198.18.5.2");
     QCOMPARE(cell(2, 2), "20");
     QCOMPARE(cell(2, 4), "complete");
+}
+
+void TestTraceEngine::kernelReceiveTimeBeatsHandlerTime()
+{
+    fake->clock->now = 7000;
+    start("198.18.5.2", 2);
+    IcmpDatagram d;
+    d.quotedDestination = kTarget;
+    // Arrived 4 ms after the probe; handled 30 ms after it, once the UI thread was free.
+    fake->icmp->queue.push_back({ d.bytes(), Router(1), true, 7004 });
+    fake->clock->now = 7030;
+    engine->OnIcmpRead();
+    QCOMPARE(cell(0, 2), "4");
+    d.quotedPort = 65534;
+    fake->icmp->queue.push_back({ d.bytes(), Router(2) }); // no stamp: handler time
+    engine->OnIcmpRead();
+    QCOMPARE(cell(1, 2), "30");
 }
 
 void TestTraceEngine::answersThatMustNotCount()

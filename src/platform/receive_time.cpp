@@ -1,0 +1,32 @@
+#include "receive_time.h"
+
+#include <cstring>
+#include <ctime>
+
+void EnableReceiveTimestamps(int fd)
+{
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+}
+
+void ReadReceiveTimestamp(msghdr& msg, IcmpSocket::Origin* origin)
+{
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
+            continue;
+        timespec stamp;
+        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        // The stamp is wall-clock time; the ticks are monotonic. How long ago it
+        // arrived is the same on both clocks.
+        timespec real {}, mono {};
+        clock_gettime(CLOCK_REALTIME, &real);
+        clock_gettime(CLOCK_MONOTONIC, &mono);
+        const int64_t ageNs = (int64_t(real.tv_sec) - stamp.tv_sec) * 1000000000 + (real.tv_nsec - stamp.tv_nsec);
+        if (ageNs < 0 || ageNs > int64_t(60) * 1000000000)
+            return; // the wall clock was set meanwhile: the handler's own tick is better
+        const int64_t arrivalNs = int64_t(mono.tv_sec) * 1000000000 + mono.tv_nsec - ageNs;
+        origin->stamped = true;
+        origin->arrivalTick = uint32_t(uint64_t(arrivalNs) / 1000000u);
+        return;
+    }
+}
