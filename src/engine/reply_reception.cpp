@@ -46,8 +46,14 @@ void TraceEngine::OnIcmpRead()
         FormatDottedQuad(ntohl(origin.sender), dotted);
         const std::string result = ClassifyIcmp(reply.type, reply.code);
         // The kernel's receive time measures the path alone; the handler's tick would
-        // add however long the UI thread was busy (a repaint, a burst of answers).
-        const uint32_t tick = origin.stamped ? origin.arrivalTick : arrival;
+        // add however long the UI thread was busy (a repaint, a burst of answers). On a
+        // fast link the answer can arrive before sendto() has returned and the send tick
+        // was read: that round trip was under a tick, not negative.
+        uint32_t tick = arrival;
+        if (origin.stamped) {
+            const uint32_t sent = m_list.GetItemData(j)->dwSendTick;
+            tick = int32_t(origin.arrivalTick - sent) < 0 ? sent : origin.arrivalTick;
+        }
         m_list.UpdateHopRow(nullptr, dotted, nullptr, nullptr, result.c_str(), HOPROW_TIME_ANSWERED, tick, j);
     }
     if (m_list.GetItemCount() == 0 || EveryRowAnswered())

@@ -133,7 +133,7 @@ void TestTraceEngine::answerFillsItsRowTimedFromLatestProbe()
 void TestTraceEngine::kernelReceiveTimeBeatsHandlerTime()
 {
     fake->clock->now = 7000;
-    start("198.18.5.2", 2);
+    start("198.18.5.2", 3);
     IcmpDatagram d;
     d.quotedDestination = kTarget;
     // Arrived 4 ms after the probe; handled 30 ms after it, once the UI thread was free.
@@ -145,6 +145,11 @@ void TestTraceEngine::kernelReceiveTimeBeatsHandlerTime()
     fake->icmp->queue.push_back({ d.bytes(), Router(2) }); // no stamp: handler time
     engine->OnIcmpRead();
     QCOMPARE(cell(1, 2), "30");
+    // Stamped before the send tick was read (sendto() still running): under a tick.
+    d.quotedPort = 65535;
+    fake->icmp->queue.push_back({ d.bytes(), Router(1), true, 6999 });
+    engine->OnIcmpRead();
+    QCOMPARE(cell(0, 2), "0");
 }
 
 void TestTraceEngine::answersThatMustNotCount()

@@ -11,7 +11,9 @@ for benchmarking, and nothing connects the chain to the machine's own
 interfaces: the source namespace routes only 198.18.0.0/15, into r1, so a
 tracer run inside it cannot send a probe anywhere else.  Addresses in
 198.19.0.0/16 are routed from the source but exist nowhere, so r1 answers
-probes for them with "network unreachable".
+probes for them with "network unreachable" -- though only a few in a row: the
+kernel limits those answers with a budget per source address set machine-wide
+(net.ipv4.route.error_cost / error_burst, which a namespace cannot change).
 
 Used three ways:
 
@@ -25,9 +27,16 @@ Used three ways:
       netns_path.py up --routers 5 --silent 3 --json   # prints a JSON object
       netns_path.py down HANDLE                        # removes all of it
 
+  Pass `--owner PID` (the calling test's pid) to `up` and a chain left behind
+  by a test that was killed outright is removed by the next chain built.
+
 * wrapping one command, with removal guaranteed when it ends::
 
       netns_path.py run --routers 5 --inside -- traceroute -n {target}
+
+Removal: `down`, the end of the with-block, SIGINT/SIGTERM/SIGHUP and normal
+interpreter exit all remove everything; `down --stale` and every new chain
+remove chains whose owner died; `down --all` removes every chain there is.
 
 Needs root.  Without it (or where `ip netns` cannot work) the command line
 exits 77, the code ctest and automake read as "skipped".
@@ -58,6 +67,10 @@ PREFIX = "hlpath-"
 HANDLE_RE = re.compile(r"^hlpath-[0-9a-f]{8}$")
 NETNS_DIR = "/run/netns"
 ETC_NETNS = "/etc/netns"
+# One small file per chain naming the process that owns it, so a chain whose
+# owner was killed outright (SIGKILL, e.g. a ctest timeout) is removed by the
+# next fixture that comes up instead of staying for good.
+OWNERS_DIR = "/run/hoplantern-netns"
 DEFAULT_DOMAIN = "path.test"
 # Link k uses 198.18.k.0/24 and there are routers + 1 links, so k stays a byte.
 MAX_ROUTERS = 254
@@ -101,7 +114,9 @@ def unavailable_reason(need_nft: bool = False) -> str | None:
         return "the `ip` command (iproute2) is not installed"
     if need_nft and shutil.which("nft") is None:
         return "the `nft` command (nftables) is not installed"
-    probe = PREFIX + "probe" + secrets.token_hex(4)
+    # Named like a real chain's namespace, so `down --all` finds it too
+    # should this process die between the two commands.
+    probe = PREFIX + secrets.token_hex(4) + "-src"
     try:
         result = subprocess.run(["ip", "netns", "add", probe],
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True)
@@ -205,9 +220,11 @@ def _teardown_all() -> None:
     for child in list(_children):
         try:
             child.kill()
-            child.wait()
+            # Not child.wait(): the interrupted main thread may be inside it,
+            # holding the lock it takes, and this handler runs on that thread.
+            os.waitpid(child.pid, 0)
         except OSError:
-            pass
+            pass  # already reaped
     with _live_lock:
         for path in list(_live.values()):
             path.down()
@@ -265,7 +282,7 @@ def _run_parallel(jobs: list[tuple[list[str], str]]) -> None:
     procs = []
     try:
         for args, text in jobs:
-            proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.PIPE, text=True)
             _children.add(proc)
             procs.append((args, proc))
@@ -274,7 +291,6 @@ def _run_parallel(jobs: list[tuple[list[str], str]]) -> None:
         failures = []
         for args, proc in procs:
             err = proc.stderr.read()
-            proc.stdout.read()
             if proc.wait() != 0:
                 failures.append("%s failed (exit %d): %s" % (" ".join(args), proc.returncode, err.strip()))
         if failures:
@@ -284,8 +300,7 @@ def _run_parallel(jobs: list[tuple[list[str], str]]) -> None:
             if proc.poll() is None:
                 proc.kill()
                 proc.wait()
-            for stream in (proc.stdout, proc.stderr):
-                stream.close()
+            proc.stderr.close()
             _children.discard(proc)
 
 
@@ -299,6 +314,53 @@ def namespaces_of(handle: str) -> list[str]:
     except FileNotFoundError:
         return []
     return sorted(n for n in names if pattern.match(n))
+
+
+def _process_start(pid: int) -> str | None:
+    """Start time of a live process, to tell it from a later one with its pid."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[19]
+    except (OSError, IndexError):
+        return None
+
+
+def _owner_file(handle: str) -> str:
+    return os.path.join(OWNERS_DIR, handle)
+
+
+def _write_owner(handle: str, pid: int) -> None:
+    """pid 0: nobody owns the chain; it stays until `down`."""
+    os.makedirs(OWNERS_DIR, exist_ok=True)
+    owner = {"pid": pid, "start": _process_start(pid) if pid else None}
+    tmp = _owner_file(handle) + ".tmp"
+    with open(tmp, "w") as f:
+        json.dump(owner, f)
+    os.replace(tmp, _owner_file(handle))
+
+
+def _owner_gone(handle: str) -> bool:
+    """True only when the chain had an owner and that process no longer runs."""
+    try:
+        with open(_owner_file(handle)) as f:
+            owner = json.load(f)
+    except (OSError, ValueError):
+        return False  # no owner recorded (or being written): leave it alone
+    pid = owner.get("pid") or 0
+    return pid > 0 and _process_start(pid) != owner.get("start")
+
+
+def remove_stale() -> list[str]:
+    """Removes chains whose owning process died without removing them."""
+    removed = []
+    for handle in all_handles():
+        if handle not in _live and _owner_gone(handle):
+            try:
+                remove_handle(handle)
+                removed.append(handle)
+            except FixtureError:
+                pass
+    return removed
 
 
 def remove_handle(handle: str) -> list[str]:
@@ -319,6 +381,11 @@ def remove_handle(handle: str) -> list[str]:
             problems.append("could not remove " + etc_dir)
     if problems:
         raise FixtureError("; ".join(problems))
+    # Last, so a chain half removed still names its owner.
+    try:
+        os.unlink(_owner_file(handle))
+    except FileNotFoundError:
+        pass
     return names
 
 
@@ -332,13 +399,15 @@ def all_handles() -> list[str]:
         m = re.match(r"^(hlpath-[0-9a-f]{8})-", n)
         if m:
             handles.add(m.group(1))
-    try:
-        for n in os.listdir(ETC_NETNS):
-            m = re.match(r"^(hlpath-[0-9a-f]{8})-src$", n)
-            if m:
-                handles.add(m.group(1))
-    except FileNotFoundError:
-        pass
+    for directory, pattern in ((ETC_NETNS, r"^(hlpath-[0-9a-f]{8})-src$"),
+                               (OWNERS_DIR, r"^(hlpath-[0-9a-f]{8})$")):
+        try:
+            for n in os.listdir(directory):
+                m = re.match(pattern, n)
+                if m:
+                    handles.add(m.group(1))
+        except FileNotFoundError:
+            pass
     return sorted(handles)
 
 
@@ -444,7 +513,9 @@ class NetnsPath:
 
     # Building ---------------------------------------------------------------
 
-    def up(self) -> "NetnsPath":
+    def up(self, owner: int | None = None) -> "NetnsPath":
+        """Builds the chain.  `owner`: the pid whose death makes it stale
+        (default this process)."""
         if self.is_up:
             return self
         reason = unavailable_reason(need_nft=bool(self.silent or self.target_silent))
@@ -452,16 +523,17 @@ class NetnsPath:
             raise FixtureUnavailable(reason)
         with _live_lock:
             _install_handlers()
+            remove_stale()
             while True:
                 self.handle = PREFIX + secrets.token_hex(4)
-                if not namespaces_of(self.handle) and not os.path.exists(
-                        os.path.join(ETC_NETNS, self.source_ns)):
+                if self.handle not in all_handles():
                     break
             # Registered before anything exists, so a signal or crash at any
             # point below still removes whatever was made.
             _live[self.handle] = self
             self.is_up = True
         try:
+            _write_owner(self.handle, os.getpid() if owner is None else owner)
             self._build()
         except BaseException:
             self.down()
@@ -587,8 +659,10 @@ class NetnsPath:
                 self.is_up = False
                 _live.pop(self.handle, None)
 
-    def detach(self) -> None:
-        """Keeps the namespaces after this process ends (`up` on the command line)."""
+    def detach(self, owner: int = 0) -> None:
+        """Keeps the namespaces after this process ends (`up` on the command line):
+        until `down`, or until process `owner` ends when one is given."""
+        _write_owner(self.handle, owner)
         with _live_lock:
             _live.pop(self.handle, None)
             self.is_up = False
@@ -658,11 +732,16 @@ def _main(argv: list[str] | None) -> int:
     _add_build_options(up)
     up.add_argument("--json", action="store_true",
                     help="print a JSON object (default: shell assignments for eval)")
+    up.add_argument("--owner", type=int, default=0, metavar="PID",
+                    help="tie the chain to process PID (e.g. the calling test, $$ in a shell): "
+                         "should it die without `down`, the next chain built removes this one")
 
     down = sub.add_parser("down", help="remove a chain made by `up`")
     down.add_argument("handles", nargs="*", metavar="HANDLE")
     down.add_argument("--all", action="store_true",
                       help="remove every chain this fixture made, including other runs' ones")
+    down.add_argument("--stale", action="store_true",
+                      help="remove the chains whose owning process has ended")
 
     run = sub.add_parser("run", help="build a chain, run a command, remove the chain")
     _add_build_options(run)
@@ -682,8 +761,13 @@ def _main(argv: list[str] | None) -> int:
         return 0
 
     if args.command == "down":
+        if args.stale:
+            for handle in remove_stale():
+                print("removed %s" % handle)
+            if not args.handles and not args.all:
+                return 0
         if not args.handles and not args.all:
-            parser.error("down needs a HANDLE or --all")
+            parser.error("down needs a HANDLE, --all or --stale")
         handles = all_handles() if args.all else args.handles
         status = 0
         for handle in handles:
@@ -707,6 +791,8 @@ def _main(argv: list[str] | None) -> int:
         cmd = args.cmd[1:] if args.cmd[:1] == ["--"] else args.cmd
         if not cmd:
             parser.error("run needs a command after --")
+    if args.command == "up" and args.owner and _process_start(args.owner) is None:
+        parser.error("--owner %d: no such process" % args.owner)
     try:
         path.up()
     except FixtureUnavailable as exc:
@@ -717,7 +803,7 @@ def _main(argv: list[str] | None) -> int:
         return 1
 
     if args.command == "up":
-        path.detach()
+        path.detach(args.owner)
         if args.json:
             print(json.dumps(path.describe(), indent=2))
         else:
@@ -733,10 +819,17 @@ def _main(argv: list[str] | None) -> int:
             cmd = path.exec_args(*cmd)
         env = dict(os.environ, **_shell_vars(path))
         try:
-            return subprocess.call(cmd, env=env)
+            child = subprocess.Popen(cmd, env=env)
         except OSError as exc:
             print("netns-path: cannot run %s: %s" % (cmd[0], exc), file=sys.stderr)
             return 127 if exc.errno == errno.ENOENT else 126
+        # Known to the signal handler, which ends it before removing the
+        # namespaces: nothing of the run outlives the chain it ran on.
+        _children.add(child)
+        try:
+            return child.wait()
+        finally:
+            _children.discard(child)
 
 
 if __name__ == "__main__":
