@@ -3,6 +3,7 @@
 #include "dialog_builder.h"
 #include "int_field.h"
 #include "message_box.h"
+#include "privileges.h"
 #include "resource.h"
 
 #include <QClipboard>
@@ -103,6 +104,9 @@ bool CTraceDlg::OnInitDialog()
 
     for (const QString& failure : m_engine.OpenIcmpSocket())
         AfxMessageBox(failure, QMessageBox::NoIcon, this);
+    // The raw socket, where the program may have one, is open now; nothing else it
+    // does needs a privilege, so the rest of its life runs without any.
+    DropAllCapabilities();
 
     if (m_bAutoTrace)
         QMetaObject::invokeMethod(this, &CTraceDlg::OnOK, Qt::QueuedConnection);
