@@ -41,21 +41,11 @@ ptrdiff_t BuildIcmpErrorDatagram(uint8_t type, uint8_t code, uint32_t offender, 
 
 ptrdiff_t ReadErrorQueueAsDatagram(int fd, uint8_t* buf, size_t len, IcmpSocket::Origin* origin)
 {
-    sockaddr_in original {}; // the probe's destination
+    StampedMessage m; // its sender is the probe's original destination
     char data[64];
-    iovec iov { data, sizeof data };
-    alignas(cmsghdr) char control[kReceiveControlSize];
-    msghdr msg {};
-    msg.msg_name = &original;
-    msg.msg_namelen = sizeof original;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    if (recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+    if (m.Receive(fd, data, sizeof data, MSG_ERRQUEUE, origin) < 0)
         return -1;
-    ReadReceiveTimestamp(msg, origin);
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&m.msg); c; c = CMSG_NXTHDR(&m.msg, c)) {
         if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR)
             continue;
         sock_extended_err ee;
@@ -66,7 +56,7 @@ ptrdiff_t ReadErrorQueueAsDatagram(int fd, uint8_t* buf, size_t len, IcmpSocket:
         std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
         origin->sender = offender.sin_addr.s_addr;
         return BuildIcmpErrorDatagram(ee.ee_type, ee.ee_code, offender.sin_addr.s_addr,
-            original.sin_addr.s_addr, ntohs(original.sin_port), buf, len);
+            m.from.sin_addr.s_addr, ntohs(m.from.sin_port), buf, len);
     }
     return -1;
 }

@@ -123,21 +123,11 @@ void SystemIcmpSocket::CloseProbeSockets()
 ptrdiff_t SystemIcmpSocket::Receive(uint8_t* buf, size_t len, Origin* origin)
 {
     if (m_fd >= 0) {
-        sockaddr_in from {};
-        iovec iov { buf, len };
-        alignas(cmsghdr) char control[kReceiveControlSize];
-        msghdr msg {};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = recvmsg(m_fd, &msg, MSG_DONTWAIT);
+        StampedMessage m;
+        const ssize_t n = m.Receive(m_fd, buf, len, 0, origin);
         if (n < 0)
             return -1;
-        origin->sender = from.sin_addr.s_addr;
-        ReadReceiveTimestamp(msg, origin);
+        origin->sender = m.from.sin_addr.s_addr;
         return n;
     }
     for (const ProbeFd& probe : m_probes) {

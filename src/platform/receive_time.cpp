@@ -9,6 +9,8 @@ void EnableReceiveTimestamps(int fd)
     setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
 }
 
+namespace {
+
 void ReadReceiveTimestamp(msghdr& msg, IcmpSocket::Origin* origin)
 {
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
@@ -29,4 +31,24 @@ void ReadReceiveTimestamp(msghdr& msg, IcmpSocket::Origin* origin)
         origin->arrivalTick = uint32_t(uint64_t(arrivalNs) / 1000000u);
         return;
     }
+}
+
+} // namespace
+
+ssize_t StampedMessage::Receive(int fd, void* buf, size_t len, int flags, IcmpSocket::Origin* origin)
+{
+    iovec iov { buf, len };
+    msg = {};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(fd, &msg, flags | MSG_DONTWAIT);
+    if (n >= 0)
+        ReadReceiveTimestamp(msg, origin);
+    msg.msg_iov = nullptr; // iov lives only for this call
+    msg.msg_iovlen = 0;
+    return n;
 }

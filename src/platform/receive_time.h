@@ -1,14 +1,20 @@
 #pragma once
 #include "icmp_socket.h"
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 // Asks the kernel to stamp every datagram the socket receives (SO_TIMESTAMPNS).
 void EnableReceiveTimestamps(int fd);
 
-// Reads the stamp from a received message's control data into origin, as a tick of
-// the monotonic tick clock; leaves origin unstamped when there is none.
-void ReadReceiveTimestamp(msghdr& msg, IcmpSocket::Origin* origin);
+// One recvmsg() with room for the sender's address and the control data that comes
+// with it: the receive stamp and, from an error queue, the extended socket error.
+struct StampedMessage {
+    sockaddr_in from {};
+    msghdr msg {};
+    alignas(cmsghdr) char control[512];
 
-// Control buffer large enough for a stamp beside an extended socket error.
-inline constexpr size_t kReceiveControlSize = 512;
+    // Reads one message into buf without blocking; its receive stamp, if any, into
+    // origin as a tick of the monotonic tick clock. -1 when nothing could be read.
+    ssize_t Receive(int fd, void* buf, size_t len, int flags, IcmpSocket::Origin* origin);
+};
