@@ -53,8 +53,8 @@ int main(int argc, char** argv)
     if (!engine.CanReceive()) {
         PrintErr(QStringLiteral(
             "hoplantern-cli: %1: %2\n"
-            "Reading the routers' ICMP answers needs a raw socket, which needs the CAP_NET_RAW capability.\n"
-            "Run it as root, or grant the capability to the program once:\n"
+            "No ICMP answers can be received: neither a raw ICMP socket nor the probe sockets'\n"
+            "error queues are available to this process. Grant it the raw-socket capability once:\n"
             "  sudo setcap cap_net_raw+ep %3\n")
                      .arg(failures.value(0), QString::fromLocal8Bit(std::strerror(socketError)),
                          QCoreApplication::applicationFilePath()));
