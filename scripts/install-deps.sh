@@ -9,7 +9,7 @@ packages=(
   libcap2-bin          # setcap: grants the tracer its raw socket
   iproute2 nftables    # the namespace router paths the tests trace through
   python3              # the namespace fixture and its tests
-  xvfb xauth           # a display for the window tests and screenshots
+  xvfb xauth x11-utils imagemagick  # a display for the window, and screenshots of it
   traceroute           # the benchmark compares against it
 )
 

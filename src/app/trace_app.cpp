@@ -1,4 +1,6 @@
 #include "trace_app.h"
+
+#include <QGuiApplication>
 #include "message_box.h"
 #include "resource.h"
 #include "string_table.h"
@@ -63,6 +65,8 @@ bool CTraceApp::InitInstance()
         return false;
     }
     QCoreApplication::setApplicationName(QStringLiteral("Hoplantern"));
+    // Ties the window to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("hoplantern"));
     SetRegistryKey(QStringLiteral("Veltrosyn"));
 
     CTraceDlg dlg(nullptr, CreatePlatform());

@@ -32,16 +32,9 @@ CAboutDlg::CAboutDlg(QWidget* pParent)
 {
     const res::DialogTemplate& tmpl = res::AboutDialogTemplate();
     m_controls = CreateDialogControls(*this, tmpl);
+    NoteTemplateRects(*this, tmpl);
     UseModalFrame(*this);
     setWindowIcon(res::LoadIcon(IDR_MAINFRAME));
-
-    // The icon control shows the application icon at its own size, from its top-left corner.
-    if (auto* icon = findChild<QLabel*>(QStringLiteral("IDC_ABOUT_ICON"), Qt::FindDirectChildrenOnly)) {
-        const QPixmap pixmap = res::LoadIcon(IDR_MAINFRAME).pixmap(32, 32);
-        icon->setPixmap(pixmap);
-        icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        icon->resize(pixmap.deviceIndependentSize().toSize());
-    }
 
     m_btnOK = BindFlatButton(m_controls, IDCANCEL);
     m_btnQuickHelp = BindFlatButton(m_controls, IDC_QUICK_HELP);
@@ -53,6 +46,25 @@ CAboutDlg::CAboutDlg(QWidget* pParent)
     m_fontLink = font();
     m_fontLink.setUnderline(true);
     m_hLinkCursor = res::LoadCursor(IDC_LINK_HAND);
+
+    // Every text whole: the version line and the addresses above all.
+    std::vector<std::pair<const QWidget*, QSize>> needs;
+    for (const QLabel* label : findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+        needs.emplace_back(label, TextNeeds(label));
+    for (const QWidget* button : { m_btnOK, m_btnQuickHelp })
+        needs.emplace_back(button, TextNeeds(button));
+    const QFontMetrics fmLink(m_fontLink);
+    for (const COwnerDrawButton* link : { m_btnWebLink, m_btnMailLink })
+        needs.emplace_back(link, QSize(fmLink.horizontalAdvance(link->text()) + 1, fmLink.height()));
+    LayOutToFit(*this, tmpl, needs);
+
+    // The icon control shows the application icon at its own size, from its top-left corner.
+    if (auto* icon = findChild<QLabel*>(QStringLiteral("IDC_ABOUT_ICON"), Qt::FindDirectChildrenOnly)) {
+        const QPixmap pixmap = res::LoadIcon(IDR_MAINFRAME).pixmap(32, 32);
+        icon->setPixmap(pixmap);
+        icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        icon->resize(pixmap.deviceIndependentSize().toSize());
+    }
 
     // The pointing hand over the two links; everywhere else the usual cursor.
     m_btnWebLink->setCursor(m_hLinkCursor);
@@ -89,18 +101,6 @@ bool CAboutDlg::OnInitDialog()
 {
     m_btnWebLink->setFont(m_fontLink);
     m_btnMailLink->setFont(m_fontLink);
-
-    // The whole address shows: a link whose text is wider than its rectangle grows to the
-    // right, as far as the dialog's edge allows.
-    for (COwnerDrawButton* link : { m_btnWebLink, m_btnMailLink }) {
-        const QFontMetrics fm(m_fontLink);
-        const int needed = fm.horizontalAdvance(link->text()) + 1;
-        const int room = width() - link->x();
-        if (link->width() < needed)
-            link->resize(std::min(needed, room), link->height());
-        if (link->height() < fm.height())
-            link->resize(link->width(), fm.height());
-    }
 
     m_btnOK->setFocus();
     return true;

@@ -1,7 +1,6 @@
 #pragma once
-#include <QPushButton>
+#include "flat_button.h"
 
-// The type of the dialogs' command buttons ("Trace", "Host >", "About..."). They are
-// plain push buttons for now; when they get their own flat painting, this is the one
-// place that changes, and the dialogs keep their members and connections.
-using CommandButton = QPushButton;
+// The type of the dialogs' command buttons ("Trace", "Host >", "About..."): the flat
+// button, which paints itself and posts its click after the release.
+using CommandButton = CFlatButton;

@@ -11,6 +11,8 @@
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 
+#include <algorithm>
+
 namespace {
 
 // The help field keeps Enter to itself, as a field that wants its returns does: being
@@ -83,12 +85,27 @@ QString CQuickHelpDlg::HelpText()
 CQuickHelpDlg::CQuickHelpDlg(QWidget* pParent)
     : QDialog(pParent)
 {
-    m_controls = CreateDialogControls(*this, res::QuickHelpDialogTemplate());
+    const res::DialogTemplate& tmpl = res::QuickHelpDialogTemplate();
+    m_controls = CreateDialogControls(*this, tmpl);
+    NoteTemplateRects(*this, tmpl);
     UseModalFrame(*this);
     setWindowIcon(res::LoadIcon(IDR_MAINFRAME));
 
     m_btnDone = BindFlatButton(m_controls, IDCANCEL);
-    BindHelpField(m_controls);
+    QPlainTextEdit* edit = BindHelpField(m_controls);
+    m_strHelp = HelpText();
+
+    // Every line of the help whole, since the field neither wraps nor scrolls.
+    const QFontMetrics fm(edit->font());
+    const QStringList lines = m_strHelp.split(QStringLiteral("\r\n"));
+    int widest = 0;
+    for (const QString& line : lines)
+        widest = std::max(widest, fm.horizontalAdvance(line));
+    const int border = 2 * (edit->frameWidth() + int(edit->document()->documentMargin()));
+    const int shown = int(lines.size()) - 1; // nothing follows the last line break
+    LayOutToFit(*this, tmpl,
+        { { m_btnDone, TextNeeds(m_btnDone) },
+            { edit, QSize(widest + border + edit->cursorWidth(), shown * fm.lineSpacing() + border) } });
     connect(m_btnDone, &QAbstractButton::clicked, this, &QDialog::reject);
 
     // Enter on "Done" closes the dialog through the button's own command; Enter that
@@ -99,8 +116,6 @@ CQuickHelpDlg::CQuickHelpDlg(QWidget* pParent)
         if (id == IDOK)
             accept();
     });
-
-    m_strHelp = HelpText();
 }
 
 CQuickHelpDlg::~CQuickHelpDlg() = default;

@@ -1,4 +1,5 @@
 #include "trace_dlg.h"
+#include "about_dlg.h"
 #include "app_icon.h"
 #include "dialog_builder.h"
 #include "int_field.h"
@@ -211,7 +212,8 @@ void CTraceDlg::OnHostButton()
 
 void CTraceDlg::OnAboutButton()
 {
-    // No About dialog yet: the command does nothing until there is one to open.
+    CAboutDlg dlg;
+    dlg.DoModal();
 }
 
 // ---- Closing -------------------------------------------------------------------------

@@ -7,9 +7,11 @@
 #include "resource.h"
 #include "settings/settings_ops.h"
 #include "trace_dlg.h"
+#include "about_dlg.h"
 #include "ui_test_support.h"
 
 #include <QClipboard>
+#include <QTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -364,12 +366,74 @@ private slots:
         QCOMPARE(w.field(IDC_HOST)->selectedText(), QStringLiteral("first.example"));
     }
 
-    void aboutButtonLeavesEverythingAsItIs()
+    void anyHostTextEndsInTheFailureText_data()
+    {
+        QTest::addColumn<QString>("text");  // put into the field
+        QTest::addColumn<bool>("paste");    // with Ctrl+V instead of as typed
+        QTest::addColumn<QString>("host");  // what the field holds and the trace takes
+        QTest::newRow("100000 characters, cut at the field's limit")
+            << QString(100000, u'a') << false << QString(32767, u'a');
+        QTest::newRow("100000 characters pasted") << QString(100000, u'b') << true << QString(32767, u'b');
+        QTest::newRow("non-ASCII") << QStringLiteral("bücher.example") << false << QStringLiteral("bücher.example");
+        QTest::newRow("emoji") << QStringLiteral("\U0001F680.example") << true << QStringLiteral("\U0001F680.example");
+        QTest::newRow("blanks") << QStringLiteral("   ") << false << QStringLiteral("   ");
+        QTest::newRow("line breaks pasted") << QStringLiteral("first.example\r\nsecond.example") << true
+                                            << QStringLiteral("first.example\r\nsecond.example");
+        const QString withNul = QStringLiteral("a") + QChar(0) + QStringLiteral("b.example");
+        QTest::newRow("NUL pasted") << withNul << true << withNul;
+    }
+
+    void anyHostTextEndsInTheFailureText()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, paste);
+        QFETCH(QString, host);
+        Window w; // its resolver knows no names at all
+        w.open();
+        MessageRecorder messages;
+        QLineEdit* field = w.field(IDC_HOST);
+        field->clear();
+        if (paste) {
+            QGuiApplication::clipboard()->setText(text);
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+        } else {
+            field->setText(text);
+        }
+        QCOMPARE(field->text(), host);
+
+        w->m_btnTrace->click();
+        QCOMPARE(w->engine().m_strHost, host);
+        QCOMPARE(w->m_stStatus->text(), QStringLiteral("Lookup of ") + host + QStringLiteral(" failed dramatically"));
+        QCOMPARE(w->m_stTarget->text(), QStringLiteral("unknown"));
+        QCOMPARE(w->rows().GetItemCount(), 1);
+        QVERIFY(w.probe->sent.empty());
+        QVERIFY(messages.messages.empty());
+        QCOMPARE(field->text(), host); // the user's text stays as it was
+
+        // The window goes on as before.
+        w.setFields("3", "192.0.2.1", "3000", "3");
+        w->m_btnTrace->click();
+        QCOMPARE(w->rows().GetItemCount(), 3);
+        QCOMPARE(w->m_stTarget->text(), QStringLiteral("192.0.2.1"));
+    }
+
+    void aboutButtonOpensTheAboutDialogOverTheWindow()
     {
         Window w;
         w.open();
+        QVERIFY(QTest::qWaitForWindowActive(w.dlg.get()));
         MessageRecorder messages;
+        // Armed before the click: the About dialog's modal run starts inside it.
+        bool sawAbout = false;
+        QTimer::singleShot(0, w.dlg.get(), [&] {
+            auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+            sawAbout = about && about->parentWidget() == w.dlg.get();
+            if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != w.dlg.get())
+                static_cast<QDialog*>(modal)->reject();
+        });
         w->m_btnAbout->click();
+        QVERIFY(sawAbout);
         QVERIFY(w->isVisible());
         QVERIFY(messages.messages.empty());
     }
