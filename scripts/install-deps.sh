@@ -9,8 +9,9 @@ packages=(
   libcap2-bin          # setcap: grants the tracer its raw socket
   iproute2 nftables    # the namespace router paths the tests trace through
   python3              # the namespace fixture and its tests
+  clang-14 libclang-rt-14-dev  # the fuzz build: clang with libFuzzer and the sanitizers
   xvfb xauth x11-utils imagemagick  # a display for the window, and screenshots of it
-  traceroute           # the benchmark compares against it
+  traceroute mtr-tiny iputils-tracepath  # the benchmarks compare against them
 )
 
 as_root() {

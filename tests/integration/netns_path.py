@@ -38,6 +38,12 @@ Removal: `down`, the end of the with-block, SIGINT/SIGTERM/SIGHUP and normal
 interpreter exit all remove everything; `down --stale` and every new chain
 remove chains whose owner died; `down --all` removes every chain there is.
 
+Links can be made slow (a path emulator): `delay_ms`, `jitter_ms` and `loss`
+put a link's own namespace between its two routers, holding two veth ends that
+only tests/pathemu/hl_delay_link joins, after the delay (the kernels here have
+no netem).  `target_icmp_ratelimit` and `icmp_limit` give the target and the
+routers the ICMP rate limits of real routers.  See tests/pathemu/README.md.
+
 Needs root.  Without it (or where `ip netns` cannot work) the command line
 exits 77, the code ctest and automake read as "skipped".
 """
@@ -53,6 +59,7 @@ import json
 import os
 import re
 import secrets
+import select
 import shlex
 import shutil
 import signal
@@ -87,6 +94,13 @@ UNLIMITED_MSGS_BURST = 1000000
 DESKTOP_PING_GROUP_RANGE = (0, 2147483647)
 SKIP_EXIT = 77
 READY_WAIT_SECONDS = 10.0
+# Emulated links: the forwarder that delays them, how long it may take to come
+# up, and how long it lives at most should nobody stop it.
+DELAY_LINK_ENV = "HL_DELAY_LINK"
+DELAY_LINK_READY_SECONDS = 10.0
+DEFAULT_EMULATOR_LIFETIME = 3600.0
+# Example: "10/second burst 5 packets" -- an nftables limit on a router's ICMP output.
+ICMP_LIMIT_RE = re.compile(r"^\d+/(second|minute|hour|day)( burst \d+ packets)?$")
 
 CLONE_NEWNET = 0x40000000
 SIOCGIFFLAGS = 0x8913
@@ -308,7 +322,8 @@ def namespaces_of(handle: str) -> list[str]:
     """Every namespace that exists now for this handle."""
     if not HANDLE_RE.match(handle):
         raise ValueError("not a fixture handle: %r" % handle)
-    pattern = re.compile("^" + re.escape(handle) + r"-(src|target|r\d+)$")
+    # dK: the namespace of emulated link K, between its two routers.
+    pattern = re.compile("^" + re.escape(handle) + r"-(src|target|r\d+|d\d+)$")
     try:
         names = os.listdir(NETNS_DIR)
     except FileNotFoundError:
@@ -327,6 +342,60 @@ def _process_start(pid: int) -> str | None:
 
 def _owner_file(handle: str) -> str:
     return os.path.join(OWNERS_DIR, handle)
+
+
+def _links_file(handle: str) -> str:
+    """Names the forwarder of a chain's emulated links (pid and start time)."""
+    return os.path.join(OWNERS_DIR, handle + ".links")
+
+
+def _link_stats_file(handle: str) -> str:
+    return os.path.join(OWNERS_DIR, handle + ".links-stats.json")
+
+
+def _link_log_file(handle: str) -> str:
+    return os.path.join(OWNERS_DIR, handle + ".links-log")
+
+
+def _stop_process(pid: int, start: str | None, grace: float = 2.0) -> None:
+    """Ends one process we started, known by pid and start time (never a later
+    process that reuses the pid): SIGTERM, then SIGKILL after `grace` seconds."""
+    if not pid or start is None or _process_start(pid) != start:
+        return
+    for sig, wait in ((signal.SIGTERM, grace), (signal.SIGKILL, grace)):
+        try:
+            os.kill(pid, sig)
+        except ProcessLookupError:
+            return
+        deadline = time.monotonic() + wait
+        while time.monotonic() < deadline:
+            try:
+                done, _ = os.waitpid(pid, os.WNOHANG)  # ours: reap it
+                if done:
+                    return
+            except ChildProcessError:
+                pass  # someone else's child: watch /proc instead
+            if _process_start(pid) != start or _process_state(pid) == "Z":
+                return
+            time.sleep(0.005)
+
+
+def _process_state(pid: int) -> str | None:
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0]
+    except (OSError, IndexError):
+        return None
+
+
+def _stop_link_forwarders(handle: str) -> None:
+    try:
+        with open(_links_file(handle)) as f:
+            entries = json.load(f)
+    except (OSError, ValueError):
+        return
+    for entry in entries:
+        _stop_process(int(entry.get("pid") or 0), entry.get("start"))
 
 
 def _write_owner(handle: str, pid: int) -> None:
@@ -365,6 +434,8 @@ def remove_stale() -> list[str]:
 
 def remove_handle(handle: str) -> list[str]:
     """Removes every namespace and file of one fixture; safe to repeat."""
+    # The forwarder first: it holds sockets in the link namespaces.
+    _stop_link_forwarders(handle)
     names = namespaces_of(handle)
     problems = []
     if names:
@@ -382,6 +453,12 @@ def remove_handle(handle: str) -> list[str]:
     if problems:
         raise FixtureError("; ".join(problems))
     # Last, so a chain half removed still names its owner.
+    for leftover in (_links_file(handle), _link_stats_file(handle), _link_stats_file(handle) + ".tmp",
+                     _link_log_file(handle)):
+        try:
+            os.unlink(leftover)
+        except FileNotFoundError:
+            pass
     try:
         os.unlink(_owner_file(handle))
     except FileNotFoundError:
@@ -400,7 +477,8 @@ def all_handles() -> list[str]:
         if m:
             handles.add(m.group(1))
     for directory, pattern in ((ETC_NETNS, r"^(hlpath-[0-9a-f]{8})-src$"),
-                               (OWNERS_DIR, r"^(hlpath-[0-9a-f]{8})$")):
+                               (OWNERS_DIR, r"^(hlpath-[0-9a-f]{8})$"),
+                               (OWNERS_DIR, r"^(hlpath-[0-9a-f]{8})\.links")):
         try:
             for n in os.listdir(directory):
                 m = re.match(pattern, n)
@@ -427,12 +505,56 @@ class Router:
                 "far_address": self.far_address, "name": self.name, "silent": self.silent}
 
 
+def _per_link(value, n_links: int, what: str, top: float | None = None) -> list[float]:
+    """One number for every link, or one per link (link 1 first)."""
+    values = [float(v) for v in value] if isinstance(value, (list, tuple)) else [float(value)] * n_links
+    if len(values) != n_links:
+        raise ValueError("%s: %d values given for %d links" % (what, len(values), n_links))
+    for v in values:
+        if not v >= 0 or (top is not None and v > top):
+            raise ValueError("%s must be between 0 and %s, not %r" % (what, top if top is not None else "inf", v))
+    return values
+
+
+def find_delay_link() -> str | None:
+    """The forwarder binary: $HL_DELAY_LINK, or the one in the usual build directory."""
+    candidates = [os.environ.get(DELAY_LINK_ENV, "")]
+    here = os.path.dirname(os.path.abspath(__file__))
+    candidates.append(os.path.join(here, "..", "..", "build", "tests", "pathemu", "hl_delay_link"))
+    for c in candidates:
+        if c and os.path.isfile(c) and os.access(c, os.X_OK):
+            return os.path.abspath(c)
+    return None
+
+
 class NetnsPath:
-    """A chain of kernel routers; `with NetnsPath(...) as path:` builds and removes it."""
+    """A chain of kernel routers; `with NetnsPath(...) as path:` builds and removes it.
+
+    Emulated links (all optional; each a number for every link or a list with one
+    per link, link 1 being src--r1 and link N+1 rN--target):
+      delay_ms, jitter_ms -- one-way delay of each direction, spread evenly over
+                             delay +- jitter; loss -- fraction of frames dropped.
+      delay_link          -- the forwarder binary (default find_delay_link()).
+      link_seed           -- seeds jitter and loss, for repeatable runs.
+      emulator_lifetime   -- seconds after which the forwarder ends regardless.
+      emulator_owner      -- pid whose end stops the forwarder at once (default the
+                             owner given to up(), else this process; 0: none).
+      emulator_args       -- more hl_delay_link options, e.g. ("--spin-us", "0").
+    ICMP limits like those of real routers:
+      target_icmp_ratelimit -- net.ipv4.icmp_ratelimit of the target alone (the
+                             kernel default is 1000); None: as icmp_ratelimit.
+      icmp_limit          -- nftables limit on the ICMP the routers send, e.g.
+                             "10/second burst 5 packets"; beyond it they are silent.
+      icmp_limit_routers  -- which routers (1-based) get it; None: all.
+    """
 
     def __init__(self, routers: int = 4, silent=(), target_silent: bool = False,
                  names: bool = False, icmp_ratelimit: int = 0,
-                 ping_group_range=DESKTOP_PING_GROUP_RANGE, domain: str = DEFAULT_DOMAIN):
+                 ping_group_range=DESKTOP_PING_GROUP_RANGE, domain: str = DEFAULT_DOMAIN,
+                 delay_ms=0.0, jitter_ms=0.0, loss=0.0, delay_link: str | None = None,
+                 link_seed: int | None = None, emulator_lifetime: float = DEFAULT_EMULATOR_LIFETIME,
+                 emulator_owner: int | None = None, target_icmp_ratelimit: int | None = None,
+                 icmp_limit: str | None = None, icmp_limit_routers=None, emulator_args=()):
         if not 0 <= routers <= MAX_ROUTERS:
             raise ValueError("routers must be between 0 and %d" % MAX_ROUTERS)
         silent = sorted(set(int(k) for k in silent))
@@ -452,6 +574,34 @@ class NetnsPath:
         self.domain = domain
         self.handle = ""
         self.is_up = False
+
+        n_links = routers + 1
+        self.link_delay_ms = _per_link(delay_ms, n_links, "delay_ms")
+        self.link_jitter_ms = _per_link(jitter_ms, n_links, "jitter_ms")
+        self.link_loss = _per_link(loss, n_links, "loss", top=1.0)
+        self.delay_link = delay_link
+        self.link_seed = link_seed
+        if not emulator_lifetime > 0:
+            raise ValueError("emulator_lifetime must be positive")
+        self.emulator_lifetime = float(emulator_lifetime)
+        self.emulator_owner = emulator_owner
+        if target_icmp_ratelimit is not None and target_icmp_ratelimit < 0:
+            raise ValueError("target_icmp_ratelimit cannot be negative")
+        self.target_icmp_ratelimit = target_icmp_ratelimit
+        if icmp_limit is not None and not ICMP_LIMIT_RE.match(icmp_limit):
+            raise ValueError("icmp_limit is an nftables rate like '10/second burst 5 packets', not %r"
+                             % icmp_limit)
+        self.icmp_limit = icmp_limit
+        limited = range(1, routers + 1) if icmp_limit_routers is None else icmp_limit_routers
+        self.icmp_limit_routers = sorted(set(int(k) for k in limited)) if icmp_limit else []
+        for k in self.icmp_limit_routers:
+            if not 1 <= k <= routers:
+                raise ValueError("icmp_limit router %d is not in 1..%d" % (k, routers))
+        self.emulator_args = [str(a) for a in emulator_args]
+        self._forwarder: subprocess.Popen | None = None  # only while this process owns it
+        self._forwarder_pid: int | None = None
+        self._forwarder_start: str | None = None
+        self._up_owner: int | None = None
 
     # Names and addresses --------------------------------------------------
 
@@ -486,6 +636,72 @@ class NetnsPath:
     def namespaces(self) -> list[str]:
         return [self.source_ns] + [r.ns for r in self.routers] + [self.target_ns]
 
+    # Emulated links ---------------------------------------------------------
+
+    def link_emulated(self, k: int) -> bool:
+        """Link k (1-based) passes through the forwarder."""
+        i = k - 1
+        return self.link_delay_ms[i] > 0 or self.link_jitter_ms[i] > 0 or self.link_loss[i] > 0
+
+    @property
+    def emulated(self) -> bool:
+        return any(self.link_emulated(k) for k in range(1, self.router_count + 2))
+
+    def link_ns(self, k: int) -> str | None:
+        """The namespace of link k where the forwarder joins its two halves."""
+        return "%s-d%d" % (self.handle, k) if self.link_emulated(k) else None
+
+    @property
+    def link_namespaces(self) -> list[str]:
+        return [self.link_ns(k) for k in range(1, self.router_count + 2) if self.link_emulated(k)]
+
+    def rtt_ms(self, hop: int) -> float:
+        """Emulated round trip to hop `hop` (router k, or the target at routers+1):
+        the delays of links 1..hop, both ways, jitter left out."""
+        if not 1 <= hop <= self.router_count + 1:
+            raise ValueError("hop %d is not on this path" % hop)
+        return 2.0 * sum(self.link_delay_ms[:hop])
+
+    @property
+    def forwarder_pid(self) -> int | None:
+        return self._forwarder_pid
+
+    def link_log(self) -> str:
+        """What the forwarder wrote to stderr (warnings, the reason it failed)."""
+        try:
+            with open(_link_log_file(self.handle), errors="replace") as f:
+                return f.read().strip()
+        except OSError:
+            return ""
+
+    def link_stats(self, refresh: bool = True) -> dict | None:
+        """The forwarder's counters per link and direction: frames received,
+        forwarded, lost, and how late they left (late_mean_us, late_max_us).
+        None without emulated links."""
+        if not self.emulated or not self.handle:
+            return None
+        stats_path = _link_stats_file(self.handle)
+        pid = self.forwarder_pid
+        if refresh and pid:
+            try:
+                before = os.stat(stats_path).st_mtime_ns
+            except FileNotFoundError:
+                before = 0
+            os.kill(pid, signal.SIGUSR1)
+            deadline = time.monotonic() + 2.0
+            while time.monotonic() < deadline:
+                try:
+                    if os.stat(stats_path).st_mtime_ns != before:
+                        break
+                except FileNotFoundError:
+                    pass
+                time.sleep(0.002)
+        try:
+            with open(stats_path) as f:
+                return json.load(f)
+        except (OSError, ValueError):
+            return None
+
     @property
     def hosts_file(self) -> str | None:
         return os.path.join(ETC_NETNS, self.source_ns, "hosts") if self.names else None
@@ -509,6 +725,16 @@ class NetnsPath:
             "icmp_ratelimit": self.icmp_ratelimit,
             "hosts_file": self.hosts_file,
             "down": [sys.executable, os.path.abspath(__file__), "down", self.handle],
+            "target_icmp_ratelimit": self.target_icmp_ratelimit,
+            "icmp_limit": self.icmp_limit,
+            "icmp_limit_routers": self.icmp_limit_routers,
+            "links": [{"link": k, "ns": self.link_ns(k),
+                       "delay_ms": self.link_delay_ms[k - 1], "jitter_ms": self.link_jitter_ms[k - 1],
+                       "loss": self.link_loss[k - 1]}
+                      for k in range(1, self.router_count + 2)],
+            "link_namespaces": self.link_namespaces,
+            "delay_link_pid": self.forwarder_pid,
+            "link_stats_file": _link_stats_file(self.handle) if self.emulated else None,
         }
 
     # Building ---------------------------------------------------------------
@@ -518,7 +744,7 @@ class NetnsPath:
         (default this process)."""
         if self.is_up:
             return self
-        reason = unavailable_reason(need_nft=bool(self.silent or self.target_silent))
+        reason = unavailable_reason(need_nft=bool(self.silent or self.target_silent or self.icmp_limit))
         if reason:
             raise FixtureUnavailable(reason)
         with _live_lock:
@@ -532,6 +758,7 @@ class NetnsPath:
             # point below still removes whatever was made.
             _live[self.handle] = self
             self.is_up = True
+        self._up_owner = owner
         try:
             _write_owner(self.handle, os.getpid() if owner is None else owner)
             self._build()
@@ -552,9 +779,12 @@ class NetnsPath:
         # namespaces, the kernel then files their carrier change as not
         # urgent, and the links only start passing packets about a second later.
         lines = ["netns add %s" % n for n in ns]
-        for k in range(1, n_links + 1):
-            lines.append("link add name e0 index %d netns %s type veth peer name w0 index %d netns %s"
-                         % (100 + 2 * k, ns[k - 1], 101 + 2 * k, ns[k]))
+        if not self.emulated:
+            for k in range(1, n_links + 1):
+                lines.append("link add name e0 index %d netns %s type veth peer name w0 index %d netns %s"
+                             % (100 + 2 * k, ns[k - 1], 101 + 2 * k, ns[k]))
+        else:
+            lines += self._emulated_link_lines()
         _run(["ip", "-batch", "-"], "\n".join(lines) + "\n")
 
         # Sysctls before any link is up, so forwarding and the ICMP limits
@@ -570,6 +800,27 @@ class NetnsPath:
                 if i == 0 and self.ping_group_range is not None:
                     lo, hi = self.ping_group_range
                     _write_sysctl("net.ipv4.ping_group_range", "%d %d" % (lo, hi))
+                if i == len(ns) - 1 and self.target_icmp_ratelimit is not None:
+                    # The target alone limited like a real host; where the others are
+                    # unlimited its namespace budget goes back to the kernel's own.
+                    _write_sysctl("net.ipv4.icmp_ratelimit", str(self.target_icmp_ratelimit))
+                    if self.target_icmp_ratelimit != 0 and self.icmp_ratelimit == 0:
+                        _write_sysctl("net.ipv4.icmp_msgs_per_sec", "1000", required=False)
+                        _write_sysctl("net.ipv4.icmp_msgs_burst", "50", required=False)
+                    elif self.target_icmp_ratelimit == 0:
+                        _write_sysctl("net.ipv4.icmp_msgs_per_sec", str(UNLIMITED_MSGS_PER_SEC), required=False)
+                        _write_sysctl("net.ipv4.icmp_msgs_burst", str(UNLIMITED_MSGS_BURST), required=False)
+        if self.emulated:
+            # IPv4 only: without the interfaces' IPv6 announcements every frame a
+            # slow link carries is one a test or tracer sent, and its counters add up.
+            for name in ns + self.link_namespaces:
+                with _InNamespace(name):
+                    _write_sysctl("net.ipv6.conf.all.disable_ipv6", "1", required=False)
+                    _write_sysctl("net.ipv6.conf.default.disable_ipv6", "1", required=False)
+        for name in self.link_namespaces:
+            with _InNamespace(name):
+                # No forwarding: only the forwarder moves frames across.
+                _write_sysctl("net.ipv4.ip_forward", "0")
 
         # Silent hops: the kernel still decides to answer, and nftables drops
         # the ICMP on its way out, like a filtering router does.  The counter
@@ -585,6 +836,17 @@ class NetnsPath:
                  "    ip protocol icmp counter drop\n"
                  "  }\n"
                  "}\n")
+
+        # A router's own limit on the ICMP it makes, as real routers have (control
+        # plane policing): past the rate its answers are dropped on the way out.
+        for k in self.icmp_limit_routers:
+            _run(["ip", "netns", "exec", self.routers[k - 1].ns, "nft", "-f", "-"],
+                 "table ip hoplantern_icmp_limit {\n"
+                 "  chain output {\n"
+                 "    type filter hook output priority 0; policy accept;\n"
+                 "    ip protocol icmp limit rate over %s counter drop\n"
+                 "  }\n"
+                 "}\n" % self.icmp_limit)
 
         if self.names:
             self._write_names()
@@ -605,9 +867,113 @@ class NetnsPath:
                 else:
                     cmds += ["route add 198.18.%d.0/24 via 198.18.%d.2" % (j, i + 1)
                              for j in range(i + 2, n_links + 1)]
+            if self.emulated:
+                cmds += self._static_neighbour_lines(i)
             jobs.append((["ip", "-n", name, "-batch", "-"], "\n".join(cmds) + "\n"))
+        for name in self.link_namespaces:
+            jobs.append((["ip", "-n", name, "-batch", "-"], "link set w0 up\nlink set e0 up\n"))
         _run_parallel(jobs)
         self._wait_ready()
+        if self.emulated:
+            self._start_forwarder()
+
+    # Emulated links -----------------------------------------------------------
+
+    @staticmethod
+    def _mac(k: int, end: int) -> str:
+        """Fixed hardware address of link k's end nearer the source (1) or the target (2)."""
+        return "02:68:6c:%02x:%02x:%02x" % (k >> 8, k & 0xFF, end)
+
+    def _emulated_link_lines(self) -> list[str]:
+        ns = self.namespaces
+        lines = ["netns add %s" % n for n in self.link_namespaces]
+        for k in range(1, self.router_count + 2):
+            left, right = ns[k - 1], ns[k]
+            mid = self.link_ns(k)
+            if mid is None:
+                lines.append("link add name e0 index %d address %s netns %s type veth peer name w0 index %d "
+                             "address %s netns %s" % (100 + 2 * k, self._mac(k, 1), left, 101 + 2 * k,
+                                                      self._mac(k, 2), right))
+                continue
+            # Two pairs: left.e0 -- mid.w0 and mid.e0 -- right.w0; the forwarder in
+            # mid joins w0 and e0. Indexes stay distinct within every pair.
+            lines.append("link add name e0 index %d address %s netns %s type veth peer name w0 index %d netns %s"
+                         % (100 + 2 * k, self._mac(k, 1), left, 2000 + 2 * k, mid))
+            lines.append("link add name e0 index %d netns %s type veth peer name w0 index %d address %s netns %s"
+                         % (2001 + 2 * k, mid, 101 + 2 * k, self._mac(k, 2), right))
+        return lines
+
+    def _static_neighbour_lines(self, i: int) -> list[str]:
+        # Fixed neighbour entries: no ARP crosses a slow link, so the first probe of a
+        # trace costs one round trip like every later one, as on a path in use.
+        cmds = []
+        if i >= 1:
+            cmds.append("neigh replace 198.18.%d.1 lladdr %s dev w0 nud permanent" % (i, self._mac(i, 1)))
+        if i <= self.router_count:
+            cmds.append("neigh replace 198.18.%d.2 lladdr %s dev e0 nud permanent" % (i + 1, self._mac(i + 1, 2)))
+        return cmds
+
+    def _start_forwarder(self) -> None:
+        binary = self.delay_link or find_delay_link()
+        if not binary:
+            raise FixtureError("hl_delay_link not found: build it (cmake --build build --target hl_delay_link) "
+                               "or set %s" % DELAY_LINK_ENV)
+        owner = self.emulator_owner
+        if owner is None:
+            owner = os.getpid() if self._up_owner is None else self._up_owner
+        args = [binary, "--realtime", "--stats", _link_stats_file(self.handle),
+                "--max-seconds", "%g" % self.emulator_lifetime]
+        if owner:
+            args += ["--owner", str(owner)]
+        if self.link_seed is not None:
+            args += ["--seed", str(self.link_seed)]
+        args += self.emulator_args
+        for k in range(1, self.router_count + 2):
+            if self.link_emulated(k):
+                args += ["--link", "%s:w0:e0:%g:%g:%g" % (self.link_ns(k), self.link_delay_ms[k - 1],
+                                                         self.link_jitter_ms[k - 1], self.link_loss[k - 1])]
+        os.makedirs(OWNERS_DIR, exist_ok=True)
+        # Its messages go to a file: it may outlive this process (`up`), and must
+        # not hold a caller's pipe open meanwhile.
+        with open(_link_log_file(self.handle), "wb") as log:
+            proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log)
+        self._forwarder = proc
+        self._forwarder_pid = proc.pid
+        self._forwarder_start = _process_start(proc.pid)
+        # Recorded before waiting for it, so `down` from anywhere can stop it.
+        tmp = _links_file(self.handle) + ".tmp"
+        with open(tmp, "w") as f:
+            json.dump([{"pid": proc.pid, "start": self._forwarder_start}], f)
+        os.replace(tmp, _links_file(self.handle))
+        ready = b""
+        deadline = time.monotonic() + DELAY_LINK_READY_SECONDS
+        fd = proc.stdout.fileno()
+        while not ready.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([fd], [], [], left)[0]:
+                raise FixtureError("hl_delay_link did not come up within %gs: %s"
+                                   % (DELAY_LINK_READY_SECONDS, self.link_log()))
+            chunk = os.read(fd, 64)
+            if not chunk:
+                proc.wait()
+                raise FixtureError("hl_delay_link ended at start-up (exit %s): %s"
+                                   % (proc.returncode, self.link_log()))
+            ready += chunk
+        proc.stdout.close()
+        if ready.strip() != b"ready":
+            raise FixtureError("hl_delay_link said %r instead of ready" % ready)
+
+    def _stop_forwarder(self) -> None:
+        if self._forwarder_pid:
+            _stop_process(self._forwarder_pid, self._forwarder_start)
+        if self._forwarder is not None:
+            try:
+                self._forwarder.stdout.close()
+            except (OSError, ValueError):
+                pass
+            # Reaped above; tell Popen so it does not wait again.
+            self._forwarder.returncode = self._forwarder.returncode or 0
+        self._forwarder = None
 
     def _write_names(self) -> None:
         directory = os.path.join(ETC_NETNS, self.source_ns)
@@ -633,6 +999,8 @@ class NetnsPath:
                 pending.append((name, "w0"))
             if i <= self.router_count:
                 pending.append((name, "e0"))
+        for name in self.link_namespaces:
+            pending += [(name, "w0"), (name, "e0")]
         while True:
             still = []
             for name, dev in pending:
@@ -654,6 +1022,7 @@ class NetnsPath:
             if not self.is_up:
                 return
             try:
+                self._stop_forwarder()
                 remove_handle(self.handle)
             finally:
                 self.is_up = False
@@ -666,6 +1035,14 @@ class NetnsPath:
         with _live_lock:
             _live.pop(self.handle, None)
             self.is_up = False
+            # The forwarder stays with the chain; `down` finds it by its file.
+            if self._forwarder is not None:
+                try:
+                    self._forwarder.stdout.close()
+                except (OSError, ValueError):
+                    pass
+                self._forwarder.returncode = 0  # not ours to wait for any more
+            self._forwarder = None
 
     def __enter__(self) -> "NetnsPath":
         return self.up()
@@ -702,13 +1079,50 @@ def _add_build_options(p: argparse.ArgumentParser) -> None:
     p.add_argument("--kernel-ping-group-range", action="store_true",
                    help="leave net.ipv4.ping_group_range at the kernel default (nobody may use "
                         "ICMP datagram sockets) instead of allowing every group as desktops do")
+    emu = p.add_argument_group("emulated links (one value for every link, or a comma-separated "
+                               "list with one per link, link 1 first)")
+    emu.add_argument("--delay-ms", type=_number_list, default=[0.0], metavar="MS",
+                     help="one-way delay of each link, each direction (default 0: a plain veth)")
+    emu.add_argument("--jitter-ms", type=_number_list, default=[0.0], metavar="MS",
+                     help="delays spread evenly over delay +- jitter")
+    emu.add_argument("--loss", type=_number_list, default=[0.0], metavar="FRACTION",
+                     help="fraction of frames each link drops, per direction (0..1)")
+    emu.add_argument("--link-seed", type=int, default=None, metavar="N",
+                     help="seed of jitter and loss, for repeatable runs")
+    emu.add_argument("--delay-link", default=None, metavar="PATH",
+                     help="the hl_delay_link binary (default $HL_DELAY_LINK or build/tests/pathemu)")
+    emu.add_argument("--emulator-lifetime", type=float, default=DEFAULT_EMULATOR_LIFETIME, metavar="S",
+                     help="the forwarder ends after S seconds whatever happens (default 3600)")
+    lim = p.add_argument_group("ICMP limits of real routers")
+    lim.add_argument("--target-icmp-ratelimit", type=int, default=None, metavar="MS",
+                     help="net.ipv4.icmp_ratelimit of the target alone (kernel default: 1000)")
+    lim.add_argument("--icmp-limit", default=None, metavar="RATE",
+                     help="nftables limit on each router's ICMP output, e.g. '10/second burst 5 packets'")
+    lim.add_argument("--icmp-limit-routers", type=int, nargs="+", default=None, metavar="K",
+                     help="only these routers get --icmp-limit (default all)")
+
+
+def _number_list(text: str) -> list[float]:
+    try:
+        return [float(part) for part in text.split(",")]
+    except ValueError:
+        raise argparse.ArgumentTypeError("not a number or comma-separated numbers: %r" % text)
+
+
+def _one_or_list(values: list[float]):
+    return values[0] if len(values) == 1 else values
 
 
 def _path_from_args(args) -> NetnsPath:
     return NetnsPath(routers=args.routers, silent=args.silent, target_silent=args.target_silent,
                      names=args.names, icmp_ratelimit=args.icmp_ratelimit,
                      ping_group_range=None if args.kernel_ping_group_range else DESKTOP_PING_GROUP_RANGE,
-                     domain=args.domain)
+                     domain=args.domain,
+                     delay_ms=_one_or_list(args.delay_ms), jitter_ms=_one_or_list(args.jitter_ms),
+                     loss=_one_or_list(args.loss), link_seed=args.link_seed, delay_link=args.delay_link,
+                     emulator_lifetime=args.emulator_lifetime,
+                     target_icmp_ratelimit=args.target_icmp_ratelimit, icmp_limit=args.icmp_limit,
+                     icmp_limit_routers=args.icmp_limit_routers)
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -793,6 +1207,9 @@ def _main(argv: list[str] | None) -> int:
             parser.error("run needs a command after --")
     if args.command == "up" and args.owner and _process_start(args.owner) is None:
         parser.error("--owner %d: no such process" % args.owner)
+    if args.command == "up":
+        # The chain outlives this command: its forwarder follows --owner, or nobody.
+        path.emulator_owner = args.owner
     try:
         path.up()
     except FixtureUnavailable as exc:
