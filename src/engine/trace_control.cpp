@@ -38,7 +38,8 @@ void TraceEngine::OnOK()
 
 void TraceEngine::OnTimer(int nIDEvent)
 {
-    if (nIDEvent != IDT_ROUND)
+    // A tick that was already on its way when the trace ended must not end it again.
+    if (nIDEvent != IDT_ROUND || m_bDone)
         return;
     if (m_nRoundsLeft == m_nTries) {
         m_list.DeleteAllItems();

@@ -7,6 +7,9 @@
 
 uint32_t HostResolver::InetAddr(const std::string& text)
 {
+    // "198.18.5.2\0junk" is not an address, though the C string would read as one.
+    if (text.find('\0') != std::string::npos)
+        return INADDR_NONE;
     return inet_addr(text.c_str());
 }
 

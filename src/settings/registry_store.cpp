@@ -80,10 +80,13 @@ NamedValue* FindValue(Key& key, const QString& name)
     return nullptr;
 }
 
-bool HasControlCharacter(QStringView text)
+// A name that cannot be written on one line of the UTF-8 file and read back the same: it
+// holds a control character, or half of a UTF-16 surrogate pair.
+bool CannotBeWritten(QStringView text)
 {
-    return std::any_of(text.begin(), text.end(),
-                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+    return !text.isValidUtf16() || std::any_of(text.begin(), text.end(), [](QChar c) {
+               return c.unicode() < 0x20 || c.unicode() == 0x7f;
+           });
 }
 
 // Splits a key path into its segments; nothing when no key is named or a segment could not
@@ -91,7 +94,7 @@ bool HasControlCharacter(QStringView text)
 std::optional<QStringList> SplitKeyPath(const QString& keyPath)
 {
     QStringList segments = keyPath.split(u'\\', Qt::SkipEmptyParts);
-    if (segments.isEmpty() || HasControlCharacter(keyPath))
+    if (segments.isEmpty() || CannotBeWritten(keyPath))
         return std::nullopt;
     return segments;
 }
@@ -170,11 +173,13 @@ bool ParseValueLine(QStringView line, NamedValue& out)
     if (line.startsWith(u'@')) {
         out.name.clear();  // the key's default value
         pos = 1;
-    } else {
+    } else if (line.startsWith(u'"')) {
         std::optional<QString> name = ParseQuoted(line, pos);
-        if (!name || HasControlCharacter(*name))
+        if (!name || CannotBeWritten(*name))
             return false;
         out.name = *name;
+    } else {
+        return false;
     }
     QStringView rest = line.mid(pos).trimmed();
     if (!rest.startsWith(u'='))
@@ -239,7 +244,9 @@ QString Decode(const QByteArray& bytes, bool& clean)
     else if (view.startsWith("\xef\xbb\xbf"))
         view = view.sliced(3);
     QString text = decoder(view);
-    if (decoder.hasError())
+    // The UTF-16 decoder passes an unpaired surrogate through without an error; the file
+    // did not decode cleanly all the same.
+    if (decoder.hasError() || !text.isValidUtf16())
         clean = false;
     return text;
 }
@@ -557,7 +564,7 @@ bool RegistryStore::SetValue(const QString& keyPath, const QString& name, std::u
                              const QByteArray& data)
 {
     const std::optional<QStringList> segments = SplitKeyPath(keyPath);
-    if (!segments || HasControlCharacter(name))
+    if (!segments || CannotBeWritten(name))
         return false;
     return ModifyFile(m_filePath, [&](Hive& hive) {
         Key& key = hive.keys[hive.Ensure(*segments)];

@@ -303,6 +303,11 @@ void TestTraceEngine::singleTryAndForeignTimerId()
     engine->OnTimer(IDT_ROUND);
     QVERIFY(engine->m_bDone);
     QCOMPARE(column(4), QStringList({ "next", "failed" }));
+    // A late tick of the stopped timer neither ends the trace again nor looks up twice.
+    const size_t lookups = fake->reverse->started.size();
+    engine->OnTimer(IDT_ROUND);
+    QCOMPARE(fake->reverse->started.size(), lookups);
+    QCOMPARE(rows->GetItemCount(), 2);
 }
 
 void TestTraceEngine::socketCreationRetriesAreBounded()

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace hl;
 
 namespace {
@@ -39,6 +41,17 @@ QByteArray Dword(int value)
     QByteArray data(4, Qt::Uninitialized);
     qToLittleEndian<qint32>(value, data.data());
     return data;
+}
+
+// A file as the registry editor exports it: UTF-16, little-endian, with a byte-order mark.
+QByteArray Utf16(const QString& text)
+{
+    QByteArray bytes("\xff\xfe");
+    for (QChar c : text) {
+        bytes.append(char(c.unicode() & 0xff));
+        bytes.append(char(c.unicode() >> 8));
+    }
+    return bytes;
 }
 
 // A child process: writes its own values one change at a time.
@@ -177,6 +190,22 @@ private slots:
         QVERIFY(!QFile::exists(m_path + ".damaged"));
     }
 
+    void registryEditorExportIsReadAndKeptClean()
+    {
+        Write(m_path, Utf16(QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n"
+                                           "[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Hoplantern\\Options]\r\n"
+                                           "\"Retries\"=dword:00000006\r\n"
+                                           "\"Zeit \u00fcber \U0001F680\"=hex:01\r\n")));
+        RegistryStore store(m_path);
+        int tries = 0, hops = 0, timeout = 0;
+        LoadOptions(store, tries, hops, timeout);
+        QCOMPARE(tries, 6);
+        QVERIFY(SaveOptions(store, 1, 2, 3));
+        QVERIFY(!QFile::exists(m_path + ".damaged"));  // every line was understood
+        QCOMPARE(store.QueryValue(kOptions, QStringLiteral("Zeit \u00fcber \U0001F680"))->data,
+                 QByteArray("\x01", 1));
+    }
+
     void binaryValueLengths_data()
     {
         QTest::addColumn<QString>("name");
@@ -265,7 +294,14 @@ private slots:
             << 9;
         QTest::newRow("partly damaged") << good + "\"Hop number\"=dword:zz\n\x01\x02\n" << 9;
         QTest::newRow("not UTF-8") << good + "\"caf\xe9\"=dword:00000001\n" << 9;
+        QTest::newRow("value name without its opening quote") << good + "XRetries\"=dword:00000005\n" << 9;
         QTest::newRow("oversized") << good + QByteArray(2 << 20, '\n') << 3;
+        // UTF-16 as the registry editor exports it, with half a character in a key name:
+        // no UTF-8 file can hold that name, so the file must be kept before it is rewritten.
+        QTest::newRow("UTF-16 with an unpaired surrogate")
+            << Utf16(QString::fromUtf8(good) + QStringLiteral("[HKEY_CURRENT_USER\\Software\\A") + QChar(0xDE79)
+                     + QStringLiteral("]\n\"x\"=dword:00000001\n"))
+            << 9;
     }
 
     void damagedFileGivesDefaultsAndIsKept()
@@ -301,6 +337,39 @@ private slots:
         QCOMPARE(Read(m_path + ".damaged.1"), QByteArray("garbage\n"));
     }
 
+    void notAFileGivesDefaultsAndStaysAsItIs_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";            // would block a reader that waits for data
+        QTest::newRow("link to /dev/zero") << "zero";  // never ends
+        QTest::newRow("link to /dev/urandom") << "urandom";
+    }
+
+    void notAFileGivesDefaultsAndStaysAsItIs()
+    {
+        QFETCH(QString, kind);
+        QVERIFY(QDir().mkpath(QFileInfo(m_path).absolutePath()));
+        const QByteArray path = QFile::encodeName(m_path);
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        else
+            QVERIFY(QFile::link("/dev/" + kind, m_path));
+        RegistryStore store(m_path);
+        int tries = 0, hops = 0, timeout = 0;
+        WindowRect rect{1, 2, 3, 4};
+        LoadOptions(store, tries, hops, timeout);
+        LoadWindowPosition(store, rect);
+        QCOMPARE(tries, 3);
+        QCOMPARE(timeout, 3000);
+        QCOMPARE(rect.right, 3);
+        // It cannot be read, so it is not replaced either: it may be someone's on purpose.
+        QVERIFY(!SaveOptions(store, 5, 6, 7));
+        struct stat info{};
+        QCOMPARE(::lstat(path.constData(), &info), 0);
+        QVERIFY(kind == "fifo" ? S_ISFIFO(info.st_mode) : S_ISLNK(info.st_mode));
+        QVERIFY(!QFile::exists(m_path + ".damaged"));
+    }
+
     void storeThatCannotBeWrittenReportsFailure()
     {
         // A regular file where a folder should be: fails even for root.
@@ -334,6 +403,9 @@ private slots:
         QVERIFY(!store.SetValue(QStringLiteral("\\\\"), QStringLiteral("a"), kRegDword, Dword(1)));
         QVERIFY(!store.SetValue(kOptions, QStringLiteral("two\nlines"), kRegDword, Dword(1)));
         QVERIFY(!store.CreateKey(QStringLiteral("Software\\new\nline")));
+        // Half a UTF-16 character: the UTF-8 file cannot hold it.
+        QVERIFY(!store.SetValue(kOptions, QStringLiteral("half ") + QChar(0xD800), kRegDword, Dword(1)));
+        QVERIFY(!store.CreateKey(QStringLiteral("Software\\half ") + QChar(0xDC00)));
         QVERIFY(!store.SetValue(kOptions, QStringLiteral("huge"), kRegBinary,
                                 QByteArray(RegistryStore::kMaxFileSize, 'x')));
         QCOMPARE(Read(m_path), before);

@@ -1,0 +1,325 @@
+// The trace engine fed a hostile stream of events: answers from the ICMP socket (raw
+// bytes, and crafted ones that come close enough to a probe to reach the matching),
+// round timer ticks, reverse lookups completing in any order with any name, and new
+// traces started in the middle, to any host text. The fakes of the engine tests stand
+// in for the system, since no network can be made to deliver these on demand.
+//
+// After every event the rows must be what the answers say: an answer changes only the
+// row of the probe it quotes, only when it quotes a probe to the target, and after the
+// end of a trace nothing but the names of the lookups changes anything.
+#include "dotted_quad.h"
+#include "fake_platform.h"
+#include "fuzz_check.h"
+#include "icmp_datagram.h"
+#include "icmp_reply.h"
+#include "trace_engine.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <sched.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const uint32_t kTarget = htonl(0xC6120502); // 198.18.5.2
+const uint32_t kOther = htonl(0xC6120602);
+
+// Reads the fuzz input front to back; past its end every read gives zeros.
+class Input {
+public:
+    Input(const uint8_t* data, size_t size)
+        : m_data(data)
+        , m_size(size)
+    {
+    }
+    bool empty() const { return m_pos >= m_size; }
+    uint8_t byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
+    uint16_t word() { return uint16_t(byte() << 8 | byte()); }
+    uint32_t quad() { return uint32_t(word()) << 16 | word(); }
+    std::vector<uint8_t> bytes(size_t n)
+    {
+        n = std::min(n, m_size - std::min(m_pos, m_size));
+        std::vector<uint8_t> out(m_data + m_pos, m_data + m_pos + n);
+        m_pos += n;
+        return out;
+    }
+
+private:
+    const uint8_t* m_data;
+    size_t m_size;
+    size_t m_pos = 0;
+};
+
+// The five texts of every row, row after row: one allocation however long the table.
+using Snapshot = std::vector<std::string>;
+
+Snapshot Rows(const HopRowList& rows)
+{
+    Snapshot s;
+    s.reserve(size_t(rows.GetItemCount()) * HOP_COLUMN_COUNT);
+    for (int i = 0; i < rows.GetItemCount(); ++i) {
+        for (int c = 0; c < HOP_COLUMN_COUNT; ++c)
+            s.push_back(rows.GetItemData(i)->text(c));
+    }
+    return s;
+}
+
+std::string& Cell(Snapshot& s, size_t row, int column)
+{
+    return s[row * HOP_COLUMN_COUNT + size_t(column)];
+}
+
+std::string Dotted(uint32_t networkOrder)
+{
+    char buf[16];
+    return FormatDottedQuad(ntohl(networkOrder), buf);
+}
+
+// One run: a trace and everything that happens to it.
+class Run {
+public:
+    explicit Run(Input& in)
+        : m_in(in)
+    {
+        m_fake.resolver->names["path.test"] = kTarget;
+        m_engine = std::make_unique<TraceEngine>(m_rows, std::move(m_fake.platform));
+        m_engine->m_nTimeout = 60000; // rounds are driven by the input, never by the clock
+        FUZZ_CHECK(m_engine->OpenIcmpSocket().isEmpty());
+        QObject::connect(m_engine.get(), &TraceEngine::traceFinished, [this] { ++m_finishedSignals; });
+    }
+
+    void Go()
+    {
+        Start();
+        while (!m_in.empty()) {
+            const uint8_t op = m_in.byte();
+            switch (op % 6) {
+            case 0: RawAnswer(op); break;
+            case 1: CraftedAnswer(op); break;
+            case 2: Tick(op); break;
+            case 3: LookupDone(); break;
+            case 4: Start(); break;
+            case 5: EmptyRead(); break;
+            }
+            CheckTable();
+        }
+    }
+
+private:
+    // A new trace with parameters from the input: small tables mostly, so that answers
+    // land on rows, and some beyond the 255 a time-to-live allows.
+    void Start()
+    {
+        const uint8_t h = m_in.byte();
+        m_engine->m_nHops = h < 0xf8 ? h % 24 : h == 0xf8 ? -3 : h == 0xff ? 300 : 200 + (h - 0xf9) * 10;
+        const uint8_t t = m_in.byte();
+        m_engine->m_nTries = t % 5;
+        m_engine->m_bLookups = !(t & 0x10);
+        switch ((t >> 5) % 4) {
+        case 0: m_engine->m_strHost = QStringLiteral("198.18.5.2"); break;
+        case 1: m_engine->m_strHost = QStringLiteral("path.test"); break;
+        default: { // any text at all, as typed or passed on a command line
+            const std::vector<uint8_t> text = m_in.bytes(m_in.word() % 512);
+            m_engine->m_strHost = QString::fromUtf8(reinterpret_cast<const char*>(text.data()), qsizetype(text.size()));
+        }
+        }
+        ++m_traces;
+        m_engine->OnOK();
+        CheckResolution(false); // a new trace has not failed yet
+    }
+
+    void CheckResolution(bool wasFailed)
+    {
+        if (m_engine->resolveFailed() && !wasFailed) {
+            FUZZ_CHECK(m_engine->status() == QStringLiteral("Lookup of ") + m_engine->m_strHost + QStringLiteral(" failed dramatically"));
+            FUZZ_CHECK(m_engine->target() == QStringLiteral("unknown"));
+        }
+    }
+
+    void RawAnswer(uint8_t op)
+    {
+        FakeIcmpSocket::Datagram d;
+        d.bytes = m_in.bytes(m_in.word() % 1200); // past the read buffer too
+        d.sender = m_in.quad();
+        d.stamped = op & 0x80;
+        d.arrivalTick = m_fake.clock->now - (op >> 3 & 0x0f);
+        Deliver(std::move(d));
+    }
+
+    void CraftedAnswer(uint8_t op)
+    {
+        IcmpDatagram c;
+        c.type = m_in.byte() % 13;
+        c.code = m_in.byte() % 6;
+        const uint8_t hop = m_in.byte();
+        c.quotedPort = uint16_t(65536 - hop % 40 - ((hop & 0x80) ? 216 : 0));
+        const uint8_t f = m_in.byte();
+        c.quotedDestination = (f & 1) ? kOther : kTarget;
+        c.quotedProtocol = (f & 2) ? 1 : 17;
+        static const size_t kOptions[] = { 0, 4, 12, 40 }; // 40: the longest header, 60 bytes
+        c.outerOptions = kOptions[f >> 2 & 3];
+        c.quotedOptions = kOptions[f >> 4 & 3];
+        FakeIcmpSocket::Datagram d;
+        d.bytes = c.bytes();
+        if (f & 0x80 && !d.bytes.empty())
+            d.bytes.resize(d.bytes.size() - 1 - m_in.byte() % d.bytes.size());
+        d.sender = htonl(0xC6120002u | uint32_t(m_in.byte()) << 8);
+        d.stamped = op & 0x80;
+        d.arrivalTick = m_fake.clock->now - (op >> 3 & 0x0f);
+        Deliver(std::move(d));
+    }
+
+    void Deliver(FakeIcmpSocket::Datagram d)
+    {
+        m_fake.clock->now += m_in.byte();
+        const Snapshot before = Rows(m_rows);
+        const bool wasDone = m_engine->m_bDone;
+        const uint32_t target = m_engine->m_dwTarget;
+        const size_t read = std::min(d.bytes.size(), kIcmpReadBuffer);
+        const IcmpReply reply = ParseIcmpReply(d.bytes.data(), read);
+        const uint32_t sender = d.sender;
+        const bool stamped = d.stamped;
+        const uint32_t stamp = d.arrivalTick;
+        const uint32_t handled = m_fake.clock->now;
+        const int j = 255 - reply.quotedPortLowByte;
+        const uint32_t sent = j < m_rows.GetItemCount() ? m_rows.GetItemData(j)->dwSendTick : 0;
+        m_fake.icmp->queue.push_back(std::move(d));
+        m_engine->OnIcmpRead();
+        m_fake.icmp->queue.clear();
+        const Snapshot after = Rows(m_rows);
+
+        const size_t rowsBefore = before.size() / HOP_COLUMN_COUNT;
+        const bool matches = !wasDone && reply.kind == IcmpReply::Probe && reply.quotedDestination == target
+            && j < int(rowsBefore);
+        if (!matches) {
+            FUZZ_CHECK(after == before);
+            FUZZ_CHECK(m_engine->m_bDone == wasDone);
+            return;
+        }
+        Snapshot expected = before;
+        Cell(expected, size_t(j), 1) = Dotted(sender);
+        const uint32_t tick = !stamped ? handled : int32_t(stamp - sent) < 0 ? sent : stamp;
+        Cell(expected, size_t(j), 2) = std::to_string(int32_t(tick - sent));
+        Cell(expected, size_t(j), 4) = ClassifyIcmp(reply.type, reply.code);
+        if (!m_engine->m_bDone) {
+            FUZZ_CHECK(after == expected);
+            return;
+        }
+        // The answer ended the trace: every row has answered, and the table was cut
+        // after the first row where the target itself answered.
+        FUZZ_CHECK(!after.empty() && after.size() <= expected.size());
+        FUZZ_CHECK(std::equal(after.begin(), after.end(), expected.begin()));
+        for (size_t i = 0; i < rowsBefore; ++i)
+            FUZZ_CHECK(!Cell(expected, i, 2).empty());
+        if (after.size() < expected.size())
+            FUZZ_CHECK(after[after.size() - HOP_COLUMN_COUNT + 4] == "complete");
+    }
+
+    // The round timer fires only while it runs; another timer's id may come any time.
+    void Tick(uint8_t op)
+    {
+        const bool foreign = op & 0x80;
+        if (!foreign && !m_engine->platform().timer->IsActive())
+            return;
+        m_fake.clock->now += 3000;
+        const bool wasFailed = m_engine->resolveFailed();
+        const Snapshot before = Rows(m_rows);
+        m_engine->OnTimer(foreign ? 38 : IDT_ROUND);
+        CheckResolution(wasFailed);
+        if (foreign)
+            FUZZ_CHECK(Rows(m_rows) == before);
+    }
+
+    void LookupDone()
+    {
+        const auto& started = m_fake.reverse->started;
+        const uint8_t pick = m_in.byte();
+        int handle = 999999; // belongs to no row
+        if (!started.empty() && pick != 0xff) {
+            auto it = started.begin();
+            std::advance(it, pick % started.size());
+            handle = it->first;
+        }
+        const int error = (pick & 0x40) ? -2 : 0;
+        // The real resolver reports a C string of at most NI_MAXHOST - 1 bytes; longer
+        // ones still must not overrun the row's buffer.
+        const std::vector<uint8_t> raw = m_in.bytes(m_in.word() % 1500);
+        const std::string name(raw.begin(), raw.end());
+
+        const Snapshot before = Rows(m_rows);
+        int row = -1;
+        for (int i = 0; i < m_rows.GetItemCount(); ++i) {
+            if (m_rows.GetItemData(i)->hLookup == handle)
+                row = i;
+        }
+        const bool wasDone = m_engine->m_bDone;
+        m_fake.reverse->Complete(handle, error, name.c_str());
+        Snapshot expected = before;
+        if (wasDone && row >= 0) {
+            const std::string cName = name.c_str();
+            Cell(expected, size_t(row), 3) = error == 0 && !cName.empty() ? cName.substr(0, HOSTBUF_SIZE - 1)
+                                                                         : Cell(expected, size_t(row), 1);
+        }
+        // A lookup of an abandoned trace, or one matching no row, changes nothing.
+        FUZZ_CHECK(Rows(m_rows) == expected);
+    }
+
+    void EmptyRead()
+    {
+        m_fake.clock->now += m_in.byte();
+        const Snapshot before = Rows(m_rows);
+        const bool wasDone = m_engine->m_bDone;
+        m_engine->OnIcmpRead();
+        FUZZ_CHECK(Rows(m_rows) == before);
+        FUZZ_CHECK(m_engine->m_bDone == wasDone);
+    }
+
+    void CheckTable()
+    {
+        const int n = m_rows.GetItemCount();
+        FUZZ_CHECK(n <= kMaxHopRows && n <= std::max(m_engine->m_nHops, 0));
+        for (int i = 0; i < n; ++i)
+            FUZZ_CHECK(m_rows.GetItemData(i)->pszHop == std::to_string(i + 1));
+        // The rounds go on exactly as long as the trace: a trace whose timer stopped
+        // early would never end.
+        FUZZ_CHECK(m_engine->platform().timer->IsActive() == !m_engine->m_bDone);
+        // Once per trace at most, and only when nothing will change the rows any more.
+        FUZZ_CHECK(m_finishedSignals <= m_traces);
+        if (m_engine->finished())
+            FUZZ_CHECK(m_engine->m_bDone);
+    }
+
+    Input& m_in;
+    FakePlatform m_fake;
+    HopRowList m_rows;
+    std::unique_ptr<TraceEngine> m_engine;
+    int m_traces = 0;
+    int m_finishedSignals = 0;
+};
+
+} // namespace
+
+// The engine yields the processor around every probe, for the window's sake. Here there
+// is no window to yield to: the yields return at once, instead of costing a system call
+// each (a sixth of the run on an idle machine) or, on busy cores, a turn of another process.
+extern "C" int sched_yield() noexcept
+{
+    return 0;
+}
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    // The round timer is a QTimer: it wants an application object, never an event loop.
+    static QCoreApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Input in(data, size);
+    Run(in).Go();
+    return 0;
+}
