@@ -19,19 +19,12 @@ import struct
 import sys
 import time
 
-
-def checksum(data: bytes) -> int:
-    if len(data) % 2:
-        data += b"\0"
-    s = sum(struct.unpack(f"!{len(data) // 2}H", data))
-    s = (s >> 16) + (s & 0xFFFF)
-    s += s >> 16
-    return ~s & 0xFFFF
+from netns_path import icmp_checksum
 
 
 def icmp(type_: int, code: int, rest: bytes, body: bytes) -> bytes:
     head = struct.pack("!BBH4s", type_, code, 0, rest)
-    return struct.pack("!BBH4s", type_, code, checksum(head + body), rest) + body
+    return struct.pack("!BBH4s", type_, code, icmp_checksum(head + body), rest) + body
 
 
 def quoted_ip(protocol: int, src: str, dst: str, payload: bytes) -> bytes:

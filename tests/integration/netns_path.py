@@ -116,6 +116,16 @@ class FixtureError(Exception):
     """Building or removing the fixture failed."""
 
 
+def icmp_checksum(data: bytes) -> int:
+    """The Internet checksum, for the ICMP messages tests and tools craft."""
+    if len(data) % 2:
+        data += b"\0"
+    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return ~total & 0xFFFF
+
+
 def unavailable_reason(need_nft: bool = False) -> str | None:
     """Why the fixture cannot run here, or None when it can.
 

@@ -37,15 +37,6 @@ def load_tests(loader, tests, pattern):
     return tests
 
 
-def _checksum(data: bytes) -> int:
-    if len(data) % 2:
-        data += b"\0"
-    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return ~total & 0xFFFF
-
-
 class Prober:
     """A raw ICMP socket living in the source namespace."""
 
@@ -63,7 +54,7 @@ class Prober:
         self.seq += 1
         header = struct.pack("!BBHHH", ICMP_ECHO, 0, 0, self.ident, self.seq)
         payload = b"hoplantern-fixture"
-        packet = struct.pack("!BBHHH", ICMP_ECHO, 0, _checksum(header + payload),
+        packet = struct.pack("!BBHHH", ICMP_ECHO, 0, netns_path.icmp_checksum(header + payload),
                              self.ident, self.seq) + payload
         self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_TTL, ttl)
         self.sock.sendto(packet, (address, 0))

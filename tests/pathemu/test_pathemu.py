@@ -49,15 +49,6 @@ def load_tests(loader, tests, pattern):
     return tests
 
 
-def _checksum(data: bytes) -> int:
-    if len(data) % 2:
-        data += b"\0"
-    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return ~total & 0xFFFF
-
-
 class Pinger:
     """ICMP echo from the source namespace, timed by the kernel's receive stamp."""
 
@@ -75,7 +66,7 @@ class Pinger:
     def send(self, address: str) -> int:
         self.seq += 1
         body = struct.pack("!HH", self.ident, self.seq) + b"pathemu"
-        packet = struct.pack("!BBH", ICMP_ECHO, 0, _checksum(struct.pack("!BBH", ICMP_ECHO, 0, 0) + body)) + body
+        packet = struct.pack("!BBH", ICMP_ECHO, 0, netns_path.icmp_checksum(struct.pack("!BBH", ICMP_ECHO, 0, 0) + body)) + body
         self.sent[self.seq] = time.time()
         self.sock.sendto(packet, (address, 0))
         return self.seq
