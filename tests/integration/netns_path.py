@@ -1245,14 +1245,21 @@ def _main(argv: list[str] | None) -> int:
         if args.inside:
             cmd = path.exec_args(*cmd)
         env = dict(os.environ, **_shell_vars(path))
+        # Known to the signal handler, which ends it before removing the
+        # namespaces: nothing of the run outlives the chain it ran on. A signal
+        # between starting the child and recording it would miss it, so the
+        # signals wait until it is recorded (the child itself takes them at once).
+        stoppers = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+        signal.pthread_sigmask(signal.SIG_BLOCK, stoppers)
         try:
-            child = subprocess.Popen(cmd, env=env)
+            child = subprocess.Popen(cmd, env=env,
+                                     preexec_fn=lambda: signal.pthread_sigmask(signal.SIG_UNBLOCK, stoppers))
+            _children.add(child)
         except OSError as exc:
             print("netns-path: cannot run %s: %s" % (cmd[0], exc), file=sys.stderr)
             return 127 if exc.errno == errno.ENOENT else 126
-        # Known to the signal handler, which ends it before removing the
-        # namespaces: nothing of the run outlives the chain it ran on.
-        _children.add(child)
+        finally:
+            signal.pthread_sigmask(signal.SIG_UNBLOCK, stoppers)
         try:
             return child.wait()
         finally:
