@@ -191,26 +191,26 @@ double ParseNumber(const std::string& text, const char* what)
     return v;
 }
 
-Link ParseLink(const std::string& spec)
+Link ParseLink(const std::string& linkArg)
 {
     std::vector<std::string> parts;
     size_t start = 0;
     for (;;) {
-        const size_t colon = spec.find(':', start);
-        parts.push_back(spec.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+        const size_t colon = linkArg.find(':', start);
+        parts.push_back(linkArg.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
         if (colon == std::string::npos)
             break;
         start = colon + 1;
     }
     if (parts.size() < 4 || parts.size() > 6)
-        Usage(("bad --link '" + spec + "'").c_str());
+        Usage(("bad --link '" + linkArg + "'").c_str());
     Link link;
     link.netns = parts[0];
     link.ifName[0] = parts[1];
     link.ifName[1] = parts[2];
     if (link.ifName[0].empty() || link.ifName[1].empty() || link.ifName[0].size() >= IFNAMSIZ
         || link.ifName[1].size() >= IFNAMSIZ || link.ifName[0] == link.ifName[1])
-        Usage(("bad interface names in --link '" + spec + "'").c_str());
+        Usage(("bad interface names in --link '" + linkArg + "'").c_str());
     link.delayNs = std::llround(ParseNumber(parts[3], "delay") * double(kNsPerMs));
     if (parts.size() > 4)
         link.jitterNs = std::llround(ParseNumber(parts[4], "jitter") * double(kNsPerMs));
