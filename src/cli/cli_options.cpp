@@ -33,6 +33,8 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
             return false;
         } else if (arg == u"-n") {
             options->lookups = false;
+        } else if (arg == u"--fixed-wait") {
+            options->fixedWait = true;
         } else if (arg == u"--json") {
             json = true;
         } else if (arg == u"--csv") {

@@ -1,4 +1,6 @@
 #pragma once
+#include "trace_parameters.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -6,10 +8,11 @@ enum class ReportFormat { Text, Csv, Json };
 
 struct CliOptions {
     QString host;
-    int tries = 3;
-    int hops = 16;
-    int timeout = 3000;
+    int tries = TraceParameters().m_nTries;
+    int hops = TraceParameters().m_nHops;
+    int timeout = TraceParameters().m_nTimeout;
     bool lookups = true;
+    bool fixedWait = false;
     ReportFormat format = ReportFormat::Text;
 };
 

@@ -41,13 +41,15 @@ int main(int argc, char** argv)
 
     HopRowList rows;
     TraceEngine engine(rows, TracePlatform::System());
-    engine.m_strHost = options.host;
-    engine.m_nTries = options.tries;
-    engine.m_nHops = options.hops;
-    engine.m_nTimeout = options.timeout;
-    engine.m_bLookups = options.lookups;
+    TraceParameters params;
+    params.m_strHost = options.host;
+    params.m_nTries = options.tries;
+    params.m_nHops = options.hops;
+    params.m_nTimeout = options.timeout;
+    params.m_bLookups = options.lookups;
+    params.m_bFixedWait = options.fixedWait;
 
-    const QStringList failures = engine.OpenIcmpSocket();
+    const QStringList failures = engine.OpenIcmpSocket(params.m_nTimeout);
     const int socketError = engine.platform().icmp->LastError();
     DropAllCapabilities(); // the raw socket, if any, is open: nothing else needs privilege
     if (!engine.CanReceive()) {
@@ -68,7 +70,7 @@ int main(int argc, char** argv)
         progress = std::make_unique<ProgressLine>(engine, STDERR_FILENO);
 
     QObject::connect(&engine, &TraceEngine::traceFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    engine.OnOK();
+    engine.OnOK(params);
     if (!engine.finished())
         app.exec();
     if (progress)

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <netinet/in.h>
 #include <sched.h>
 
 void TraceEngine::TrimHopRows()
@@ -20,7 +19,7 @@ void TraceEngine::TrimHopRows()
     // Probes with a larger time-to-live than the path reach the target too: drop every
     // row after the first one where the target answered.
     for (int i = 0; i + 1 < m_list.GetItemCount(); ++i) {
-        if (m_list.GetItemData(i)->pszResult == "complete") {
+        if (m_list.GetItemData(i)->bReachedTarget) {
             for (int k = m_list.GetItemCount() - 1; k > i; --k)
                 m_list.DeleteItem(k);
             break;
@@ -33,16 +32,15 @@ void TraceEngine::TrimHopRows()
 void TraceEngine::StartLookups()
 {
     TrimHopRows();
-    if (!m_bLookups)
+    if (!m_params.m_bLookups)
         return;
     for (int i = 0; i < m_list.GetItemCount(); ++i) {
         HopRow* row = m_list.GetItemData(i);
         if (!row->answered())
             continue;
-        const uint32_t addr = m_platform.resolver->InetAddr(row->pszAddress);
-        if (addr == INADDR_NONE)
+        if (!row->address.valid())
             continue; // never looked up, so it counts as done
-        row->hLookup = m_platform.reverse->Start(addr);
+        row->hLookup = m_platform.reverse->Start(row->address);
         if (row->hLookup != 0)
             SetStatus(QStringLiteral("Looking up..."));
         sched_yield();

@@ -1,58 +1,121 @@
-// One round: resolve the target again, then send one probe to every hop still silent.
-#include "dotted_quad.h"
+// One round: the target's address, then one probe to every hop still silent that
+// still matters, lowest hop first.
+#include "tick_clock.h"
 #include "trace_engine.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <netinet/in.h>
 #include <sched.h>
+#include <sys/socket.h>
 
 namespace {
 // Running out of buffers or descriptors is usually brief; past this many tries the
 // round is skipped like any other creation failure instead of freezing the window.
 constexpr int kSocketRetries = 100;
+
+int AddressFamily(AddressChoice choice)
+{
+    return choice == AddressChoice::V4 ? AF_INET : choice == AddressChoice::V6 ? AF_INET6 : AF_UNSPEC;
 }
+
+// An address typed with the other family forced is a mistake to point out, not a
+// reason to trace something else.
+QString FamilyMismatch(const NetAddress& address, AddressChoice choice)
+{
+    if (choice == AddressChoice::V6 && address.family == NetAddress::V4)
+        return QStringLiteral(" is an IPv4 address, not IPv6");
+    if (choice == AddressChoice::V4 && address.family == NetAddress::V6)
+        return QStringLiteral(" is an IPv6 address, not IPv4");
+    return {};
+}
+} // namespace
 
 void TraceEngine::SendRound()
 {
-    if (m_list.GetItemCount() == 0 || EveryRowAnswered()) {
+    if (m_list.GetItemCount() == 0 || TraceSettled()) {
         EndTrace(false);
         return;
     }
-    SetStatus(m_nRoundsLeft >= m_nTries ? QStringLiteral("Tracing...") : QStringLiteral("Retracing..."));
+    SetStatus(m_bFirstRound ? QStringLiteral("Tracing...") : QStringLiteral("Retracing..."));
 
-    const std::string host = m_strHost.toStdString();
-    uint32_t target = m_platform.resolver->InetAddr(host);
-    if (target == INADDR_NONE && !m_platform.resolver->GetHostByName(host, &target)) {
-        SetTarget(QStringLiteral("unknown"));
-        EndTrace(true);
-        m_bResolveFailed = true;
-        SetStatus(QStringLiteral("Lookup of ") + m_strHost + QStringLiteral(" failed dramatically"));
+    const NetAddress literal = HostResolver::ParseAddress(m_params.m_strHost.toStdString());
+    if (literal.valid()) {
+        const QString mismatch = FamilyMismatch(literal, m_params.m_family);
+        if (!mismatch.isEmpty()) {
+            FailResolution(m_params.m_strHost + mismatch);
+            return;
+        }
+        SendProbes(literal);
         return;
     }
-    char dotted[16];
-    SetTarget(QString::fromLatin1(FormatDottedQuad(ntohl(target), dotted)));
+    // A name is resolved again every round, in the background. The first round waits
+    // for its answer; a later one probes the address found last while it runs. A
+    // resolver that answers at once has the round sent from OnResolved.
+    const NetAddress known = m_resolved;
+    m_bAwaitingTarget = true;
+    ResolveTarget();
+    if (m_bAwaitingTarget && !m_bDone && known.valid()) {
+        m_bAwaitingTarget = false;
+        SendProbes(known);
+    }
+}
+
+void TraceEngine::ResolveTarget()
+{
+    m_platform.resolver->Resolve(++m_nResolveId, m_params.m_strHost.toStdString(), AddressFamily(m_params.m_family));
+}
+
+void TraceEngine::OnResolved(int id, NetAddress address)
+{
+    if (id != m_nResolveId || m_bDone)
+        return; // an earlier round's or trace's answer
+    if (!address.valid()) {
+        FailResolution(QStringLiteral("Lookup of ") + m_params.m_strHost + QStringLiteral(" failed dramatically"));
+        NotifyIfFinished();
+        return;
+    }
+    m_resolved = address;
+    if (m_bAwaitingTarget) {
+        m_bAwaitingTarget = false;
+        SendProbes(address);
+        ArmRoundTimer();
+    }
+    NotifyIfFinished();
+}
+
+void TraceEngine::FailResolution(const QString& status)
+{
+    SetTarget(QStringLiteral("unknown"));
+    EndTrace(true);
+    m_bResolveFailed = true;
+    SetStatus(status);
+}
+
+void TraceEngine::SendProbes(const NetAddress& target)
+{
+    SetTarget(QString::fromStdString(target.ToText()));
 
     static const char kProbeData[2] = { 0, 0 };
     ProbeSocket& sock = *m_platform.probe;
     for (int attempt = 0;; ++attempt) {
-        const int error = sock.Open();
+        const int error = sock.Open(target.af());
         if (error == 0)
             break;
         if ((error != ENOBUFS && error != EMFILE && error != ENFILE) || attempt >= kSocketRetries)
             return;
         sched_yield();
     }
-    m_dwTarget = target;
-    for (int j = 0; j < m_list.GetItemCount(); ++j) {
+    m_target = target;
+    m_rounds.Begin(sock.LocalPort(), m_list.GetItemCount());
+    for (int j = 0; j < m_list.GetItemCount() && RowMatters(j); ++j) {
         if (m_list.GetItemData(j)->answered())
             continue;
         sock.SetTtl(j + 1);
         const auto port = uint16_t(-(j + 1)); // 65535 - j
         sched_yield();
         sock.SendTo(target, port, kProbeData, sizeof kProbeData);
-        m_list.UpdateHopRow(nullptr, nullptr, nullptr, nullptr, nullptr, HOPROW_TIME_SENT,
-            m_platform.clock->GetTickCount(), j);
+        const int64_t sentUs = m_platform.clock->MonotonicMicros();
+        m_rounds.Sent(j, sentUs);
+        m_list.UpdateHopRow(nullptr, nullptr, nullptr, nullptr, nullptr, HOPROW_TIME_SENT, TickClock::TickOf(sentUs), j);
         sched_yield();
     }
     sock.Close();

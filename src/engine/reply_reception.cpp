@@ -1,12 +1,17 @@
-// The ICMP socket: set up once, then one datagram read per notification, matched to
-// its hop by the quoted destination port and timed against the hop's latest probe.
-#include "dotted_quad.h"
-#include "icmp_reply.h"
+// The ICMP socket: set up once, then answers matched to their hop by the quoted ports
+// and timed against the probe they answer.
+#include "icmp_answer.h"
+#include "icmp_classification.h"
 #include "trace_engine.h"
 
-#include <arpa/inet.h>
+#include <algorithm>
 
-QStringList TraceEngine::OpenIcmpSocket()
+namespace {
+// However many answers a flood has queued, one drain gives the UI thread back.
+constexpr int kMaxDrained = 4096;
+}
+
+QStringList TraceEngine::OpenIcmpSocket(int timeoutMs)
 {
     QStringList failures;
     if (!m_sockIcmp->Create()) {
@@ -15,9 +20,9 @@ QStringList TraceEngine::OpenIcmpSocket()
         return failures;
     }
     m_bIcmpOpen = true;
-    if (!m_sockIcmp->SetSendTimeout(m_nTimeout))
+    if (!m_sockIcmp->SetSendTimeout(timeoutMs))
         failures << QStringLiteral("Unable to set send timeout");
-    if (!m_sockIcmp->SetReceiveTimeout(m_nTimeout))
+    if (!m_sockIcmp->SetReceiveTimeout(timeoutMs))
         failures << QStringLiteral("Unable to set recieve timeout");
     if (!m_sockIcmp->Bind())
         failures << QStringLiteral("Unable to bind socket");
@@ -26,37 +31,59 @@ QStringList TraceEngine::OpenIcmpSocket()
 
 void TraceEngine::OnIcmpRead()
 {
-    const uint32_t arrival = m_platform.clock->GetTickCount();
+    const int64_t handlerUs = m_platform.clock->MonotonicMicros();
     if (m_bDone)
         return;
-
-    uint8_t buf[kIcmpReadBuffer];
-    IcmpSocket::Origin origin;
-    const ptrdiff_t n = m_sockIcmp->Receive(buf, sizeof buf, &origin);
-    if (n < 0)
-        return;
-    const IcmpReply reply = ParseIcmpReply(buf, size_t(n));
-    if (reply.kind == IcmpReply::Malformed)
-        return;
-    if (reply.kind == IcmpReply::Probe) {
-        const int j = 255 - reply.quotedPortLowByte;
-        if (j >= m_list.GetItemCount() || reply.quotedDestination != m_dwTarget)
-            return;
-        char dotted[16];
-        FormatDottedQuad(ntohl(origin.sender), dotted);
-        const std::string result = ClassifyIcmp(reply.type, reply.code);
-        // The kernel's receive time measures the path alone; the handler's tick would
-        // add however long the UI thread was busy (a repaint, a burst of answers). On a
-        // fast link the answer can arrive before sendto() has returned and the send tick
-        // was read: that round trip was under a tick, not negative.
-        uint32_t tick = arrival;
-        if (origin.stamped) {
-            const uint32_t sent = m_list.GetItemData(j)->dwSendTick;
-            tick = int32_t(origin.arrivalTick - sent) < 0 ? sent : origin.arrivalTick;
-        }
-        m_list.UpdateHopRow(nullptr, dotted, nullptr, nullptr, result.c_str(), HOPROW_TIME_ANSWERED, tick, j);
-    }
-    if (m_list.GetItemCount() == 0 || EveryRowAnswered())
-        EndTrace(false);
+    ReadAnswer(handlerUs);
     NotifyIfFinished();
+}
+
+void TraceEngine::DrainAnswers()
+{
+    for (int n = 0; n < kMaxDrained && !m_bDone; ++n) {
+        if (!ReadAnswer(m_platform.clock->MonotonicMicros()))
+            break;
+    }
+}
+
+bool TraceEngine::ReadAnswer(int64_t handlerUs)
+{
+    IcmpAnswer answer;
+    if (!m_sockIcmp->Receive(&answer))
+        return false;
+    if (answer.kind == IcmpAnswer::Malformed)
+        return true;
+    TakeAnswer(answer, handlerUs);
+    if (m_list.GetItemCount() == 0 || TraceSettled())
+        EndTrace(false);
+    else if (!m_params.m_bFixedWait)
+        ArmRoundTimer(); // what is known now may bring the next round closer, or not
+    return true;
+}
+
+void TraceEngine::TakeAnswer(const IcmpAnswer& answer, int64_t handlerUs)
+{
+    if (answer.kind != IcmpAnswer::Probe)
+        return;
+    const int j = 255 - (answer.quotedDestinationPort & 0xff);
+    if (j >= m_list.GetItemCount() || answer.quotedDestination != m_target)
+        return;
+    // The source port names the round; a port of no round of ours is another program's.
+    const int64_t sentUs = m_rounds.SendTime(answer.quotedSourcePort, j);
+    if (sentUs == ProbeRounds::kNotSent)
+        return;
+    // The kernel's receive time measures the path alone; the handler's time would add
+    // however long the UI thread was busy. On a fast link the answer can arrive before
+    // sendto() has returned and the send time was read: that round trip was under a
+    // tick, not negative.
+    const int64_t arrivalUs = answer.stamped ? std::max(answer.arrivalUs, sentUs) : handlerUs;
+    const Classification c = ClassifyIcmp(answer.quotedDestination.family == NetAddress::V6, answer.type, answer.code);
+    HopAnswer row;
+    row.address = answer.sender;
+    row.result = c.text;
+    row.reachedTarget = c.reachedTarget;
+    row.sendTick = TickClock::TickOf(sentUs);
+    row.arrivalTick = TickClock::TickOf(arrivalUs);
+    row.rttUs = std::max<int64_t>(arrivalUs - sentUs, 0);
+    m_list.UpdateHopRow(row, j);
 }

@@ -1,4 +1,5 @@
-// Starting a trace, the rounds paced by the round timer, and the one way a trace ends.
+// Starting a trace, the rounds, when the next one is due, and the one way a trace ends.
+#include "round_schedule.h"
 #include "trace_engine.h"
 
 #include <algorithm>
@@ -10,8 +11,9 @@ TraceEngine::TraceEngine(HopRowList& list, TracePlatform platform, QObject* pare
     , m_platform(std::move(platform))
     , m_sockIcmp(m_platform.icmp.get())
 {
-    connect(m_platform.timer.get(), &RoundTimer::timeout, this, &TraceEngine::OnTimer);
+    connect(m_platform.timer.get(), &RoundTimer::timeout, this, &TraceEngine::OnRoundTimer);
     connect(m_sockIcmp, &IcmpSocket::readReady, this, &TraceEngine::OnIcmpRead);
+    connect(m_platform.resolver.get(), &HostResolver::resolved, this, &TraceEngine::OnResolved);
     connect(m_platform.reverse.get(), &ReverseResolver::lookupDone, this, &TraceEngine::OnLookupDone);
 }
 
@@ -20,19 +22,24 @@ TraceEngine::~TraceEngine()
     CancelLookups();
 }
 
-void TraceEngine::OnOK()
+void TraceEngine::OnOK(const TraceParameters& params)
 {
     CancelLookups(); // their rows go now; a late answer must not land in the new trace
+    m_params = params;
     m_list.DeleteAllItems();
     m_sockIcmp->SetNotify(true);
-    m_nRoundsLeft = m_nTries;
+    // Tries of 0 or below give one round; counting down from the lowest int would wrap.
+    m_nRoundsLeft = std::max(m_params.m_nTries, 1);
+    m_bFirstRound = true;
     m_bDone = false;
     m_bResolveFailed = false;
     m_bFinishSignalled = false;
+    m_bAwaitingTarget = false;
+    ++m_nResolveId; // an answer to an earlier trace's resolution no longer counts
+    m_resolved = {};
+    m_rounds.Clear();
     m_platform.timer->KillTimer(IDT_ROUND);
     OnTimer(IDT_ROUND);
-    if (!m_bDone)
-        m_platform.timer->SetTimer(IDT_ROUND, m_nTimeout);
     NotifyIfFinished();
 }
 
@@ -41,14 +48,15 @@ void TraceEngine::OnTimer(int nIDEvent)
     // A tick that was already on its way when the trace ended must not end it again.
     if (nIDEvent != IDT_ROUND || m_bDone)
         return;
-    if (m_nRoundsLeft == m_nTries) {
+    if (m_bFirstRound) {
         m_list.DeleteAllItems();
         // Answers are told apart by 8 bits of the port and a TTL stops at 255: a row
         // beyond that would take the answers of a row 256 hops earlier.
-        const int rows = std::min(m_nHops, kMaxHopRows);
+        const int rows = std::min(m_params.m_nHops, kMaxHopRows);
         for (int i = 0; i < rows; ++i)
             m_list.InsertHopRow(std::to_string(i + 1).c_str(), "", "", "", "tracing...", 0, i);
         SendRound();
+        m_bFirstRound = false;
         --m_nRoundsLeft;
     } else if (m_nRoundsLeft > 0) {
         SendRound();
@@ -56,7 +64,81 @@ void TraceEngine::OnTimer(int nIDEvent)
     } else {
         EndTrace(true);
     }
+    ArmRoundTimer();
     NotifyIfFinished();
+}
+
+void TraceEngine::OnRoundTimer(int nIDEvent)
+{
+    if (nIDEvent != IDT_ROUND || m_bDone)
+        return;
+    // Whatever already arrived counts before the next round or the end, however busy
+    // the UI thread was when it came.
+    DrainAnswers();
+    if (m_bDone)
+        return;
+    // The answers just read may say it is worth waiting a little longer.
+    const int64_t now = m_platform.clock->MonotonicMicros();
+    if (!m_params.m_bFixedWait && !m_rounds.Empty() && RoundDue() > now + 500) {
+        ArmRoundTimer();
+        return;
+    }
+    OnTimer(IDT_ROUND);
+}
+
+void TraceEngine::ArmRoundTimer()
+{
+    if (m_bDone || m_bAwaitingTarget)
+        return;
+    RoundTimer& timer = *m_platform.timer;
+    if (m_params.m_bFixedWait) {
+        if (!timer.IsActive())
+            timer.SetTimer(IDT_ROUND, m_params.m_nTimeout);
+        return;
+    }
+    const int64_t now = m_platform.clock->MonotonicMicros();
+    // A round that could not send waits in full.
+    const int64_t due = m_rounds.Empty() ? now + int64_t(m_params.m_nTimeout) * 1000 : RoundDue();
+    const int64_t ms = (due - now + 999) / 1000;
+    timer.SetTimerOnce(IDT_ROUND, int(std::clamp<int64_t>(ms, 0, INT32_MAX)));
+}
+
+int64_t TraceEngine::RoundDue() const
+{
+    std::vector<RowWait> rows;
+    const int complete = FirstCompleteRow();
+    for (int j = 0; j < m_list.GetItemCount() && (complete < 0 || j <= complete); ++j) {
+        const HopRow* row = m_list.GetItemData(j);
+        rows.push_back({ row->answered(), row->nRttUs, m_rounds.LatestSendTime(j) });
+    }
+    return NextRoundDue(rows, m_rounds.LatestRoundStart(), int64_t(m_params.m_nTimeout) * 1000);
+}
+
+int TraceEngine::FirstCompleteRow() const
+{
+    for (int i = 0; i < m_list.GetItemCount(); ++i) {
+        if (m_list.GetItemData(i)->bReachedTarget)
+            return i;
+    }
+    return -1;
+}
+
+bool TraceEngine::RowMatters(int row) const
+{
+    // Probes with a larger hop limit than the path reach the target too, and the
+    // target may answer only a few of them: once it answered, rows past it are done.
+    const int complete = FirstCompleteRow();
+    return complete < 0 || row <= complete;
+}
+
+bool TraceEngine::TraceSettled() const
+{
+    const int complete = FirstCompleteRow();
+    for (int i = 0; i < m_list.GetItemCount() && (complete < 0 || i <= complete); ++i) {
+        if (!m_list.GetItemData(i)->answered())
+            return false;
+    }
+    return true;
 }
 
 void TraceEngine::EndTrace(bool bMarkUnanswered)
@@ -65,6 +147,7 @@ void TraceEngine::EndTrace(bool bMarkUnanswered)
     m_bDone = true;
     if (m_nRoundsLeft > 0)
         m_nRoundsLeft = 0;
+    m_bAwaitingTarget = false;
     m_platform.timer->KillTimer(IDT_ROUND);
     if (bMarkUnanswered) {
         for (int i = 0; i < m_list.GetItemCount(); ++i) {
@@ -73,15 +156,6 @@ void TraceEngine::EndTrace(bool bMarkUnanswered)
         }
     }
     StartLookups();
-}
-
-bool TraceEngine::EveryRowAnswered() const
-{
-    for (int i = 0; i < m_list.GetItemCount(); ++i) {
-        if (!m_list.GetItemData(i)->answered())
-            return false;
-    }
-    return true;
 }
 
 bool TraceEngine::finished() const

@@ -1,5 +1,7 @@
 #pragma once
 #include "hop_row_list.h"
+#include "probe_rounds.h"
+#include "trace_parameters.h"
 #include "trace_platform.h"
 
 #include <QObject>
@@ -10,6 +12,8 @@
 
 inline constexpr int IDT_ROUND = 39;    // id of the round timer
 inline constexpr int kMaxHopRows = 255; // a time-to-live holds at most 255
+
+struct IcmpAnswer;
 
 // One trace at a time, from the Trace command to the last name lookup: rounds of probes,
 // answers read from the ICMP socket into the rows of `list`, the end of the trace, the
@@ -22,32 +26,26 @@ public:
     TraceEngine(HopRowList& list, TracePlatform platform, QObject* parent = nullptr);
     ~TraceEngine() override;
 
-    // Parameters, read by OnOK. No range checks: hop counts above 255 trace 255 hops.
-    QString m_strHost;
-    int m_nTries = 3;
-    int m_nHops = 16;
-    int m_nTimeout = 3000;
-    bool m_bLookups = true; // false: the trace ends without reverse lookups
-
-    // Trace state.
-    int m_nRoundsLeft = 0;
-    bool m_bDone = false;
-    uint32_t m_dwTarget = 0; // network byte order
-
-    // Creates, times out and binds the raw ICMP socket once; every failed step adds its
+    // Creates, times out and binds the ICMP socket once; every failed step adds its
     // message and set-up goes on. Returns the messages for the caller to show.
-    QStringList OpenIcmpSocket();
+    QStringList OpenIcmpSocket(int timeoutMs);
     bool CanReceive() const { return m_bIcmpOpen; }
 
     // The Trace command: abandons any trace under way and starts a new one.
-    void OnOK();
-    // The round timer; any id other than IDT_ROUND changes nothing.
+    void OnOK(const TraceParameters& params);
+    // The round step: the next round, or the end of the trace after the last one. Any
+    // id other than IDT_ROUND changes nothing.
     void OnTimer(int nIDEvent);
-    // One datagram from the ICMP socket, read when it reports one is waiting.
+    // One answer from the ICMP socket, read when it reports one is waiting.
     void OnIcmpRead();
     // A reverse lookup finished: its handle, 0 or an error, the official name.
     void OnLookupDone(int handle, int error, const QByteArray& name);
 
+    const TraceParameters& parameters() const { return m_params; }
+    int roundsLeft() const { return m_nRoundsLeft; }
+    bool done() const { return m_bDone; }
+    // The address the latest round probed; answers must quote it.
+    const NetAddress& targetAddress() const { return m_target; }
     const QString& status() const { return m_strStatus; }
     const QString& target() const { return m_strTarget; }
     // The trace has ended because its target could not be resolved.
@@ -65,13 +63,30 @@ signals:
     void traceFinished();
 
 private:
-    void SendRound();
+    // Rounds (trace_control.cpp)
+    void OnRoundTimer(int nIDEvent);
+    void ArmRoundTimer();
+    int64_t RoundDue() const;
     void EndTrace(bool bMarkUnanswered);
+    int FirstCompleteRow() const;
+    bool RowMatters(int row) const;
+    bool TraceSettled() const;
+    // Probes (probe_transmission.cpp)
+    void SendRound();
+    void SendProbes(const NetAddress& target);
+    void ResolveTarget();
+    void OnResolved(int id, NetAddress address);
+    void FailResolution(const QString& status);
+    // Answers (reply_reception.cpp)
+    bool ReadAnswer(int64_t handlerUs);
+    void TakeAnswer(const IcmpAnswer& answer, int64_t handlerUs);
+    void DrainAnswers();
+    // Names (name_lookups.cpp)
     void StartLookups();
     void TrimHopRows();
     void CancelLookups();
-    bool EveryRowAnswered() const;
     int OutstandingLookups() const;
+
     void SetStatus(const QString& text);
     void SetTarget(const QString& text);
     void NotifyIfFinished();
@@ -79,6 +94,17 @@ private:
     HopRowList& m_list;
     TracePlatform m_platform;
     IcmpSocket* m_sockIcmp;
+    TraceParameters m_params;
+
+    int m_nRoundsLeft = 0;
+    bool m_bDone = false;
+    bool m_bFirstRound = false;
+    NetAddress m_target;   // probed by the latest round
+    NetAddress m_resolved; // the latest resolution of the host name
+    int m_nResolveId = 0;  // of the resolution whose answer counts
+    bool m_bAwaitingTarget = false; // the first round waits for its resolution
+    ProbeRounds m_rounds;
+
     bool m_bIcmpOpen = false;
     bool m_bResolveFailed = false;
     bool m_bFinishSignalled = false;

@@ -1,15 +1,38 @@
 #pragma once
-#include <cstdint>
+#include "background_call.h"
+#include "net_address.h"
+
+#include <QObject>
+
 #include <string>
 
-// Forward resolution of the target, done anew every round. Blocking by design: a round
-// runs to its end before any answer is handled.
-class HostResolver {
+// Forward resolution of the target. Address texts are read at once; names are looked up
+// in the background, so a slow resolver never freezes the window, and the answer comes
+// back as resolved() with the id the caller chose.
+class HostResolver : public QObject {
+    Q_OBJECT
 public:
-    virtual ~HostResolver() = default;
-    // Classic inet_addr: dotted forms such as "10.1" are valid; INADDR_NONE (0xFFFFFFFF)
-    // when the text is not an address. Network byte order.
-    virtual uint32_t InetAddr(const std::string& text);
-    // First IPv4 address of the name, network byte order; false when it does not resolve.
-    virtual bool GetHostByName(const std::string& name, uint32_t* addr);
+    using QObject::QObject;
+    // The target typed as an address: the classic inet_addr forms for IPv4 ("10.1" is
+    // valid), or an IPv6 address with or without brackets, with an optional "%zone".
+    // An empty address when the text is no address.
+    static NetAddress ParseAddress(const std::string& text);
+    // Starts looking up a name: AF_UNSPEC takes the first address of the system's own
+    // order (the family the user's connections use), AF_INET or AF_INET6 the first of
+    // that family. resolved(id, …) follows, with an empty address when it failed.
+    virtual void Resolve(int id, const std::string& name, int af) = 0;
+
+signals:
+    void resolved(int id, NetAddress address);
+};
+
+// getaddrinfo on a thread of its own for every lookup.
+class SystemHostResolver final : public HostResolver {
+    Q_OBJECT
+public:
+    using HostResolver::HostResolver;
+    void Resolve(int id, const std::string& name, int af) override;
+
+private:
+    BackgroundCalls m_calls { this };
 };

@@ -1,9 +1,11 @@
 #include "icmp_socket.h"
 
+#include "icmp_datagram.h"
 #include "icmp_error_queue.h"
 #include "receive_time.h"
 
 #include <cerrno>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -11,45 +13,86 @@
 
 namespace {
 // Sockets of rounds whose answers may still come. Beyond this many the oldest goes:
-// its answers would be timed against probes sent long ago anyway.
+// its round is no longer remembered by the trace either.
 constexpr size_t kMaxProbeSockets = 64;
+
+// Whether an ordinary UDP socket of this family may ask for its ICMP errors.
+bool ErrorQueueWorks(int af)
+{
+    const int probe = socket(af, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (probe < 0)
+        return false;
+    const int on = 1;
+    const bool ok = af == AF_INET ? setsockopt(probe, IPPROTO_IP, IP_RECVERR, &on, sizeof on) == 0
+                                  : setsockopt(probe, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on) == 0;
+    close(probe);
+    return ok;
 }
+
+int OpenRawIcmpV6()
+{
+    const int fd = socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+    if (fd < 0)
+        return -1;
+    // Only the errors that quote a probe; echo traffic and neighbour discovery stay out.
+    icmp6_filter filter;
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    for (int type : { ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG, ICMP6_TIME_EXCEEDED, ICMP6_PARAM_PROB })
+        ICMP6_FILTER_SETPASS(type, &filter);
+    setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+    return fd;
+}
+} // namespace
 
 SystemIcmpSocket::~SystemIcmpSocket()
 {
-    m_notifier.reset();
     CloseProbeSockets();
-    if (m_fd >= 0)
-        close(m_fd);
+    for (WatchedFd& raw : m_raw) {
+        raw.notifier.reset();
+        close(raw.fd);
+    }
+}
+
+void SystemIcmpSocket::Watch(std::vector<WatchedFd>& into, int fd, uint16_t localPort)
+{
+    WatchedFd w { fd, localPort, std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read) };
+    // A queued error makes a probe socket readable (POLLERR), which a read notifier reports.
+    connect(w.notifier.get(), &QSocketNotifier::activated, this, &IcmpSocket::readReady);
+    w.notifier->setEnabled(m_notify);
+    into.push_back(std::move(w));
 }
 
 bool SystemIcmpSocket::Create()
 {
-    m_fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (m_fd >= 0) {
-        EnableReceiveTimestamps(m_fd);
-        m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
-        m_notifier->setEnabled(false);
-        connect(m_notifier.get(), &QSocketNotifier::activated, this, &IcmpSocket::readReady);
+    m_fd4 = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    m_lastError = m_fd4 < 0 ? errno : 0;
+    if (m_fd4 >= 0) {
+        EnableReceiveTimestamps(m_fd4);
+        Watch(m_raw, m_fd4, 0);
+        // With the privilege for one raw socket the other opens too, unless this host
+        // has no IPv6; then IPv6 answers come through the probe sockets if at all.
+        const int fd6 = OpenRawIcmpV6();
+        if (fd6 >= 0) {
+            EnableReceiveTimestamps(fd6);
+            Watch(m_raw, fd6, 0);
+        } else {
+            m_errorQueue6 = ErrorQueueWorks(AF_INET6);
+        }
         return true;
     }
-    m_lastError = errno;
     if (m_lastError != EPERM && m_lastError != EACCES)
         return false;
     // No privilege for a raw socket: the probe sockets' error queues will do, as long
     // as this kernel lets an ordinary UDP socket ask for them.
-    const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    const int on = 1;
-    m_errorQueue = probe >= 0 && setsockopt(probe, IPPROTO_IP, IP_RECVERR, &on, sizeof on) == 0;
-    if (probe >= 0)
-        close(probe);
-    return m_errorQueue;
+    m_errorQueue4 = ErrorQueueWorks(AF_INET);
+    m_errorQueue6 = ErrorQueueWorks(AF_INET6);
+    return m_errorQueue4;
 }
 
 bool SystemIcmpSocket::SetTimeout(int option, int ms)
 {
-    if (m_fd < 0)
-        return m_errorQueue; // the probe sockets are never read blocking
+    if (m_fd4 < 0)
+        return m_errorQueue4; // the probe sockets are never read blocking
     // The time-outs are a millisecond count elsewhere; Linux wants a timeval. A negative
     // count, which a 32-bit unsigned option would read as about 49 days, means no limit.
     timeval tv {};
@@ -57,7 +100,7 @@ bool SystemIcmpSocket::SetTimeout(int option, int ms)
         tv.tv_sec = ms / 1000;
         tv.tv_usec = (ms % 1000) * 1000;
     }
-    if (setsockopt(m_fd, SOL_SOCKET, option, &tv, sizeof tv) != 0) {
+    if (setsockopt(m_fd4, SOL_SOCKET, option, &tv, sizeof tv) != 0) {
         m_lastError = errno;
         return false;
     }
@@ -76,12 +119,12 @@ bool SystemIcmpSocket::SetReceiveTimeout(int ms)
 
 bool SystemIcmpSocket::Bind()
 {
-    if (m_fd < 0)
-        return m_errorQueue;
+    if (m_fd4 < 0)
+        return m_errorQueue4;
     sockaddr_in any {};
     any.sin_family = AF_INET;
     any.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(m_fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
+    if (bind(m_fd4, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
         m_lastError = errno;
         return false;
     }
@@ -91,53 +134,65 @@ bool SystemIcmpSocket::Bind()
 void SystemIcmpSocket::SetNotify(bool on)
 {
     m_notify = on;
-    if (m_notifier)
-        m_notifier->setEnabled(on);
+    for (WatchedFd& raw : m_raw)
+        raw.notifier->setEnabled(on);
     // Switching off ends the trace: the answers of its probe sockets no longer count.
     if (!on)
         CloseProbeSockets();
 }
 
-void SystemIcmpSocket::AdoptProbeSocket(int fd)
+bool SystemIcmpSocket::WantsProbeErrors(int af) const
+{
+    return af == AF_INET6 ? m_errorQueue6 : m_errorQueue4;
+}
+
+void SystemIcmpSocket::AdoptProbeSocket(int fd, uint16_t localPort)
 {
     if (m_probes.size() >= kMaxProbeSockets) {
+        m_probes.front().notifier.reset();
         close(m_probes.front().fd);
         m_probes.erase(m_probes.begin());
     }
-    ProbeFd probe { fd, std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read) };
-    // A queued error makes the socket readable (POLLERR), which a read notifier reports.
-    connect(probe.notifier.get(), &QSocketNotifier::activated, this, &IcmpSocket::readReady);
-    probe.notifier->setEnabled(m_notify);
-    m_probes.push_back(std::move(probe));
+    Watch(m_probes, fd, localPort);
 }
 
 void SystemIcmpSocket::CloseProbeSockets()
 {
-    for (ProbeFd& probe : m_probes) {
+    for (WatchedFd& probe : m_probes) {
         probe.notifier.reset();
         close(probe.fd);
     }
     m_probes.clear();
 }
 
-ptrdiff_t SystemIcmpSocket::Receive(uint8_t* buf, size_t len, Origin* origin)
+bool SystemIcmpSocket::ReceiveRaw(const WatchedFd& raw, IcmpAnswer* answer)
 {
-    if (m_fd >= 0) {
-        StampedMessage m;
-        const ssize_t n = m.Receive(m_fd, buf, len, 0, origin);
-        if (n < 0)
-            return -1;
-        origin->sender = m.from.sin_addr.s_addr;
-        return n;
+    uint8_t buf[kIcmpReadBuffer];
+    StampedMessage m;
+    const ssize_t n = m.Receive(raw.fd, buf, sizeof buf, 0, answer);
+    if (n < 0)
+        return false;
+    answer->sender = NetAddress::FromSockaddr(reinterpret_cast<const sockaddr*>(&m.from));
+    if (answer->sender.isV4())
+        ParseIcmpV4Datagram(buf, size_t(n), answer);
+    else
+        ParseIcmpV6Message(buf, size_t(n), answer);
+    return true;
+}
+
+bool SystemIcmpSocket::Receive(IcmpAnswer* answer)
+{
+    for (const WatchedFd& raw : m_raw) {
+        if (ReceiveRaw(raw, answer))
+            return true;
     }
-    for (const ProbeFd& probe : m_probes) {
-        const ptrdiff_t n = ReadErrorQueueAsDatagram(probe.fd, buf, len, origin);
-        if (n >= 0)
-            return n;
+    for (const WatchedFd& probe : m_probes) {
+        if (ReadErrorQueue(probe.fd, probe.localPort, answer))
+            return true;
         // Something answered a probe with data; drop it so the socket stops reporting.
         char discard[64];
         while (recv(probe.fd, discard, sizeof discard, MSG_DONTWAIT) >= 0) {
         }
     }
-    return -1;
+    return false;
 }

@@ -18,42 +18,70 @@ UdpProbeSocket::~UdpProbeSocket()
     Close();
 }
 
-int UdpProbeSocket::Open()
+bool UdpProbeSocket::HandsOverErrors() const
+{
+    return m_sink && m_sink->WantsProbeErrors(m_af);
+}
+
+int UdpProbeSocket::Open(int af)
 {
     Close();
-    m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    m_af = af;
+    m_fd = socket(af, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (m_fd < 0)
         return errno;
-    if (m_sink && m_sink->WantsProbeErrors()) {
+    if (HandsOverErrors()) {
         const int on = 1;
-        setsockopt(m_fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+        if (af == AF_INET6)
+            setsockopt(m_fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+        else
+            setsockopt(m_fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
         EnableReceiveTimestamps(m_fd);
     }
+    // Bound now, so the round knows its port before the first answer can come back.
+    sockaddr_storage any {};
+    any.ss_family = sa_family_t(af);
+    socklen_t len = af == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (bind(m_fd, reinterpret_cast<const sockaddr*>(&any), len) != 0
+        || getsockname(m_fd, reinterpret_cast<sockaddr*>(&any), &len) != 0) {
+        const int error = errno;
+        close(m_fd);
+        m_fd = -1;
+        return error;
+    }
+    m_port = ntohs(af == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&any)->sin6_port
+                                  : reinterpret_cast<const sockaddr_in*>(&any)->sin_port);
     return 0;
 }
 
 bool UdpProbeSocket::SetTtl(int ttl)
 {
+    if (m_af == AF_INET6)
+        return setsockopt(m_fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &ttl, sizeof ttl) == 0;
     return setsockopt(m_fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) == 0;
 }
 
-bool UdpProbeSocket::SendTo(uint32_t addr, uint16_t port, const void* data, size_t len)
+bool UdpProbeSocket::SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len)
 {
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = addr;
+    sockaddr_storage sa;
+    const socklen_t salen = to.ToSockaddr(port, &sa);
     // Never block the UI thread on a full send buffer: a lost probe is re-sent next round.
-    return sendto(m_fd, data, len, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to), sizeof to)
-        == ssize_t(len);
+    auto send = [&] { return sendto(m_fd, data, len, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&sa), salen); };
+    ssize_t sent = send();
+    // With IP_RECVERR every ICMP error that arrives also becomes the socket's pending
+    // error, and the next send fails with it instead of sending. That failure clears
+    // it; the probe itself is still to go.
+    if (sent < 0 && errno != EAGAIN && errno != ENOBUFS && errno != EINVAL && errno != EAFNOSUPPORT)
+        sent = send();
+    return sent == ssize_t(len);
 }
 
 void UdpProbeSocket::Close()
 {
     if (m_fd < 0)
         return;
-    if (m_sink && m_sink->WantsProbeErrors())
-        m_sink->AdoptProbeSocket(m_fd); // its answers are still on their way
+    if (HandsOverErrors())
+        m_sink->AdoptProbeSocket(m_fd, m_port); // its answers are still on their way
     else
         close(m_fd);
     m_fd = -1;

@@ -1,17 +1,23 @@
 #pragma once
+#include "net_address.h"
+
 #include <cstddef>
 #include <cstdint>
 
-// The UDP socket a round sends its probes from. One socket per round, only its
-// time-to-live changing between probes, so every probe of a round shares a source port.
+// The UDP socket a round sends its probes from. One socket per round, only its hop
+// limit changing between probes, so every probe of a round shares a source port and
+// that port tells the rounds apart in the answers.
 class ProbeSocket {
 public:
     virtual ~ProbeSocket() = default;
-    // 0 on success, otherwise the errno of the failed socket() call.
-    virtual int Open() = 0;
+    // A socket of this address family (AF_INET or AF_INET6), bound to a port of its
+    // own. 0 on success, otherwise the errno of the failed call.
+    virtual int Open(int af) = 0;
+    // The port the socket is bound to, host byte order.
+    virtual uint16_t LocalPort() const = 0;
     virtual bool SetTtl(int ttl) = 0;
-    // addr in network byte order, port in host byte order.
-    virtual bool SendTo(uint32_t addr, uint16_t port, const void* data, size_t len) = 0;
+    // port in host byte order.
+    virtual bool SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) = 0;
     virtual void Close() = 0;
 };
 
@@ -23,12 +29,17 @@ public:
     // for ICMP errors (IP_RECVERR) and is handed to the sink instead of being closed.
     explicit UdpProbeSocket(ProbeErrorSink* sink = nullptr);
     ~UdpProbeSocket() override;
-    int Open() override;
+    int Open(int af) override;
+    uint16_t LocalPort() const override { return m_port; }
     bool SetTtl(int ttl) override;
-    bool SendTo(uint32_t addr, uint16_t port, const void* data, size_t len) override;
+    bool SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) override;
     void Close() override;
 
 private:
+    bool HandsOverErrors() const;
+
     ProbeErrorSink* m_sink;
     int m_fd = -1;
+    int m_af = 0;
+    uint16_t m_port = 0;
 };

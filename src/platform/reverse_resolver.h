@@ -1,9 +1,10 @@
 #pragma once
+#include "background_call.h"
+#include "net_address.h"
+
 #include <QByteArray>
 #include <QObject>
 
-#include <cstdint>
-#include <memory>
 #include <unordered_set>
 
 // Asynchronous reverse lookups that report back on the UI thread, each identified by
@@ -13,7 +14,7 @@ class ReverseResolver : public QObject {
 public:
     using QObject::QObject;
     // A handle above 0, or 0 when the lookup could not be started.
-    virtual int Start(uint32_t addr) = 0;
+    virtual int Start(const NetAddress& addr) = 0;
     // After Cancel() the lookup's completion is never reported.
     virtual void Cancel(int handle) = 0;
 
@@ -22,23 +23,19 @@ signals:
     void lookupDone(int handle, int error, const QByteArray& name);
 };
 
-// getnameinfo(NI_NAMEREQD) on a detached thread per lookup. Threads are detached so
-// that a slow name server never holds up a new trace or the end of the program; what
-// they share with the resolver outlives it.
+// getnameinfo(NI_NAMEREQD) on a thread of its own for every lookup (in-addr.arpa or
+// ip6.arpa, as the address's family asks).
 class ThreadedReverseResolver final : public ReverseResolver {
     Q_OBJECT
 public:
-    explicit ThreadedReverseResolver(QObject* parent = nullptr);
-    ~ThreadedReverseResolver() override;
-    int Start(uint32_t addr) override;
+    using ReverseResolver::ReverseResolver;
+    int Start(const NetAddress& addr) override;
     void Cancel(int handle) override;
-
-    struct Mailbox;
 
 private:
     void Deliver(int handle, int error, const QByteArray& name);
 
-    std::shared_ptr<Mailbox> m_mailbox;
+    BackgroundCalls m_calls { this };
     std::unordered_set<int> m_outstanding;
     int m_nextHandle = 0;
 };

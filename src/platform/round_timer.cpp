@@ -13,6 +13,14 @@ RoundTimer::RoundTimer(QObject* parent)
 void RoundTimer::SetTimer(int id, int ms)
 {
     m_id = id;
+    m_timer.setSingleShot(false);
+    m_timer.start(std::max(ms, 0));
+}
+
+void RoundTimer::SetTimerOnce(int id, int ms)
+{
+    m_id = id;
+    m_timer.setSingleShot(true);
     m_timer.start(std::max(ms, 0));
 }
 

@@ -2,10 +2,9 @@
 
 #include <ctime>
 
-uint32_t MonotonicTickClock::GetTickCount()
+int64_t MonotonicTickClock::MonotonicMicros()
 {
     timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t ms = uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
-    return uint32_t(ms);
+    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }

@@ -1,16 +1,19 @@
 #pragma once
 #include <cstdint>
 
-// The millisecond tick counter the trace times its answers with: CLOCK_MONOTONIC in
-// milliseconds, deliberately truncated to 32 bits so that it wraps like the classic
-// tick count and the row arithmetic stays the same everywhere.
+// The clock a trace runs on: CLOCK_MONOTONIC. Round trips are measured in its
+// microseconds; the Time column shows the millisecond tick, deliberately truncated to
+// 32 bits so that it wraps like the classic tick count and the row arithmetic stays
+// the same everywhere.
 class TickClock {
 public:
     virtual ~TickClock() = default;
-    virtual uint32_t GetTickCount() = 0;
+    virtual int64_t MonotonicMicros() = 0;
+    uint32_t GetTickCount() { return TickOf(MonotonicMicros()); }
+    static uint32_t TickOf(int64_t micros) { return uint32_t(uint64_t(micros) / 1000u); }
 };
 
 class MonotonicTickClock final : public TickClock {
 public:
-    uint32_t GetTickCount() override;
+    int64_t MonotonicMicros() override;
 };

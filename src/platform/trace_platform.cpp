@@ -4,7 +4,7 @@ TracePlatform TracePlatform::System()
 {
     TracePlatform p;
     p.clock = std::make_unique<MonotonicTickClock>();
-    p.resolver = std::make_unique<HostResolver>();
+    p.resolver = std::make_unique<SystemHostResolver>();
     auto icmp = std::make_unique<SystemIcmpSocket>();
     p.probe = std::make_unique<UdpProbeSocket>(icmp.get());
     p.icmp = std::move(icmp);

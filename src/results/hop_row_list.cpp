@@ -1,6 +1,5 @@
 #include "hop_row_list.h"
 
-#include <cstdio>
 
 const HopColumn kHopColumns[HOP_COLUMN_COUNT] = {
     { "Hop", 32, Qt::AlignLeft },
@@ -51,7 +50,10 @@ void HopRowList::UpdateHopRow(const char* pszHop, const char* pszAddress, const 
     };
     set(row->pszHop, pszHop);
     set(row->pszAddress, pszAddress);
-    set(row->pszTime, pszTime);
+    if (pszTime) {
+        row->pszTime = pszTime;
+        row->bAnswered = !row->pszTime.empty();
+    }
     set(row->pszHost, pszHost);
     set(row->pszResult, pszResult);
     if (nTimeMode == HOPROW_TIME_SENT) {
@@ -59,11 +61,28 @@ void HopRowList::UpdateHopRow(const char* pszHop, const char* pszAddress, const 
     } else if (nTimeMode == HOPROW_TIME_ANSWERED) {
         // Unsigned subtraction survives the tick counter's wrap; read as signed, an
         // answer "before" its probe shows as a negative time instead of ~49 days.
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%d", int32_t(dwTick - row->dwSendTick));
-        row->pszTime = buf;
+        row->nTimeMs = int32_t(dwTick - row->dwSendTick);
+        row->pszTime = std::to_string(row->nTimeMs);
+        row->bAnswered = true;
     }
     emit dataChanged(index(nRow, 0), index(nRow, HOP_COLUMN_COUNT - 1), { Qt::DisplayRole });
+}
+
+void HopRowList::UpdateHopRow(const HopAnswer& answer, int nRow)
+{
+    HopRow* row = GetItemData(nRow);
+    if (!row)
+        return;
+    row->address = answer.address;
+    row->bReachedTarget = answer.reachedTarget;
+    row->nRttUs = answer.rttUs;
+    row->pszAddress = answer.address.ToText();
+    row->pszResult = answer.result;
+    const uint32_t sent = row->dwSendTick;
+    // Timed from the probe it answers, which need not be the row's latest.
+    row->dwSendTick = answer.sendTick;
+    UpdateHopRow(nullptr, nullptr, nullptr, nullptr, nullptr, HOPROW_TIME_ANSWERED, answer.arrivalTick, nRow);
+    row->dwSendTick = sent;
 }
 
 HopRow* HopRowList::GetItemData(int nRow)

@@ -31,6 +31,9 @@ public:
     void UpdateHopRow(const char* pszHop, const char* pszAddress, const char* pszTime,
         const char* pszHost, const char* pszResult, int nTimeMode, uint32_t dwTick, int nRow);
 
+    // An answer for the row: address, Time and Result texts and the typed state at once.
+    void UpdateHopRow(const HopAnswer& answer, int nRow);
+
     int GetItemCount() const { return int(m_rows.size()); }
     HopRow* GetItemData(int nRow);
     const HopRow* GetItemData(int nRow) const;

@@ -34,10 +34,6 @@ T* Bind(const std::map<int, QWidget*>& controls, int id)
 CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     : QDialog(pParent)
     , m_engine(m_rows, std::move(platform))
-    , m_nHops(m_engine.m_nHops)
-    , m_strHost(m_engine.m_strHost)
-    , m_nTimeout(m_engine.m_nTimeout)
-    , m_nTries(m_engine.m_nTries)
     , m_hIcon(res::LoadIcon(IDR_MAINFRAME))
 {
     m_controls = CreateDialogControls(*this, *res::FindDialogTemplate(IDD_TRACE_DIALOG));
@@ -103,7 +99,7 @@ bool CTraceDlg::OnInitDialog()
 
     SetUpResultsList();
 
-    for (const QString& failure : m_engine.OpenIcmpSocket())
+    for (const QString& failure : m_engine.OpenIcmpSocket(m_nTimeout))
         AfxMessageBox(failure, QMessageBox::NoIcon, this);
     // The raw socket, where the program may have one, is open now; nothing else it
     // does needs a privilege, so the rest of its life runs without any.
@@ -189,7 +185,7 @@ void CTraceDlg::OnOK()
 {
     // A rejected field has shown its message; the trace runs with the values as they are.
     UpdateData(true);
-    m_engine.OnOK();
+    m_engine.OnOK(*this);
 }
 
 void CTraceDlg::OnCancel()

@@ -26,7 +26,9 @@ struct CDataExchange {
     bool m_bFailed = false;
 };
 
-class CTraceDlg : public QDialog {
+// The window's parameters are its own members (TraceParameters): the fields exchange
+// with them, the settings keep them, and each trace starts from a copy of them.
+class CTraceDlg : public QDialog, public TraceParameters {
     Q_OBJECT
 public:
     // A proposed outer window rectangle, corrected in place by OnWindowPosChanging.
@@ -99,8 +101,6 @@ private:
     void LoadColumnOrder();
     void SaveColumnOrder();
 
-    // The rows and the engine come first: the parameter members below refer into the engine,
-    // which holds them, so that the exchange and the trace read one and the same value.
     HopRowList m_rows;
     TraceEngine m_engine;
     hl::RegistryStore m_store;
@@ -120,11 +120,6 @@ public:
     QLineEdit* m_editHost = nullptr;
     QLabel* m_stStatus = nullptr;
     QLabel* m_stTarget = nullptr;
-
-    int& m_nHops;
-    QString& m_strHost;
-    int& m_nTimeout;
-    int& m_nTries;
 
     QIcon m_hIcon;
 };

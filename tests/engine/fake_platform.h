@@ -1,49 +1,75 @@
 #pragma once
 // Stand-ins for the parts of the system a test cannot make misbehave on demand: a
-// clock it sets, datagrams it crafts, probes it records and lookups it completes in
-// any order. The round timer stays real; tests drive rounds through OnTimer.
+// clock it sets, datagrams it crafts, probes it records, a resolver that answers at
+// once and lookups it completes in any order. The round timer stays real; tests drive
+// rounds through OnTimer.
+#include "crafted_icmp.h"
+#include "icmp_datagram.h"
 #include "trace_platform.h"
 
-#include <algorithm>
 #include <deque>
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
+// Milliseconds, as the tick counter shows them; wraps are followed like the real clock.
 struct FakeClock final : TickClock {
     uint32_t now = 1000;
-    uint32_t GetTickCount() override { return now; }
+    int64_t MonotonicMicros() override
+    {
+        if (now < m_last)
+            m_base += int64_t(1) << 32;
+        m_last = now;
+        return (m_base + now) * 1000;
+    }
+
+private:
+    uint32_t m_last = 0;
+    int64_t m_base = 0;
 };
 
+// Answers at once, or, when deferred, when the test says (as a slow name server would).
 struct FakeResolver final : HostResolver {
-    std::map<std::string, uint32_t> names; // name -> address, network byte order
+    std::map<std::string, NetAddress> names;
     int forwardLookups = 0;
-    bool GetHostByName(const std::string& name, uint32_t* addr) override
+    bool deferred = false;
+    std::vector<std::pair<int, std::string>> pending;
+    void Resolve(int id, const std::string& name, int) override
     {
         ++forwardLookups;
-        const auto it = names.find(name);
-        if (it == names.end())
-            return false;
-        *addr = it->second;
-        return true;
+        pending.emplace_back(id, name);
+        if (!deferred)
+            AnswerAll();
+    }
+    void AnswerAll()
+    {
+        for (const auto& [id, name] : std::exchange(pending, {})) {
+            const auto it = names.find(name);
+            emit resolved(id, it == names.end() ? NetAddress {} : it->second);
+        }
     }
 };
 
 struct SentProbe {
-    uint32_t addr;
+    NetAddress addr;
     uint16_t port;
     int ttl;
     size_t len;
-    int socket; // which Open() it came from
+    int socket;    // which Open() it came from
+    uint32_t tick; // the clock when it left
 };
 
 struct FakeProbeSocket final : ProbeSocket {
+    TickClock* clock = nullptr;
     std::vector<SentProbe> sent;
     std::deque<int> openErrors; // errors the next Open() calls return
     int opens = 0;
     int closes = 0;
     int ttl = 64;
-    int Open() override
+    // Each round's socket has a port of its own: 40001 for the first.
+    static uint16_t PortOf(int socket) { return uint16_t(40000 + socket); }
+    int Open(int) override
     {
         if (!openErrors.empty()) {
             const int e = openErrors.front();
@@ -53,19 +79,21 @@ struct FakeProbeSocket final : ProbeSocket {
         ++opens;
         return 0;
     }
+    uint16_t LocalPort() const override { return PortOf(opens); }
     bool SetTtl(int t) override
     {
         ttl = t;
         return true;
     }
-    bool SendTo(uint32_t addr, uint16_t port, const void*, size_t len) override
+    bool SendTo(const NetAddress& to, uint16_t port, const void*, size_t len) override
     {
-        sent.push_back({ addr, port, ttl, len, opens });
+        sent.push_back({ to, port, ttl, len, opens, clock ? clock->GetTickCount() : 0 });
         return true;
     }
     void Close() override { ++closes; }
 };
 
+// Datagrams as a raw IPv4 socket delivers them, read through the real parser.
 struct FakeIcmpSocket final : IcmpSocket {
     struct Datagram {
         std::vector<uint8_t> bytes;
@@ -81,27 +109,26 @@ struct FakeIcmpSocket final : IcmpSocket {
     bool SetReceiveTimeout(int) override { return true; }
     bool Bind() override { return true; }
     void SetNotify(bool on) override { notify = on; }
-    ptrdiff_t Receive(uint8_t* buf, size_t len, Origin* origin) override
+    bool Receive(IcmpAnswer* answer) override
     {
         if (queue.empty())
-            return -1;
-        Datagram d = std::move(queue.front());
+            return false;
+        const Datagram d = std::move(queue.front());
         queue.pop_front();
-        const size_t n = std::min(len, d.bytes.size());
-        std::copy_n(d.bytes.begin(), n, buf);
-        origin->sender = d.sender;
-        origin->stamped = d.stamped;
-        origin->arrivalTick = d.arrivalTick;
-        return ptrdiff_t(n);
+        ParseIcmpV4Datagram(d.bytes.data(), std::min(d.bytes.size(), kIcmpReadBuffer), answer);
+        answer->sender = NetAddress::FromV4(d.sender);
+        answer->stamped = d.stamped;
+        answer->arrivalUs = int64_t(d.arrivalTick) * 1000;
+        return true;
     }
 };
 
 struct FakeReverseResolver final : ReverseResolver {
-    std::map<int, uint32_t> started; // handle -> address
+    std::map<int, NetAddress> started; // handle -> address
     std::set<int> cancelled;
     int next = 100;
     bool failStarts = false;
-    int Start(uint32_t addr) override
+    int Start(const NetAddress& addr) override
     {
         if (failStarts)
             return 0;
@@ -125,21 +152,22 @@ struct FakePlatform {
 
     FakePlatform()
     {
-        auto c = std::make_unique<FakeClock>();
-        auto r = std::make_unique<FakeResolver>();
-        auto p = std::make_unique<FakeProbeSocket>();
-        auto i = std::make_unique<FakeIcmpSocket>();
-        auto v = std::make_unique<FakeReverseResolver>();
-        clock = c.get();
-        resolver = r.get();
-        probe = p.get();
-        icmp = i.get();
-        reverse = v.get();
-        platform.clock = std::move(c);
-        platform.resolver = std::move(r);
-        platform.probe = std::move(p);
-        platform.icmp = std::move(i);
-        platform.reverse = std::move(v);
+        clock = Own<FakeClock>(platform.clock);
+        resolver = Own<FakeResolver>(platform.resolver);
+        probe = Own<FakeProbeSocket>(platform.probe);
+        icmp = Own<FakeIcmpSocket>(platform.icmp);
+        reverse = Own<FakeReverseResolver>(platform.reverse);
+        probe->clock = clock;
         platform.timer = std::make_unique<RoundTimer>();
+    }
+
+private:
+    template <typename Fake, typename Base>
+    static Fake* Own(std::unique_ptr<Base>& slot)
+    {
+        auto fake = std::make_unique<Fake>();
+        Fake* raw = fake.get();
+        slot = std::move(fake);
+        return raw;
     }
 };

@@ -57,14 +57,16 @@ void TestHostTexts::unresolvableTextsFailWithTheirOwnText()
         QSKIP(qPrintable(QStringLiteral("would ask the network's resolver: ") + g_notIsolated));
 
     FakePlatform fake;
-    fake.platform.resolver = std::make_unique<HostResolver>(); // the system's resolver
+    fake.platform.resolver = std::make_unique<SystemHostResolver>();
     HopRowList rows;
     TraceEngine engine(rows, std::move(fake.platform));
-    engine.m_nTimeout = 60000;
-    QVERIFY(engine.OpenIcmpSocket().isEmpty());
+    QVERIFY(engine.OpenIcmpSocket(60000).isEmpty());
     QSignalSpy finished(&engine, &TraceEngine::traceFinished);
-    engine.m_strHost = host;
-    engine.OnOK();
+    TraceParameters params;
+    params.m_nTimeout = 60000;
+    params.m_strHost = host;
+    engine.OnOK(params);
+    QTRY_VERIFY_WITH_TIMEOUT(engine.done(), 30000);
 
     QVERIFY(engine.resolveFailed());
     QCOMPARE(engine.status(), QStringLiteral("Lookup of ") + host + QStringLiteral(" failed dramatically"));
@@ -74,7 +76,7 @@ void TestHostTexts::unresolvableTextsFailWithTheirOwnText()
     QCOMPARE(rows.GetItemData(0)->pszResult, std::string("failed"));
     QVERIFY(fake.probe->sent.empty());
     QCOMPARE(finished.count(), 1);
-    QCOMPARE(engine.m_strHost, host); // the text itself is left as it was given
+    QCOMPARE(engine.parameters().m_strHost, host); // the text itself is left as it was given
 }
 
 void TestHostTexts::addressesStillResolveWithoutANetwork()
@@ -82,19 +84,21 @@ void TestHostTexts::addressesStillResolveWithoutANetwork()
     // Dotted addresses and /etc/hosts never need the network; they must still work when
     // it is missing, so the failures above are the texts' own.
     FakePlatform fake;
-    fake.platform.resolver = std::make_unique<HostResolver>();
+    fake.platform.resolver = std::make_unique<SystemHostResolver>();
     HopRowList rows;
     TraceEngine engine(rows, std::move(fake.platform));
-    engine.m_nTimeout = 60000;
-    engine.m_nHops = 2;
-    QVERIFY(engine.OpenIcmpSocket().isEmpty());
-    for (const char* host : { "198.18.5.2", "localhost" }) {
-        engine.m_strHost = QString::fromLatin1(host);
-        engine.OnOK();
+    QVERIFY(engine.OpenIcmpSocket(60000).isEmpty());
+    TraceParameters params;
+    params.m_nTimeout = 60000;
+    params.m_nHops = 2;
+    params.m_family = AddressChoice::V4;
+    for (const auto& [host, address] : { std::pair { "198.18.5.2", "198.18.5.2" }, { "localhost", "127.0.0.1" } }) {
+        params.m_strHost = QString::fromLatin1(host);
+        engine.OnOK(params);
+        QTRY_COMPARE_WITH_TIMEOUT(engine.target(), QString::fromLatin1(address), 30000);
         QVERIFY2(!engine.resolveFailed(), host);
         QCOMPARE(engine.status(), QStringLiteral("Tracing..."));
     }
-    QCOMPARE(engine.target(), QStringLiteral("127.0.0.1"));
 }
 
 int main(int argc, char** argv)

@@ -1,11 +1,16 @@
-// The trace engine driven through its handlers, with crafted answers and lookups that
-// complete when and how the test says. Real paths are covered by the namespace tests.
+// The trace engine driven through its handlers, with crafted answers, a clock the test
+// sets and lookups that complete when and how the test says. Real paths are covered by
+// the namespace tests.
 #include "fake_platform.h"
-#include "icmp_datagram.h"
+#include "round_schedule.h"
 #include "trace_engine.h"
 
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <climits>
+
+Q_DECLARE_METATYPE(std::vector<RowWait>)
 
 namespace {
 const uint32_t kTarget = htonl(0xC6120502); // 198.18.5.2
@@ -23,29 +28,33 @@ private:
     std::unique_ptr<FakePlatform> fake;
     std::unique_ptr<HopRowList> rows;
     std::unique_ptr<TraceEngine> engine;
+    TraceParameters params;
 
     void start(const char* host = "198.18.5.2", int hops = 16, int tries = 3)
     {
-        engine->m_strHost = QString::fromLatin1(host);
-        engine->m_nHops = hops;
-        engine->m_nTries = tries;
-        engine->OnOK();
+        params.m_strHost = QString::fromLatin1(host);
+        params.m_nHops = hops;
+        params.m_nTries = tries;
+        engine->OnOK(params);
     }
-    // An answer from `from` quoting the probe for hop `hop` (1-based) to `dst`.
-    void answer(int hop, uint8_t type, uint8_t code, uint32_t from, uint32_t dst = kTarget)
+    // An answer from `from` quoting the probe for hop `hop` (1-based) to `dst`, sent
+    // from the socket of round `round` (the latest by default), read as it arrives.
+    void answer(int hop, uint8_t type, uint8_t code, uint32_t from, uint32_t dst = kTarget, int round = 0)
     {
-        IcmpDatagram d;
+        queue(hop, type, code, from, dst, round);
+        engine->OnIcmpRead();
+    }
+    void queue(int hop, uint8_t type, uint8_t code, uint32_t from, uint32_t dst = kTarget, int round = 0)
+    {
+        CraftedIcmp d;
         d.type = type;
         d.code = code;
         d.quotedDestination = dst;
         d.quotedPort = uint16_t(65536 - hop);
+        d.quotedSourcePort = FakeProbeSocket::PortOf(round ? round : fake->probe->opens);
         fake->icmp->queue.push_back({ d.bytes(), from });
-        engine->OnIcmpRead();
     }
-    QString cell(int row, int column) const
-    {
-        return QString::fromStdString(rows->GetItemData(row)->text(column));
-    }
+    QString cell(int row, int column) const { return QString::fromStdString(rows->GetItemData(row)->text(column)); }
     QStringList column(int c) const
     {
         QStringList out;
@@ -57,21 +66,25 @@ private:
 private slots:
     void init();
     void firstRoundProbesEveryHopFromOneSocket();
-    void answerFillsItsRowTimedFromLatestProbe();
+    void answerTimedFromTheProbeItAnswers();
     void kernelReceiveTimeBeatsHandlerTime();
     void answersThatMustNotCount();
-    void laterRoundsProbeOnlySilentHops();
-    void lastAnswerEndsTraceAtOnce();
+    void laterRoundsProbeOnlySilentHopsUpToTheTarget();
+    void traceEndsOnceThePathIsKnown();
     void timeoutEndingMarksAndTrims();
+    void queuedAnswersCountBeforeTheRoundStep();
     void unresolvableHostEndsWithFailureText();
-    void hostResolvedEveryRound();
-    void zeroHopsCompletesAtOnce();
-    void hopCountClampedTo255();
-    void singleTryAndForeignTimerId();
+    void namesResolveWithoutBlockingEveryRound();
+    void familyForcedAgainstTheAddress();
+    void hopAndTryCountsAtTheirLimits_data();
+    void hopAndTryCountsAtTheirLimits();
+    void foreignTimerIdAndLateTick();
     void socketCreationRetriesAreBounded();
     void lookupsFillRowsInAnyOrder();
     void lookupThatCannotStartCountsAsDone();
     void staleLookupsCannotTouchNewTrace();
+    void roundSchedule_data();
+    void roundSchedule();
 };
 
 void TestTraceEngine::init()
@@ -79,10 +92,10 @@ void TestTraceEngine::init()
     engine.reset();
     rows = std::make_unique<HopRowList>();
     fake = std::make_unique<FakePlatform>();
-    FakePlatform* f = fake.get();
-    engine = std::make_unique<TraceEngine>(*rows, std::move(f->platform));
-    engine->m_nTimeout = 60000; // rounds are driven by hand
-    QVERIFY(engine->OpenIcmpSocket().isEmpty());
+    engine = std::make_unique<TraceEngine>(*rows, std::move(fake->platform));
+    params = {};
+    params.m_nTimeout = 60000; // rounds are driven by hand
+    QVERIFY(engine->OpenIcmpSocket(params.m_nTimeout).isEmpty());
 }
 
 void TestTraceEngine::firstRoundProbesEveryHopFromOneSocket()
@@ -94,13 +107,13 @@ void TestTraceEngine::firstRoundProbesEveryHopFromOneSocket()
     QCOMPARE(column(4), QStringList(16, "tracing..."));
     QCOMPARE(engine->status(), "Tracing...");
     QCOMPARE(engine->target(), "198.18.5.2");
-    QCOMPARE(fake->resolver->forwardLookups, 0); // a dotted address is used as is
+    QCOMPARE(fake->resolver->forwardLookups, 0); // an address is used as is
     QCOMPARE(fake->probe->sent.size(), size_t(16));
     for (int j = 0; j < 16; ++j) {
         const SentProbe& p = fake->probe->sent[size_t(j)];
         QCOMPARE(p.ttl, j + 1);
         QCOMPARE(p.port, 65535 - j);
-        QCOMPARE(p.addr, kTarget);
+        QCOMPARE(p.addr, NetAddress::FromV4(kTarget));
         QCOMPARE(p.len, size_t(2));
         QCOMPARE(p.socket, 1);
     }
@@ -109,32 +122,38 @@ void TestTraceEngine::firstRoundProbesEveryHopFromOneSocket()
     QVERIFY(engine->platform().timer->IsActive());
 }
 
-void TestTraceEngine::answerFillsItsRowTimedFromLatestProbe()
+void TestTraceEngine::answerTimedFromTheProbeItAnswers()
 {
-    fake->clock->now = 5000;
-    start();
-    fake->clock->now = 5012;
+    fake->clock->now = 1000;
+    start("198.18.5.2", 4);
+    fake->clock->now = 1012;
     answer(3, 11, 0, Router(3));
-    QCOMPARE(cell(2, 1), "198.18.3.2");
-    QCOMPARE(cell(2, 2), "12");
+    QCOMPARE(column(1)[2], "198.18.3.2");
+    QCOMPARE(column(2), QStringList({ "", "", "12", "" }));
     QCOMPARE(cell(2, 4), "next");
-    // Only that row changed.
-    QCOMPARE(cell(1, 2), "");
-    QCOMPARE(cell(3, 4), "tracing...");
+    QCOMPARE(rows->GetItemData(2)->nRttUs, 12000);
 
-    // A later answer for the same hop overwrites it, still timed from its probe.
-    fake->clock->now = 5020;
-    answer(3, 3, 3, kTarget);
+    fake->clock->now = 4000;
+    engine->OnTimer(IDT_ROUND); // hops 1, 2 and 4 probed again
+    fake->clock->now = 4010;
+    answer(1, 11, 0, Router(1), kTarget, 1); // late: answers round 1's probe
+    answer(2, 11, 0, Router(2), kTarget, 2);
+    QCOMPARE(cell(0, 2), "3010");
+    QCOMPARE(cell(1, 2), "10");
+    // A later answer for the same hop replaces the earlier one.
+    fake->clock->now = 4020;
+    answer(3, 3, 3, kTarget, kTarget, 1);
     QCOMPARE(cell(2, 1), "198.18.5.2");
-    QCOMPARE(cell(2, 2), "20");
+    QCOMPARE(cell(2, 2), "3020");
     QCOMPARE(cell(2, 4), "complete");
+    QVERIFY(engine->done()); // hops 1 to 3 have answered, and 3 is the target
 }
 
 void TestTraceEngine::kernelReceiveTimeBeatsHandlerTime()
 {
     fake->clock->now = 7000;
     start("198.18.5.2", 3);
-    IcmpDatagram d;
+    CraftedIcmp d;
     d.quotedDestination = kTarget;
     // Arrived 4 ms after the probe; handled 30 ms after it, once the UI thread was free.
     fake->icmp->queue.push_back({ d.bytes(), Router(1), true, 7004 });
@@ -145,11 +164,18 @@ void TestTraceEngine::kernelReceiveTimeBeatsHandlerTime()
     fake->icmp->queue.push_back({ d.bytes(), Router(2) }); // no stamp: handler time
     engine->OnIcmpRead();
     QCOMPARE(cell(1, 2), "30");
-    // Stamped before the send tick was read (sendto() still running): under a tick.
+    // Stamped before the send time was read (sendto() still running): under a tick.
     d.quotedPort = 65535;
     fake->icmp->queue.push_back({ d.bytes(), Router(1), true, 6999 });
     engine->OnIcmpRead();
     QCOMPARE(cell(0, 2), "0");
+    // The tick counter wraps between probe and answer.
+    init();
+    fake->clock->now = 0xFFFFFFF0u;
+    start("198.18.5.2", 1);
+    fake->clock->now = 6;
+    answer(1, 3, 3, kTarget);
+    QCOMPARE(cell(0, 2), "22");
 }
 
 void TestTraceEngine::answersThatMustNotCount()
@@ -157,21 +183,22 @@ void TestTraceEngine::answersThatMustNotCount()
     start("198.18.5.2", 4);
     answer(2, 11, 0, Router(2), kOther); // quotes a probe to another host
     answer(5, 11, 0, Router(5));         // hop beyond the table
-    IcmpDatagram ping;
+    answer(1, 11, 0, Router(1), kTarget, 7); // from a source port of no round of ours
+    CraftedIcmp ping;
     ping.quotedProtocol = 1;
     fake->icmp->queue.push_back({ ping.bytes(), Router(1) });
     engine->OnIcmpRead();
-    auto shortOne = IcmpDatagram {}.bytes();
+    auto shortOne = CraftedIcmp {}.bytes();
     shortOne.resize(55);
     fake->icmp->queue.push_back({ shortOne, Router(1) });
     engine->OnIcmpRead();
     engine->OnIcmpRead(); // nothing queued: the read fails
     QCOMPARE(column(2), QStringList(4, ""));
     QCOMPARE(column(4), QStringList(4, "tracing..."));
-    QVERIFY(!engine->m_bDone);
+    QVERIFY(!engine->done());
 }
 
-void TestTraceEngine::laterRoundsProbeOnlySilentHops()
+void TestTraceEngine::laterRoundsProbeOnlySilentHopsUpToTheTarget()
 {
     fake->clock->now = 100;
     start();
@@ -188,20 +215,29 @@ void TestTraceEngine::laterRoundsProbeOnlySilentHops()
     QCOMPARE(fake->probe->sent.back().port, 65520);
     QCOMPARE(rows->GetItemData(0)->dwSendTick, 100u);
     QCOMPARE(rows->GetItemData(5)->dwSendTick, 3100u);
-    QCOMPARE(engine->m_nRoundsLeft, 1);
+    QCOMPARE(engine->roundsLeft(), 1);
+
+    // The target answers hop 9: hops past it are neither probed nor waited for.
+    answer(9, 3, 3, kTarget);
+    fake->probe->sent.clear();
+    engine->OnTimer(IDT_ROUND);
+    QCOMPARE(fake->probe->sent.size(), size_t(3));
+    QCOMPARE(fake->probe->sent.back().ttl, 8);
 }
 
-void TestTraceEngine::lastAnswerEndsTraceAtOnce()
+void TestTraceEngine::traceEndsOnceThePathIsKnown()
 {
     QSignalSpy finished(engine.get(), &TraceEngine::traceFinished);
-    start("198.18.5.2", 3);
+    start("198.18.5.2", 8);
     answer(1, 11, 0, Router(1));
-    answer(2, 11, 0, Router(2));
-    QVERIFY(!engine->m_bDone);
-    answer(3, 3, 3, kTarget);
-    QVERIFY(engine->m_bDone);
+    answer(3, 3, 3, kTarget); // the target at hop 3; hop 2 still silent
+    QVERIFY(!engine->done());
+    answer(5, 3, 3, kTarget);
+    answer(2, 11, 0, Router(2)); // hops 4 to 8 never answer: the target's rate limit
+    QVERIFY(engine->done());
     QVERIFY(!engine->platform().timer->IsActive());
     QVERIFY(!fake->icmp->notify);
+    QCOMPARE(column(4), QStringList({ "next", "next", "complete" }));
     QCOMPARE(engine->status(), "Looking up...");
     QCOMPARE(fake->reverse->started.size(), size_t(3));
     QCOMPARE(finished.count(), 0);
@@ -221,7 +257,7 @@ void TestTraceEngine::timeoutEndingMarksAndTrims()
     engine->OnTimer(IDT_ROUND); // second and last round
     QCOMPARE(fake->probe->sent.size(), size_t(16 + 8));
     engine->OnTimer(IDT_ROUND); // its wait has run out
-    QVERIFY(engine->m_bDone);
+    QVERIFY(engine->done());
     QCOMPARE(rows->GetItemCount(), 10);
     QCOMPARE(cell(3, 1), "unknown");
     QCOMPARE(cell(3, 2), "");
@@ -230,6 +266,20 @@ void TestTraceEngine::timeoutEndingMarksAndTrims()
     QCOMPARE(cell(9, 1), "unknown");
     QCOMPARE(cell(9, 4), "failed");
     QCOMPARE(fake->reverse->started.size(), size_t(8)); // none for the silent rows
+}
+
+void TestTraceEngine::queuedAnswersCountBeforeTheRoundStep()
+{
+    // The UI thread was busy: the answers wait on the socket when the round timer fires.
+    params.m_bFixedWait = true;
+    params.m_nTimeout = 1;
+    start("198.18.5.2", 7, 1);
+    queue(1, 11, 0, Router(1));
+    queue(2, 11, 0, Router(2));
+    queue(3, 3, 3, kTarget);
+    emit engine->platform().timer->timeout(IDT_ROUND);
+    QVERIFY(engine->done());
+    QCOMPARE(column(4), QStringList({ "next", "next", "complete" }));
 }
 
 void TestTraceEngine::unresolvableHostEndsWithFailureText()
@@ -247,61 +297,102 @@ void TestTraceEngine::unresolvableHostEndsWithFailureText()
     QCOMPARE(finished.count(), 1);
 }
 
-void TestTraceEngine::hostResolvedEveryRound()
+void TestTraceEngine::namesResolveWithoutBlockingEveryRound()
 {
-    fake->resolver->names["path.test"] = kTarget;
+    fake->resolver->names["path.test"] = NetAddress::FromV4(kTarget);
+    fake->resolver->deferred = true;
     start("path.test", 3);
+    QCOMPARE(engine->status(), "Tracing...");
+    QVERIFY(fake->probe->sent.empty()); // the first round waits for the address
+    QVERIFY(!engine->platform().timer->IsActive());
+    fake->resolver->AnswerAll();
+    QCOMPARE(fake->probe->sent.size(), size_t(3));
+    QCOMPARE(engine->target(), "198.18.5.2");
+    QVERIFY(engine->platform().timer->IsActive());
     answer(1, 11, 0, Router(1));
-    fake->resolver->names["path.test"] = kOther; // the name moved
+
+    // The name moves: the next round probes the known address at once while it is
+    // resolved again, and the round after that probes the new one.
+    fake->resolver->names["path.test"] = NetAddress::FromV4(kOther);
     engine->OnTimer(IDT_ROUND);
+    QCOMPARE(fake->probe->sent.back().addr, NetAddress::FromV4(kTarget));
+    fake->resolver->AnswerAll();
     QCOMPARE(fake->resolver->forwardLookups, 2);
-    QCOMPARE(engine->target(), "198.18.6.2");
-    QCOMPARE(fake->probe->sent.back().addr, kOther);
-    answer(2, 11, 0, Router(2), kTarget); // quotes the old address: no longer counts
-    QCOMPARE(cell(1, 2), "");
-    answer(2, 11, 0, Router(2), kOther);
+    answer(2, 11, 0, Router(2), kTarget);
     QCOMPARE(cell(1, 4), "next");
 
-    // The name disappears in the last round: answered hops keep their answers.
+    // The name disappears: the trace ends with the failure text, answers kept.
     fake->resolver->names.clear();
     engine->OnTimer(IDT_ROUND);
+    QCOMPARE(fake->probe->sent.back().addr, NetAddress::FromV4(kOther));
+    answer(2, 11, 0, Router(2), kTarget); // quotes the old address: no longer counts
+    QCOMPARE(cell(1, 2).toInt() >= 0, true);
+    fake->resolver->AnswerAll();
     QCOMPARE(engine->status(), "Lookup of path.test failed dramatically");
-    QCOMPARE(cell(0, 4), "next");
-    QCOMPARE(cell(2, 4), "failed");
+    QCOMPARE(engine->target(), "unknown");
+    QCOMPARE(column(4), QStringList({ "next", "next", "failed" }));
 }
 
-void TestTraceEngine::zeroHopsCompletesAtOnce()
+void TestTraceEngine::familyForcedAgainstTheAddress()
 {
+    params.m_family = AddressChoice::V6;
+    start("198.18.5.2", 3);
+    QVERIFY(engine->resolveFailed());
+    QCOMPARE(engine->status(), "198.18.5.2 is an IPv4 address, not IPv6");
+    QVERIFY(fake->probe->sent.empty());
+    params.m_family = AddressChoice::V4;
+    start("2001:db8::1", 3);
+    QCOMPARE(engine->status(), "2001:db8::1 is an IPv6 address, not IPv4");
+    params.m_family = AddressChoice::Auto;
+    start("[2001:db8::1]", 3);
+    QCOMPARE(engine->target(), "2001:db8::1");
+    QCOMPARE(fake->probe->sent.back().addr.family, NetAddress::V6);
+}
+
+void TestTraceEngine::hopAndTryCountsAtTheirLimits_data()
+{
+    QTest::addColumn<int>("hops");
+    QTest::addColumn<int>("tries");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("rounds");
+    QTest::newRow("no hops") << 0 << 3 << 0 << 0;
+    QTest::newRow("negative hops") << -3 << 3 << 0 << 0;
+    QTest::newRow("hops above 255") << 300 << 1 << 255 << 1;
+    QTest::newRow("one try") << 4 << 1 << 4 << 1;
+    QTest::newRow("no tries") << 4 << 0 << 4 << 1;
+    QTest::newRow("lowest int tries") << 4 << INT_MIN << 4 << 1;
+    QTest::newRow("three tries") << 4 << 3 << 4 << 3;
+}
+
+void TestTraceEngine::hopAndTryCountsAtTheirLimits()
+{
+    QFETCH(int, hops);
+    QFETCH(int, tries);
     QSignalSpy finished(engine.get(), &TraceEngine::traceFinished);
-    start("198.18.5.2", 0);
-    QCOMPARE(rows->GetItemCount(), 0);
-    QCOMPARE(engine->status(), "Complete.");
-    QVERIFY(!engine->platform().timer->IsActive());
+    start("198.18.5.2", hops, tries);
+    QTEST(rows->GetItemCount(), "rows");
+    for (int step = 0; step < 10 && !engine->done(); ++step)
+        engine->OnTimer(IDT_ROUND);
+    QVERIFY(engine->done());
+    QTEST(fake->probe->opens, "rounds");
     QCOMPARE(finished.count(), 1);
-    start("198.18.5.2", -3);
-    QCOMPARE(rows->GetItemCount(), 0);
+    QVERIFY(!engine->platform().timer->IsActive());
+    QCOMPARE(engine->parameters().m_nHops, hops); // the setting itself is kept as given
+    if (hops == 300) {
+        QCOMPARE(fake->probe->sent.back().ttl, 255);
+        QCOMPARE(fake->probe->sent.back().port, 65281);
+    }
 }
 
-void TestTraceEngine::hopCountClampedTo255()
-{
-    start("198.18.5.2", 300);
-    QCOMPARE(rows->GetItemCount(), 255);
-    QCOMPARE(fake->probe->sent.back().ttl, 255);
-    QCOMPARE(fake->probe->sent.back().port, 65281);
-    answer(255, 3, 3, kTarget); // low byte 0x01
-    QCOMPARE(cell(254, 4), "complete");
-    QCOMPARE(engine->m_nHops, 300); // the setting itself is kept as typed
-}
-
-void TestTraceEngine::singleTryAndForeignTimerId()
+void TestTraceEngine::foreignTimerIdAndLateTick()
 {
     start("198.18.5.2", 4, 1);
     engine->OnTimer(38); // not the round timer
     QCOMPARE(fake->probe->sent.size(), size_t(4));
-    QVERIFY(!engine->m_bDone);
+    QVERIFY(!engine->done());
     answer(1, 11, 0, Router(1)); // within the single wait
     engine->OnTimer(IDT_ROUND);
-    QVERIFY(engine->m_bDone);
+    QVERIFY(engine->done());
     QCOMPARE(column(4), QStringList({ "next", "failed" }));
     // A late tick of the stopped timer neither ends the trace again nor looks up twice.
     const size_t lookups = fake->reverse->started.size();
@@ -319,7 +410,7 @@ void TestTraceEngine::socketCreationRetriesAreBounded()
     fake->probe->openErrors.assign(1000, ENOBUFS);
     engine->OnTimer(IDT_ROUND); // gives up: the round is skipped
     QCOMPARE(fake->probe->sent.size(), size_t(2));
-    QCOMPARE(engine->m_nRoundsLeft, 1);
+    QCOMPARE(engine->roundsLeft(), 1);
 
     fake->probe->openErrors = { EACCES };
     engine->OnTimer(IDT_ROUND);
@@ -337,7 +428,7 @@ void TestTraceEngine::lookupsFillRowsInAnyOrder()
     QCOMPARE(handles.size(), size_t(3));
     auto it = handles.begin();
     const int h1 = (it++)->first, h2 = (it++)->first, h3 = it->first;
-    QCOMPARE(handles.at(h1), Router(1));
+    QCOMPARE(handles.at(h1), NetAddress::FromV4(Router(1)));
 
     fake->reverse->Complete(h3, 0, "target.path.test");
     QCOMPARE(cell(2, 3), "target.path.test");
@@ -380,9 +471,35 @@ void TestTraceEngine::staleLookupsCannotTouchNewTrace()
     // Even a completion that raced its cancel neither fills a row nor ends the trace.
     fake->reverse->Complete(stale, 0, "stale.path.test");
     QCOMPARE(cell(0, 3), "");
-    QVERIFY(!engine->m_bDone);
+    QVERIFY(!engine->done());
     QCOMPARE(engine->status(), "Tracing...");
     QVERIFY(engine->platform().timer->IsActive());
+}
+
+void TestTraceEngine::roundSchedule_data()
+{
+    // Times in milliseconds; the round started at 0 and the longest wait is 3000.
+    QTest::addColumn<std::vector<RowWait>>("waits");
+    QTest::addColumn<int>("dueMs");
+    auto silent = [](int sentMs) { return RowWait { false, -1, sentMs * 1000 }; };
+    auto heard = [](int rttMs) { return RowWait { true, rttMs * 1000, 0 }; };
+    QTest::newRow("nothing heard: the longest wait") << std::vector { silent(0), silent(0) } << 3000;
+    QTest::newRow("everything heard: nothing to wait for") << std::vector { heard(20), heard(40) } << 0;
+    QTest::newRow("silent router: twice the next hop's round trip")
+        << std::vector { heard(20), silent(0), heard(60), heard(80) } << 120;
+    QTest::newRow("re-probed later: from its latest probe")
+        << std::vector { heard(20), silent(500), heard(60) } << 620;
+    QTest::newRow("beyond every answer: three times the longest round trip")
+        << std::vector { heard(200), heard(50), silent(0) } << 600;
+    QTest::newRow("never less than the floor") << std::vector { heard(1), silent(0), heard(2) } << 100;
+    QTest::newRow("never more than the longest wait") << std::vector { heard(1), silent(0), heard(2000) } << 3000;
+}
+
+void TestTraceEngine::roundSchedule()
+{
+    QFETCH(std::vector<RowWait>, waits);
+    QTEST(int(NextRoundDue(waits, 0, 3000 * 1000) / 1000), "dueMs");
+    QCOMPARE(NextRoundDue(waits, 0, 50 * 1000) <= 50 * 1000, true); // a short longest wait always wins
 }
 
 QTEST_GUILESS_MAIN(TestTraceEngine)

@@ -10,13 +10,13 @@
 #include "dotted_quad.h"
 #include "fake_platform.h"
 #include "fuzz_check.h"
-#include "icmp_datagram.h"
-#include "icmp_reply.h"
+#include "icmp_classification.h"
 #include "trace_engine.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <climits>
 #include <arpa/inet.h>
 #include <sched.h>
 #include <string>
@@ -84,10 +84,10 @@ public:
     explicit Run(Input& in)
         : m_in(in)
     {
-        m_fake.resolver->names["path.test"] = kTarget;
+        m_fake.resolver->names["path.test"] = NetAddress::FromV4(kTarget);
         m_engine = std::make_unique<TraceEngine>(m_rows, std::move(m_fake.platform));
-        m_engine->m_nTimeout = 60000; // rounds are driven by the input, never by the clock
-        FUZZ_CHECK(m_engine->OpenIcmpSocket().isEmpty());
+        m_params.m_nTimeout = 60000; // rounds are driven by the input, never by the clock
+        FUZZ_CHECK(m_engine->OpenIcmpSocket(m_params.m_nTimeout).isEmpty());
         QObject::connect(m_engine.get(), &TraceEngine::traceFinished, [this] { ++m_finishedSignals; });
     }
 
@@ -114,27 +114,29 @@ private:
     void Start()
     {
         const uint8_t h = m_in.byte();
-        m_engine->m_nHops = h < 0xf8 ? h % 24 : h == 0xf8 ? -3 : h == 0xff ? 300 : 200 + (h - 0xf9) * 10;
+        m_params.m_nHops = h < 0xf8 ? h % 24 : h == 0xf8 ? -3 : h == 0xff ? 300 : 200 + (h - 0xf9) * 10;
         const uint8_t t = m_in.byte();
-        m_engine->m_nTries = t % 5;
-        m_engine->m_bLookups = !(t & 0x10);
+        m_params.m_nTries = (t & 7) == 7 ? INT_MIN : t % 5;
+        m_params.m_bLookups = !(t & 0x10);
+        m_params.m_bFixedWait = t & 0x08;
         switch ((t >> 5) % 4) {
-        case 0: m_engine->m_strHost = QStringLiteral("198.18.5.2"); break;
-        case 1: m_engine->m_strHost = QStringLiteral("path.test"); break;
+        case 0: m_params.m_strHost = QStringLiteral("198.18.5.2"); break;
+        case 1: m_params.m_strHost = QStringLiteral("path.test"); break;
         default: { // any text at all, as typed or passed on a command line
             const std::vector<uint8_t> text = m_in.bytes(m_in.word() % 512);
-            m_engine->m_strHost = QString::fromUtf8(reinterpret_cast<const char*>(text.data()), qsizetype(text.size()));
+            m_params.m_strHost = QString::fromUtf8(reinterpret_cast<const char*>(text.data()), qsizetype(text.size()));
         }
         }
         ++m_traces;
-        m_engine->OnOK();
+        m_fake.probe->sent.clear();
+        m_engine->OnOK(m_params);
         CheckResolution(false); // a new trace has not failed yet
     }
 
     void CheckResolution(bool wasFailed)
     {
         if (m_engine->resolveFailed() && !wasFailed) {
-            FUZZ_CHECK(m_engine->status() == QStringLiteral("Lookup of ") + m_engine->m_strHost + QStringLiteral(" failed dramatically"));
+            FUZZ_CHECK(m_engine->status() == QStringLiteral("Lookup of ") + m_params.m_strHost + QStringLiteral(" failed dramatically"));
             FUZZ_CHECK(m_engine->target() == QStringLiteral("unknown"));
         }
     }
@@ -151,7 +153,7 @@ private:
 
     void CraftedAnswer(uint8_t op)
     {
-        IcmpDatagram c;
+        CraftedIcmp c;
         c.type = m_in.byte() % 13;
         c.code = m_in.byte() % 6;
         const uint8_t hop = m_in.byte();
@@ -159,6 +161,8 @@ private:
         const uint8_t f = m_in.byte();
         c.quotedDestination = (f & 1) ? kOther : kTarget;
         c.quotedProtocol = (f & 2) ? 1 : 17;
+        // Mostly a round of this trace, now and then one of no round at all.
+        c.quotedSourcePort = FakeProbeSocket::PortOf(m_fake.probe->opens - (f & 0x40 ? 1 : 0) + (f & 0x20 ? 9 : 0));
         static const size_t kOptions[] = { 0, 4, 12, 40 }; // 40: the longest header, 60 bytes
         c.outerOptions = kOptions[f >> 2 & 3];
         c.quotedOptions = kOptions[f >> 4 & 3];
@@ -176,43 +180,50 @@ private:
     {
         m_fake.clock->now += m_in.byte();
         const Snapshot before = Rows(m_rows);
-        const bool wasDone = m_engine->m_bDone;
-        const uint32_t target = m_engine->m_dwTarget;
-        const size_t read = std::min(d.bytes.size(), kIcmpReadBuffer);
-        const IcmpReply reply = ParseIcmpReply(d.bytes.data(), read);
+        const bool wasDone = m_engine->done();
+        const NetAddress target = m_engine->targetAddress();
+        IcmpAnswer reply;
+        ParseIcmpV4Datagram(d.bytes.data(), std::min(d.bytes.size(), kIcmpReadBuffer), &reply);
         const uint32_t sender = d.sender;
         const bool stamped = d.stamped;
         const uint32_t stamp = d.arrivalTick;
         const uint32_t handled = m_fake.clock->now;
-        const int j = 255 - reply.quotedPortLowByte;
-        const uint32_t sent = j < m_rows.GetItemCount() ? m_rows.GetItemData(j)->dwSendTick : 0;
+        const int j = 255 - (reply.quotedDestinationPort & 0xff);
+        // The probe it answers: the latest one of the round whose port it quotes.
+        const SentProbe* probe = nullptr;
+        for (const SentProbe& p : m_fake.probe->sent) {
+            if (p.ttl == j + 1 && FakeProbeSocket::PortOf(p.socket) == reply.quotedSourcePort)
+                probe = &p;
+        }
         m_fake.icmp->queue.push_back(std::move(d));
         m_engine->OnIcmpRead();
         m_fake.icmp->queue.clear();
         const Snapshot after = Rows(m_rows);
 
         const size_t rowsBefore = before.size() / HOP_COLUMN_COUNT;
-        const bool matches = !wasDone && reply.kind == IcmpReply::Probe && reply.quotedDestination == target
-            && j < int(rowsBefore);
+        const bool matches = !wasDone && reply.kind == IcmpAnswer::Probe && reply.quotedDestination == target
+            && j < int(rowsBefore) && probe;
         if (!matches) {
             FUZZ_CHECK(after == before);
-            FUZZ_CHECK(m_engine->m_bDone == wasDone);
+            FUZZ_CHECK(m_engine->done() == wasDone);
             return;
         }
+        const uint32_t sent = probe->tick;
         Snapshot expected = before;
         Cell(expected, size_t(j), 1) = Dotted(sender);
         const uint32_t tick = !stamped ? handled : int32_t(stamp - sent) < 0 ? sent : stamp;
         Cell(expected, size_t(j), 2) = std::to_string(int32_t(tick - sent));
-        Cell(expected, size_t(j), 4) = ClassifyIcmp(reply.type, reply.code);
-        if (!m_engine->m_bDone) {
+        const Classification c = ClassifyIcmp(false, reply.type, reply.code);
+        Cell(expected, size_t(j), 4) = c.text;
+        if (!m_engine->done()) {
             FUZZ_CHECK(after == expected);
             return;
         }
-        // The answer ended the trace: every row has answered, and the table was cut
-        // after the first row where the target itself answered.
+        // The answer ended the trace: every row up to the first where the target
+        // answered has answered, and the table was cut after that row.
         FUZZ_CHECK(!after.empty() && after.size() <= expected.size());
         FUZZ_CHECK(std::equal(after.begin(), after.end(), expected.begin()));
-        for (size_t i = 0; i < rowsBefore; ++i)
+        for (size_t i = 0; i < after.size() / HOP_COLUMN_COUNT; ++i)
             FUZZ_CHECK(!Cell(expected, i, 2).empty());
         if (after.size() < expected.size())
             FUZZ_CHECK(after[after.size() - HOP_COLUMN_COUNT + 4] == "complete");
@@ -224,10 +235,14 @@ private:
         const bool foreign = op & 0x80;
         if (!foreign && !m_engine->platform().timer->IsActive())
             return;
-        m_fake.clock->now += 3000;
+        m_fake.clock->now += (op & 0x40) ? 3000 : op & 0x3f;
         const bool wasFailed = m_engine->resolveFailed();
         const Snapshot before = Rows(m_rows);
-        m_engine->OnTimer(foreign ? 38 : IDT_ROUND);
+        // The timer itself (which may find it too early yet), or the round step at once.
+        if (!foreign && (op & 0x20))
+            emit m_engine->platform().timer->timeout(IDT_ROUND);
+        else
+            m_engine->OnTimer(foreign ? 38 : IDT_ROUND);
         CheckResolution(wasFailed);
         if (foreign)
             FUZZ_CHECK(Rows(m_rows) == before);
@@ -255,7 +270,7 @@ private:
             if (m_rows.GetItemData(i)->hLookup == handle)
                 row = i;
         }
-        const bool wasDone = m_engine->m_bDone;
+        const bool wasDone = m_engine->done();
         m_fake.reverse->Complete(handle, error, name.c_str());
         Snapshot expected = before;
         if (wasDone && row >= 0) {
@@ -271,28 +286,29 @@ private:
     {
         m_fake.clock->now += m_in.byte();
         const Snapshot before = Rows(m_rows);
-        const bool wasDone = m_engine->m_bDone;
+        const bool wasDone = m_engine->done();
         m_engine->OnIcmpRead();
         FUZZ_CHECK(Rows(m_rows) == before);
-        FUZZ_CHECK(m_engine->m_bDone == wasDone);
+        FUZZ_CHECK(m_engine->done() == wasDone);
     }
 
     void CheckTable()
     {
         const int n = m_rows.GetItemCount();
-        FUZZ_CHECK(n <= kMaxHopRows && n <= std::max(m_engine->m_nHops, 0));
+        FUZZ_CHECK(n <= kMaxHopRows && n <= std::max(m_params.m_nHops, 0));
         for (int i = 0; i < n; ++i)
             FUZZ_CHECK(m_rows.GetItemData(i)->pszHop == std::to_string(i + 1));
         // The rounds go on exactly as long as the trace: a trace whose timer stopped
         // early would never end.
-        FUZZ_CHECK(m_engine->platform().timer->IsActive() == !m_engine->m_bDone);
+        FUZZ_CHECK(m_engine->platform().timer->IsActive() == !m_engine->done());
         // Once per trace at most, and only when nothing will change the rows any more.
         FUZZ_CHECK(m_finishedSignals <= m_traces);
         if (m_engine->finished())
-            FUZZ_CHECK(m_engine->m_bDone);
+            FUZZ_CHECK(m_engine->done());
     }
 
     Input& m_in;
+    TraceParameters m_params;
     FakePlatform m_fake;
     HopRowList m_rows;
     std::unique_ptr<TraceEngine> m_engine;

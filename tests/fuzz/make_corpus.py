@@ -33,7 +33,7 @@ def ip_header(options, protocol, dst):
 
 
 def answer(type_=11, code=0, protocol=17, dst=TARGET, port=65535, outer=0, quoted=0, extra=b""):
-    udp = struct.pack(">HHHH", 40000, port, 10, 0)
+    udp = struct.pack(">HHHH", 40001, port, 10, 0)  # the first round's port
     return (ip_header(outer, 1, bytes([198, 18, 0, 1])) + bytes([type_, code, 0, 0, 0, 0, 0, 0])
             + ip_header(quoted, protocol, dst) + udp + extra)
 
@@ -58,8 +58,29 @@ icmp = {
     "outer-header-60-short": bytes([0x4F]) + answer()[1:],
     "quoted-header-0": answer()[:28] + bytes([0x40]) + answer()[29:],
 }
+
+
+def answer6(type_=3, code=0, next_header=17, port=65535):
+    quoted = bytearray(40)
+    quoted[0] = 0x60
+    quoted[6] = next_header
+    quoted[24:40] = bytes.fromhex("20010db8000000050000000000000002")
+    return bytes([type_, code, 0, 0, 0, 0, 0, 0]) + bytes(quoted) + struct.pack(">HHHH", 40001, port, 10, 0)
+
+
+icmp6 = {
+    "v6-time-exceeded": answer6(),
+    "v6-port-unreachable": answer6(1, 4, port=65533),
+    "v6-packet-too-big": answer6(2, 0),
+    "v6-quotes-tcp": answer6(next_header=6),
+    "v6-echo-reply": answer6(129, 0),
+    "v6-cut-in-ports": answer6()[:-6],
+}
+# The first byte picks the family: 0 IPv4, 1 IPv6.
 for name, data in icmp.items():
-    write("icmp_reply", name, data)
+    write("icmp_answer", name, b"\x00" + data)
+for name, data in icmp6.items():
+    write("icmp_answer", name, b"\x01" + data)
 
 
 # ---- Trace engine event streams: [hops][tries/lookups/host] then events (see the target)

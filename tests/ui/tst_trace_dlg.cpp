@@ -297,7 +297,7 @@ private slots:
         w.setFields("4", "192.0.2.1", "3000", "3");
         w->m_btnTrace->click();
         QCOMPARE(w->rows().GetItemCount(), 4);
-        QCOMPARE(w->engine().m_strHost, QStringLiteral("192.0.2.1"));
+        QCOMPARE(w->engine().parameters().m_strHost, QStringLiteral("192.0.2.1"));
         QCOMPARE(w->m_stStatus->text(), QStringLiteral("Tracing..."));
         QCOMPARE(w->m_stTarget->text(), QStringLiteral("192.0.2.1"));
         QCOMPARE(w.probe->sent.size(), size_t(4));
@@ -306,8 +306,8 @@ private slots:
         w.setFields("lots", "198.51.100.7", "3000", "1");
         w->m_btnTrace->click();
         QCOMPARE(messages.texts(), QStringList { "Please enter an integer." });
-        QCOMPARE(w->engine().m_strHost, QStringLiteral("192.0.2.1"));
-        QCOMPARE(w->engine().m_nTries, 3);
+        QCOMPARE(w->engine().parameters().m_strHost, QStringLiteral("192.0.2.1"));
+        QCOMPARE(w->engine().parameters().m_nTries, 3);
         QCOMPARE(w->rows().GetItemCount(), 4);
         QCOMPARE(w->focusWidget(), w.field(IDC_HOPS));
         QCOMPARE(w.field(IDC_HOPS)->selectedText(), QStringLiteral("lots"));
@@ -403,7 +403,7 @@ private slots:
         QCOMPARE(field->text(), host);
 
         w->m_btnTrace->click();
-        QCOMPARE(w->engine().m_strHost, host);
+        QCOMPARE(w->engine().parameters().m_strHost, host);
         QCOMPARE(w->m_stStatus->text(), QStringLiteral("Lookup of ") + host + QStringLiteral(" failed dramatically"));
         QCOMPARE(w->m_stTarget->text(), QStringLiteral("unknown"));
         QCOMPARE(w->rows().GetItemCount(), 1);
@@ -545,7 +545,7 @@ private slots:
         QCOMPARE(w->m_anColumnOrder[0], 3);
         // The restored size went through the layout: the list is 120 x 30 pixels larger.
         QCOMPARE(w->m_list->size(), TemplateRect(*w.dlg, IDC_RESULTS).size() + QSize(120, 30));
-        QCOMPARE(w->engine().m_nTimeout, 1500); // the trace reads what the window shows
+        QCOMPARE(w->m_nTimeout, 1500); // the next trace starts from what the window shows
     }
 
     void firstRunStoresTheDefaultsAtLoading()

@@ -1,0 +1,43 @@
+#include "probe_rounds.h"
+
+void ProbeRounds::Begin(uint16_t sourcePort, int rows)
+{
+    if (m_rounds.size() >= kMaxRounds)
+        m_rounds.pop_front();
+    m_rounds.push_back({ sourcePort, kNotSent, std::vector<int64_t>(size_t(rows), kNotSent) });
+}
+
+void ProbeRounds::Sent(int row, int64_t atUs)
+{
+    Round& round = m_rounds.back();
+    if (row < 0 || size_t(row) >= round.sentUs.size())
+        return;
+    round.sentUs[size_t(row)] = atUs;
+    if (round.startUs == kNotSent)
+        round.startUs = atUs;
+}
+
+int64_t ProbeRounds::SendTime(uint16_t sourcePort, int row) const
+{
+    for (auto it = m_rounds.rbegin(); it != m_rounds.rend(); ++it) {
+        if (it->sourcePort != sourcePort)
+            continue;
+        // A port the system gave an earlier round again belongs to the latest one.
+        return row >= 0 && size_t(row) < it->sentUs.size() ? it->sentUs[size_t(row)] : kNotSent;
+    }
+    return kNotSent;
+}
+
+int64_t ProbeRounds::LatestSendTime(int row) const
+{
+    for (auto it = m_rounds.rbegin(); it != m_rounds.rend(); ++it) {
+        if (row >= 0 && size_t(row) < it->sentUs.size() && it->sentUs[size_t(row)] != kNotSent)
+            return it->sentUs[size_t(row)];
+    }
+    return kNotSent;
+}
+
+int64_t ProbeRounds::LatestRoundStart() const
+{
+    return m_rounds.empty() ? kNotSent : m_rounds.back().startUs;
+}

@@ -1,0 +1,35 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+// When each probe of a trace left, round by round, until the trace ends: an answer is
+// timed from the probe it answers, which the quoted source port (one socket, one port
+// per round) and the quoted destination port (one per row) name together.
+class ProbeRounds {
+public:
+    static constexpr int kNotSent = -1;
+
+    void Clear() { m_rounds.clear(); }
+    // A new round from a socket bound to this port.
+    void Begin(uint16_t sourcePort, int rows);
+    void Sent(int row, int64_t atUs);
+    // When the probe for this row left from this port: the latest round that used the
+    // port and probed the row. kNotSent for a port or row of no round of ours.
+    int64_t SendTime(uint16_t sourcePort, int row) const;
+    // When the row's latest probe left; kNotSent when it was never probed.
+    int64_t LatestSendTime(int row) const;
+    int64_t LatestRoundStart() const;
+    bool Empty() const { return m_rounds.empty(); }
+
+private:
+    struct Round {
+        uint16_t sourcePort;
+        int64_t startUs = kNotSent;
+        std::vector<int64_t> sentUs; // per row
+    };
+    // Rounds long past cannot be answered any more (their sockets are gone too).
+    static constexpr size_t kMaxRounds = 64;
+    std::deque<Round> m_rounds;
+};

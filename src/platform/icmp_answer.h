@@ -1,0 +1,26 @@
+#pragma once
+#include "net_address.h"
+
+#include <cstdint>
+
+// What the platform read from the network about one of our probes: an ICMP or ICMPv6
+// error, who sent it and what it quotes, whether it came off a raw socket or out of a
+// probe socket's error queue. The engine decides from these fields alone.
+struct IcmpAnswer {
+    enum Kind : uint8_t {
+        Malformed, // too short, or header lengths that do not fit: dropped unseen
+        NotUdp,    // quotes something other than a UDP datagram (or is no error at all)
+        Probe,     // quotes a UDP datagram: the quoted fields below are valid
+    };
+    Kind kind = Malformed;
+    NetAddress sender; // the router or host that answered
+    uint8_t type = 0;
+    uint8_t code = 0;
+    NetAddress quotedDestination;
+    uint16_t quotedSourcePort = 0; // host byte order
+    uint16_t quotedDestinationPort = 0;
+    // When the kernel received it, in microseconds of CLOCK_MONOTONIC, where it can
+    // tell: the time of arrival on the host, free of any wait for the UI thread.
+    bool stamped = false;
+    int64_t arrivalUs = 0;
+};
