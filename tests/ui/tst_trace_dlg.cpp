@@ -156,7 +156,7 @@ private slots:
         QList<int> order;
         QWidget* at = w->m_btnTrace;
         do {
-            const QVariant id = at->property("dialogControlId");
+            const QVariant id = at->property(kControlIdProperty);
             if (id.isValid() && (at->focusPolicy() & Qt::TabFocus) && at->isVisible())
                 order << id.toInt();
             at = at->nextInFocusChain();
