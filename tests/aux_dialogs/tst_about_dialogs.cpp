@@ -107,7 +107,7 @@ private slots:
         QCOMPARE(order, expected);
     }
 
-    void linksShowTheWholeAddressUnderlinedInBlue()
+    void linksShowTheWholeAddressUnderlinedInBlueUnderAHand()
     {
         CAboutDlg dlg;
         ShowModeless(dlg);
@@ -123,7 +123,14 @@ private slots:
             QVERIFY(held.contains(CAboutDlg::kLinkPressedColor));
             QVERIFY(!held.contains(CAboutDlg::kLinkColor));
             link->setDown(false);
+            // The pointing hand, over the links only.
+            QVERIFY(link->testAttribute(Qt::WA_SetCursor));
+            QCOMPARE(link->cursor().shape(), Qt::BitmapCursor);
+            QCOMPARE(link->cursor().hotSpot(), QPoint(8, 2));
         }
+        for (QWidget* other : { static_cast<QWidget*>(dlg.m_btnOK), static_cast<QWidget*>(dlg.m_btnQuickHelp),
+                 static_cast<QWidget*>(&dlg) })
+            QVERIFY(!other->testAttribute(Qt::WA_SetCursor));
         QCOMPARE(dlg.m_btnMailLink->text(), u"feedback@veltrosyn.example"_s);
         QCOMPARE(dlg.m_btnWebLink->text(), u"https://veltrosyn.example/hoplantern/"_s);
     }
@@ -159,18 +166,8 @@ private slots:
         QVERIFY(dlg.isVisible()); // opening a link leaves the dialog open
     }
 
-    void pointingHandOverLinksOnly()
+    void linkCursorIsAHandPointingAtItsHotSpot()
     {
-        CAboutDlg dlg;
-        for (COwnerDrawButton* link : { dlg.m_btnMailLink, dlg.m_btnWebLink }) {
-            QVERIFY(link->testAttribute(Qt::WA_SetCursor));
-            QCOMPARE(link->cursor().shape(), Qt::BitmapCursor);
-            QCOMPARE(link->cursor().hotSpot(), QPoint(8, 2));
-        }
-        for (QWidget* other : { static_cast<QWidget*>(dlg.m_btnOK), static_cast<QWidget*>(dlg.m_btnQuickHelp),
-                 static_cast<QWidget*>(&dlg) })
-            QVERIFY(!other->testAttribute(Qt::WA_SetCursor));
-
         const QCursor hand = res::LoadCursor(IDC_LINK_HAND);
         const QImage mask = hand.mask().toImage();
         const QImage bits = hand.bitmap().toImage();

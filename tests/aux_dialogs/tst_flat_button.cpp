@@ -35,32 +35,32 @@ QPalette DistinctPalette()
 QPoint Inside(QWidget* w) { return w->rect().center(); }
 QPoint Outside(QWidget* w) { return { w->width() + 20, w->height() / 2 }; }
 
-void SendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons held)
-{
-    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, held, Qt::NoModifier);
-    QApplication::sendEvent(w, &e);
-}
-
 // One step of a mouse script, as "press in", "drag out" (a move with the button held),
 // "hover in" (a move without it), "release out", "double in" (the double-click event) or
 // "leave".
 void Step(QWidget* w, const QString& step)
 {
-    const QPoint at = step.endsWith(u"out") ? Outside(w) : Inside(w);
-    if (step.startsWith(u"press"))
-        SendMouse(w, QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
-    else if (step.startsWith(u"drag"))
-        SendMouse(w, QEvent::MouseMove, at, Qt::NoButton, Qt::LeftButton);
-    else if (step.startsWith(u"hover"))
-        SendMouse(w, QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
-    else if (step.startsWith(u"release"))
-        SendMouse(w, QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
-    else if (step.startsWith(u"double"))
-        SendMouse(w, QEvent::MouseButtonDblClick, at, Qt::LeftButton, Qt::LeftButton);
-    else if (step == u"leave") {
+    if (step == u"leave") {
         QEvent e(QEvent::Leave);
         QApplication::sendEvent(w, &e);
-    } else
+        return;
+    }
+    const QPointF at = step.endsWith(u"out") ? Outside(w) : Inside(w);
+    const auto send = [&](QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons held) {
+        QMouseEvent e(type, at, w->mapToGlobal(at), button, held, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    };
+    if (step.startsWith(u"press"))
+        send(QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton);
+    else if (step.startsWith(u"drag"))
+        send(QEvent::MouseMove, Qt::NoButton, Qt::LeftButton);
+    else if (step.startsWith(u"hover"))
+        send(QEvent::MouseMove, Qt::NoButton, Qt::NoButton);
+    else if (step.startsWith(u"release"))
+        send(QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton);
+    else if (step.startsWith(u"double"))
+        send(QEvent::MouseButtonDblClick, Qt::LeftButton, Qt::LeftButton);
+    else
         QFAIL(qPrintable(u"no such step: "_s + step));
 }
 
