@@ -16,12 +16,13 @@
 
 namespace {
 
-// A link in the place of the button the template builder made for it.
-COwnerDrawButton* BindLink(std::map<int, QWidget*>& controls, int id, const char* address)
+// The two links are owner-drawn buttons that this dialog draws, not flat buttons.
+QWidget* MakeLink(const res::DialogControl& c, QWidget* parent)
 {
-    auto* link = new COwnerDrawButton;
-    ReplaceControl(controls, controls.at(id), link);
-    link->setText(QString::fromLatin1(address));
+    if (c.id != IDC_MAIL_LINK && c.id != IDC_WEB_LINK)
+        return nullptr;
+    auto* link = new COwnerDrawButton(parent);
+    link->setText(QString::fromLatin1(c.caption)); // the address itself
     return link;
 }
 
@@ -31,15 +32,14 @@ CAboutDlg::CAboutDlg(QWidget* pParent)
     : QDialog(pParent)
 {
     const res::DialogTemplate& tmpl = res::AboutDialogTemplate();
-    m_controls = CreateDialogControls(*this, tmpl);
-    NoteTemplateRects(*this, tmpl);
+    m_controls = CreateDialogControls(*this, tmpl, MakeLink);
     UseModalFrame(*this);
     setWindowIcon(res::LoadIcon(IDR_MAINFRAME));
 
-    m_btnOK = BindFlatButton(m_controls, IDCANCEL);
-    m_btnQuickHelp = BindFlatButton(m_controls, IDC_QUICK_HELP);
-    m_btnWebLink = BindLink(m_controls, IDC_WEB_LINK, res::kWebPage);
-    m_btnMailLink = BindLink(m_controls, IDC_MAIL_LINK, res::kAuthorMail);
+    m_btnOK = ControlAs<CFlatButton>(m_controls, IDCANCEL);
+    m_btnQuickHelp = ControlAs<CFlatButton>(m_controls, IDC_QUICK_HELP);
+    m_btnWebLink = ControlAs<COwnerDrawButton>(m_controls, IDC_WEB_LINK);
+    m_btnMailLink = ControlAs<COwnerDrawButton>(m_controls, IDC_MAIL_LINK);
 
     // The link font: the dialog's own, underlined. (A fixed cell of a few pixels, as the
     // font was once asked for, would be unreadable on today's screens.)

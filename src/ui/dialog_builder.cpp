@@ -98,30 +98,33 @@ QWidget* CreateListView(const DialogControl& c, QWidget* parent)
     return view;
 }
 
-QWidget* CreateControl(const DialogControl& c, QWidget* parent)
+// The widget of a control whose class the builder knows; any other class keeps its slot
+// and shows nothing (no template of ours has one).
+QWidget* CreateKnownControl(const DialogControl& c, QWidget* parent)
 {
-    QWidget* w = nullptr;
-    Qt::FocusPolicy focus = Qt::NoFocus;
-    if (IsClass(c, kButtonClass)) {
-        w = CreateButton(c, parent);
-        focus = Qt::StrongFocus;
-    } else if (IsClass(c, kEditClass)) {
-        w = CreateEdit(c, parent);
-        focus = Qt::StrongFocus;
-    } else if (IsClass(c, kListViewClass)) {
-        w = CreateListView(c, parent);
-        focus = Qt::StrongFocus;
-    } else if (IsClass(c, kStaticClass)) {
-        w = CreateStatic(c, parent);
-    } else {
-        w = new QWidget(parent); // a class no template of ours uses: keep the slot, show nothing
-    }
-    // Controls without a tab stop can still be clicked into, but Tab passes them by.
-    if (focus != Qt::NoFocus && !(c.style & WS_TABSTOP))
-        focus = Qt::ClickFocus;
-    w->setFocusPolicy(focus);
+    if (IsClass(c, kButtonClass))
+        return CreateButton(c, parent);
+    if (IsClass(c, kEditClass))
+        return CreateEdit(c, parent);
+    if (IsClass(c, kListViewClass))
+        return CreateListView(c, parent);
+    if (IsClass(c, kStaticClass))
+        return CreateStatic(c, parent);
+    return new QWidget(parent);
+}
+
+QWidget* CreateControl(const DialogControl& c, QWidget* parent, const ControlFactory& factory)
+{
+    QWidget* w = factory ? factory(c, parent) : nullptr;
+    if (!w)
+        w = CreateKnownControl(c, parent);
+    // Buttons, fields and lists take the focus; without a tab stop they can still be
+    // clicked into, but Tab passes them by.
+    const bool focusable = IsClass(c, kButtonClass) || IsClass(c, kEditClass) || IsClass(c, kListViewClass);
+    w->setFocusPolicy(!focusable ? Qt::NoFocus : (c.style & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);
     w->setObjectName(QString::fromLatin1(c.name));
-    w->setProperty("dialogControlId", c.id);
+    w->setProperty(kControlIdProperty, c.id);
+    w->setProperty(kTemplateRectProperty, QRect(c.rect.x, c.rect.y, c.rect.cx, c.rect.cy));
     w->setEnabled(!(c.style & WS_DISABLED));
     w->setVisible(c.style & WS_VISIBLE);
     return w;
@@ -155,7 +158,7 @@ QRect MapDialogRect(const DluRect& rect, DialogBaseUnits units)
     return QRect(QPoint(left, top), QSize(right - left, bottom - top));
 }
 
-std::map<int, QWidget*> CreateDialogControls(QDialog& dialog, const DialogTemplate& tmpl)
+std::map<int, QWidget*> CreateDialogControls(QDialog& dialog, const DialogTemplate& tmpl, const ControlFactory& factory)
 {
     const QFont font = DialogFont(tmpl);
     dialog.setFont(font);
@@ -181,7 +184,7 @@ std::map<int, QWidget*> CreateDialogControls(QDialog& dialog, const DialogTempla
     std::map<int, QWidget*> controls;
     QWidget* previous = nullptr;
     for (const DialogControl& c : tmpl.controls) {
-        QWidget* w = CreateControl(c, &dialog);
+        QWidget* w = CreateControl(c, &dialog, factory);
         w->setGeometry(MapDialogRect(c.rect, units));
         controls[c.id] = w;
         if (w->focusPolicy() & Qt::TabFocus) {

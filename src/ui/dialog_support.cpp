@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr char kTemplateRectProperty[] = "dialogTemplateRect";
-
 // The smallest base unit that maps `dlu` dialog units to at least `pixels` pixels, with
 // one pixel to spare for the rounding of each edge.
 int UnitFor(int pixels, int dlu, int perUnit)
@@ -24,17 +22,6 @@ int UnitFor(int pixels, int dlu, int perUnit)
 }
 
 } // namespace
-
-void NoteTemplateRects(QDialog& dialog, const res::DialogTemplate& tmpl)
-{
-    const QList<QWidget*> made = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    if (made.size() != qsizetype(tmpl.controls.size()))
-        return;
-    for (qsizetype i = 0; i < made.size(); ++i) {
-        const res::DluRect& r = tmpl.controls[size_t(i)].rect;
-        made[i]->setProperty(kTemplateRectProperty, QRect(r.x, r.y, r.cx, r.cy));
-    }
-}
 
 QSize TextNeeds(const QWidget* control)
 {
@@ -80,37 +67,6 @@ void LayOutToFit(QDialog& dialog, const res::DialogTemplate& tmpl,
         dialog.setFixedSize(client);
     else
         dialog.resize(client);
-}
-
-QWidget* ReplaceControl(std::map<int, QWidget*>& controls, QWidget* old, QWidget* replacement)
-{
-    replacement->setParent(old->parentWidget());
-    replacement->setGeometry(old->geometry());
-    replacement->setObjectName(old->objectName());
-    replacement->setProperty("dialogControlId", old->property("dialogControlId"));
-    replacement->setProperty(kTemplateRectProperty, old->property(kTemplateRectProperty));
-    replacement->setFocusPolicy(old->focusPolicy());
-    replacement->setEnabled(old->isEnabled());
-    replacement->setVisible(!old->isHidden());
-    // Right after the old control in the focus chain, which then leaves it.
-    if (old->focusPolicy() != Qt::NoFocus)
-        QWidget::setTabOrder(old, replacement);
-    for (auto& [id, w] : controls) {
-        if (w == old)
-            w = replacement;
-    }
-    delete old;
-    return replacement;
-}
-
-CFlatButton* BindFlatButton(std::map<int, QWidget*>& controls, int id)
-{
-    QWidget* w = controls.at(id);
-    if (auto* flat = qobject_cast<CFlatButton*>(w))
-        return flat;
-    auto* button = qobject_cast<QAbstractButton*>(w);
-    Q_ASSERT_X(button, "BindFlatButton", "the template's control is no button");
-    return static_cast<CFlatButton*>(ReplaceControl(controls, w, new CFlatButton(button->text())));
 }
 
 void UseModalFrame(QDialog& dialog)

@@ -1,4 +1,5 @@
 #include "flat_button.h"
+#include "dialog_builder.h"
 
 #include <QDialog>
 #include <QFontDatabase>
@@ -11,8 +12,6 @@
 namespace {
 
 constexpr int IDOK = 1;
-// The property the template builder stores a control's id in.
-constexpr char kControlIdProperty[] = "dialogControlId";
 
 // Centred on one line; an ampersand underlines the next letter, as button texts always did.
 constexpr int kTextFormat = Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic;

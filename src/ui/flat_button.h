@@ -27,8 +27,8 @@ public:
     ~CFlatButton() override;
 
     // The control id of the button in its dialog's template: the command its click and
-    // Enter give. It is kept in the "dialogControlId" property, where the template
-    // builder puts it.
+    // Enter give. It is kept in the property kControlIdProperty (dialog_builder.h)
+    // names, where the template builder puts it.
     int GetDlgCtrlID() const;
     void SetDlgCtrlID(int id);
 

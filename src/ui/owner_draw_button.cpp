@@ -1,4 +1,5 @@
 #include "owner_draw_button.h"
+#include "dialog_builder.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -11,12 +12,12 @@ COwnerDrawButton::COwnerDrawButton(QWidget* parent)
 
 int COwnerDrawButton::GetDlgCtrlID() const
 {
-    return property("dialogControlId").toInt();
+    return property(kControlIdProperty).toInt();
 }
 
 void COwnerDrawButton::SetDlgCtrlID(int id)
 {
-    setProperty("dialogControlId", id);
+    setProperty(kControlIdProperty, id);
 }
 
 QSize COwnerDrawButton::sizeHint() const

@@ -33,11 +33,13 @@ protected:
     }
 };
 
-// The multi-line, read-only field in the place of the one-line field the builder made.
-QPlainTextEdit* BindHelpField(std::map<int, QWidget*>& controls)
+// The help text's field is multi-line and read-only, which the builder's one-line
+// fields are not.
+QWidget* MakeHelpField(const res::DialogControl& c, QWidget* parent)
 {
-    auto* edit = new QPlainTextEdit;
-    ReplaceControl(controls, controls.at(IDC_HELP_TEXT), edit);
+    if (c.id != IDC_HELP_TEXT)
+        return nullptr;
+    auto* edit = new QPlainTextEdit(parent);
     edit->setReadOnly(true);
     // Read-only, but the text can be selected and copied, by mouse and by keyboard.
     edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -86,13 +88,12 @@ CQuickHelpDlg::CQuickHelpDlg(QWidget* pParent)
     : QDialog(pParent)
 {
     const res::DialogTemplate& tmpl = res::QuickHelpDialogTemplate();
-    m_controls = CreateDialogControls(*this, tmpl);
-    NoteTemplateRects(*this, tmpl);
+    m_controls = CreateDialogControls(*this, tmpl, MakeHelpField);
     UseModalFrame(*this);
     setWindowIcon(res::LoadIcon(IDR_MAINFRAME));
 
-    m_btnDone = BindFlatButton(m_controls, IDCANCEL);
-    QPlainTextEdit* edit = BindHelpField(m_controls);
+    m_btnDone = ControlAs<CFlatButton>(m_controls, IDCANCEL);
+    auto* edit = ControlAs<QPlainTextEdit>(m_controls, IDC_HELP_TEXT);
     m_strHelp = HelpText();
 
     // Every line of the help whole, since the field neither wraps nor scrolls.

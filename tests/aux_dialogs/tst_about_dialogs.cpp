@@ -19,6 +19,8 @@
 #include <QTextBlock>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Records the addresses the dialogs hand to the desktop, for as long as it lives.
@@ -38,7 +40,7 @@ struct RecordedOpens {
 QString LabelText(QDialog& dlg, const char* name)
 {
     auto* label = dlg.findChild<QLabel*>(QString::fromLatin1(name));
-    return label ? label->text() : QStringLiteral("<no label %1>").arg(QString::fromLatin1(name));
+    return label ? label->text() : u"<no label %1>"_s.arg(QString::fromLatin1(name));
 }
 
 // Every pixel colour of a link as drawn.
@@ -67,21 +69,27 @@ class TestAboutDialogs : public QObject {
 private slots:
     // ---- The About dialog ----
 
-    void aboutShowsNameVersionAndNotice()
+    void textsIdsAndIcons()
     {
         CAboutDlg dlg;
-        QCOMPARE(dlg.windowTitle(), QStringLiteral("About Hoplantern"));
-        QCOMPARE(LabelText(dlg, "IDC_VERSION"), QStringLiteral("Veltrosyn Hoplantern version 0.2.1"));
-        QCOMPARE(LabelText(dlg, "IDC_NOTICE"), QStringLiteral("Copyright 2026 Veltrosyn"));
-        QCOMPARE(dlg.m_btnOK->text(), QStringLiteral("OK"));
-        QCOMPARE(dlg.m_btnQuickHelp->text(), QStringLiteral("Quick help"));
+        QCOMPARE(dlg.windowTitle(), u"About Hoplantern"_s);
+        QCOMPARE(LabelText(dlg, "IDC_VERSION"), u"Veltrosyn Hoplantern version 0.2.1"_s);
+        QCOMPARE(LabelText(dlg, "IDC_NOTICE"), u"Copyright 2026 Veltrosyn"_s);
+        QCOMPARE(dlg.m_btnOK->text(), u"OK"_s);
+        QCOMPARE(dlg.m_btnQuickHelp->text(), u"Quick help"_s);
         QCOMPARE(dlg.m_btnOK->GetDlgCtrlID(), IDCANCEL);
         QCOMPARE(dlg.m_btnQuickHelp->GetDlgCtrlID(), IDC_QUICK_HELP);
         QVERIFY(!dlg.GetDlgItem(IDOK));
-        auto* icon = dlg.findChild<QLabel*>(QStringLiteral("IDC_ABOUT_ICON"));
+        auto* icon = dlg.findChild<QLabel*>(u"IDC_ABOUT_ICON"_s);
         QVERIFY(icon && !icon->pixmap().isNull());
         const QList<QSize> sizes = dlg.windowIcon().availableSizes();
         QVERIFY(sizes.contains(QSize(32, 32)) && sizes.contains(QSize(16, 16)));
+
+        CQuickHelpDlg help;
+        QCOMPARE(help.windowTitle(), u"Quick help"_s);
+        QCOMPARE(help.m_btnDone->text(), u"Done"_s);
+        QCOMPARE(help.m_btnDone->GetDlgCtrlID(), IDCANCEL);
+        QVERIFY(!help.windowIcon().isNull());
     }
 
     void tabOrderAndFocusStartOnOk()
@@ -99,7 +107,7 @@ private slots:
         QCOMPARE(order, expected);
     }
 
-    void linksShowTheWholeAddressUnderlinedInBlue()
+    void linksShowTheWholeAddressUnderlinedInBlueUnderAHand()
     {
         CAboutDlg dlg;
         ShowModeless(dlg);
@@ -115,40 +123,7 @@ private slots:
             QVERIFY(held.contains(CAboutDlg::kLinkPressedColor));
             QVERIFY(!held.contains(CAboutDlg::kLinkColor));
             link->setDown(false);
-        }
-        QCOMPARE(dlg.m_btnMailLink->text(), QStringLiteral("feedback@veltrosyn.example"));
-        QCOMPARE(dlg.m_btnWebLink->text(), QStringLiteral("https://veltrosyn.example/hoplantern/"));
-    }
-
-    void linksOpenMailAndWebPage()
-    {
-        RecordedOpens opens;
-        CAboutDlg dlg;
-        ShowModeless(dlg);
-        QTest::mouseClick(dlg.m_btnMailLink, Qt::LeftButton, {}, QPoint(4, 4));
-        QTest::mouseClick(dlg.m_btnWebLink, Qt::LeftButton, {}, QPoint(4, 4));
-        const QList<QUrl> expected = { QUrl(QStringLiteral("mailto:feedback@veltrosyn.example")),
-            QUrl(QStringLiteral("https://veltrosyn.example/hoplantern/")) };
-        QCOMPARE(opens.urls, expected);
-        QVERIFY(dlg.isVisible()); // opening a link leaves the dialog open
-    }
-
-    void spaceOnAFocusedLinkOpensIt()
-    {
-        RecordedOpens opens;
-        CAboutDlg dlg;
-        ShowModeless(dlg);
-        QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        QTest::keyClick(&dlg, Qt::Key_Tab);
-        QVERIFY(dlg.m_btnMailLink->hasFocus());
-        QTest::keyClick(dlg.m_btnMailLink, Qt::Key_Space);
-        QCOMPARE(opens.urls, QList<QUrl>{ QUrl(QStringLiteral("mailto:feedback@veltrosyn.example")) });
-    }
-
-    void pointingHandOverLinksOnly()
-    {
-        CAboutDlg dlg;
-        for (COwnerDrawButton* link : { dlg.m_btnMailLink, dlg.m_btnWebLink }) {
+            // The pointing hand, over the links only.
             QVERIFY(link->testAttribute(Qt::WA_SetCursor));
             QCOMPARE(link->cursor().shape(), Qt::BitmapCursor);
             QCOMPARE(link->cursor().hotSpot(), QPoint(8, 2));
@@ -156,7 +131,43 @@ private slots:
         for (QWidget* other : { static_cast<QWidget*>(dlg.m_btnOK), static_cast<QWidget*>(dlg.m_btnQuickHelp),
                  static_cast<QWidget*>(&dlg) })
             QVERIFY(!other->testAttribute(Qt::WA_SetCursor));
+        QCOMPARE(dlg.m_btnMailLink->text(), u"feedback@veltrosyn.example"_s);
+        QCOMPARE(dlg.m_btnWebLink->text(), u"https://veltrosyn.example/hoplantern/"_s);
+    }
 
+    void linksOpenMailAndWebPage_data()
+    {
+        QTest::addColumn<bool>("web");   // else the mail link
+        QTest::addColumn<bool>("space"); // pressed on the link, reached by Tab; else clicked
+        QTest::addColumn<QUrl>("url");
+        const QUrl mail(u"mailto:feedback@veltrosyn.example"_s);
+        QTest::newRow("mail link clicked") << false << false << mail;
+        QTest::newRow("web link clicked") << true << false << QUrl(u"https://veltrosyn.example/hoplantern/"_s);
+        QTest::newRow("Space on the mail link, the first Tab stop after OK") << false << true << mail;
+    }
+    void linksOpenMailAndWebPage()
+    {
+        QFETCH(bool, web);
+        QFETCH(bool, space);
+        QFETCH(QUrl, url);
+        RecordedOpens opens;
+        CAboutDlg dlg;
+        ShowModeless(dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        COwnerDrawButton* link = web ? dlg.m_btnWebLink : dlg.m_btnMailLink;
+        if (space) {
+            QTest::keyClick(&dlg, Qt::Key_Tab);
+            QVERIFY(link->hasFocus());
+            QTest::keyClick(link, Qt::Key_Space);
+        } else {
+            QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(4, 4));
+        }
+        QCOMPARE(opens.urls, QList<QUrl> { url });
+        QVERIFY(dlg.isVisible()); // opening a link leaves the dialog open
+    }
+
+    void linkCursorIsAHandPointingAtItsHotSpot()
+    {
         const QCursor hand = res::LoadCursor(IDC_LINK_HAND);
         const QImage mask = hand.mask().toImage();
         const QImage bits = hand.bitmap().toImage();
@@ -171,47 +182,41 @@ private slots:
         QCOMPARE(res::LoadCursor(12345).shape(), Qt::ArrowCursor);
     }
 
-    void enterRightAfterOpeningCloses()
+    void closing_data()
     {
-        CAboutDlg dlg;
-        ShowModeless(dlg);
-        QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        QSignalSpy finished(&dlg, &QDialog::finished);
-        QTest::keyClick(dlg.m_btnOK, Qt::Key_Return);
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(dlg.result(), int(QDialog::Rejected)); // "OK" carries the cancel id
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("result");
+        // "OK" carries the cancel id; Enter elsewhere gives IDOK, which has no button here.
+        QTest::newRow("Enter right after opening") << "Enter on OK" << int(QDialog::Rejected);
+        QTest::newRow("Enter on a link: IDOK, no link opened") << "Enter on a link" << int(QDialog::Accepted);
+        QTest::newRow("OK clicked: closed once the click arrives") << "click OK" << int(QDialog::Rejected);
+        QTest::newRow("Esc") << "Esc" << int(QDialog::Rejected);
     }
-
-    void enterOnALinkGivesIdOkAndCloses()
+    void closing()
     {
+        QFETCH(QString, how);
+        QFETCH(int, result);
         RecordedOpens opens;
         CAboutDlg dlg;
         ShowModeless(dlg);
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        dlg.m_btnWebLink->setFocus();
-        QTest::keyClick(dlg.m_btnWebLink, Qt::Key_Return);
-        QVERIFY(!dlg.isVisible());
-        QCOMPARE(dlg.result(), int(QDialog::Accepted));
-        QVERIFY(opens.urls.isEmpty());
-    }
-
-    void okAndEscapeClose()
-    {
-        {
-            CAboutDlg dlg;
-            ShowModeless(dlg);
+        QSignalSpy finished(&dlg, &QDialog::finished);
+        if (how == u"Enter on OK") {
+            QTest::keyClick(dlg.m_btnOK, Qt::Key_Return);
+        } else if (how == u"Enter on a link") {
+            dlg.m_btnWebLink->setFocus();
+            QTest::keyClick(dlg.m_btnWebLink, Qt::Key_Return);
+        } else if (how == u"click OK") {
             QTest::mouseClick(dlg.m_btnOK, Qt::LeftButton);
             QVERIFY(dlg.isVisible()); // the click is still on its way
             QCoreApplication::processEvents();
-            QVERIFY(!dlg.isVisible());
-        }
-        {
-            CAboutDlg dlg;
-            ShowModeless(dlg);
-            QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        } else {
             QTest::keyClick(&dlg, Qt::Key_Escape);
-            QVERIFY(!dlg.isVisible());
         }
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(dlg.result(), result);
+        QVERIFY(opens.urls.isEmpty());
     }
 
     void quickHelpRunsOverTheAboutDialogAndReturnsToIt()
@@ -242,38 +247,37 @@ private slots:
 
     // ---- The quick help dialog ----
 
-    void helpTextLineForLine()
+    void helpTextLineForLineReadOnlyButSelectable()
     {
         const QStringList expected = {
-            QStringLiteral(" This program is made for quick network route discovery. Unlike standard traceroute, it"),
-            QStringLiteral("traces all the way to host at once, therefore saving tenth to hundreds times."),
-            QStringLiteral("It also measures the time neccesary for packet to return and looks up all intermediate"),
-            QStringLiteral("routers."),
-            QStringLiteral(" Unlike the system's own tracert, it is based on UDP protocol, therefore allowing to trace networks"),
-            QStringLiteral("where incoming ICMP messages are filtered."),
+            u" This program is made for quick network route discovery. Unlike standard traceroute, it"_s,
+            u"traces all the way to host at once, therefore saving tenth to hundreds times."_s,
+            u"It also measures the time neccesary for packet to return and looks up all intermediate"_s,
+            u"routers."_s,
+            u" Unlike the system's own tracert, it is based on UDP protocol, therefore allowing to trace networks"_s,
+            u"where incoming ICMP messages are filtered."_s,
             QString(),
-            QStringLiteral(" Parameters:"),
-            QStringLiteral("   tries: maximum retry number if router was not discovered."),
-            QStringLiteral("   hops: maximum number of hops to trace."),
-            QStringLiteral("   time (ms): maximum time  to wait for router's answer"),
+            u" Parameters:"_s,
+            u"   tries: maximum retry number if router was not discovered."_s,
+            u"   hops: maximum number of hops to trace."_s,
+            u"   time (ms): maximum time  to wait for router's answer"_s,
             QString(),
-            QStringLiteral("Visit https://veltrosyn.example/hoplantern/ for more info and updates."),
-            QStringLiteral("Comments, questions and suggestions, as well as bug reports are greatly appreciated and"),
-            QStringLiteral("must be sent to feedback@veltrosyn.example"),
+            u"Visit https://veltrosyn.example/hoplantern/ for more info and updates."_s,
+            u"Comments, questions and suggestions, as well as bug reports are greatly appreciated and"_s,
+            u"must be sent to feedback@veltrosyn.example"_s,
         };
         const QString text = CQuickHelpDlg::HelpText();
-        QVERIFY(text.endsWith(QStringLiteral("\r\n")));
-        QStringList lines = text.split(QStringLiteral("\r\n"));
+        QVERIFY(text.endsWith(u"\r\n"_s));
+        QStringList lines = text.split(u"\r\n"_s);
         QCOMPARE(lines.takeLast(), QString()); // after the last CR LF
-        QCOMPARE(lines.size(), 15);
-        for (int i = 0; i < 15; ++i)
-            QCOMPARE(lines[i], expected[i]);
-        QVERIFY(!text.contains(QRegularExpression(QStringLiteral("[^\r]\n"))));
+        QCOMPARE(lines, expected);
+        QVERIFY(!text.contains(QRegularExpression(u"[^\r]\n"_s)));
 
         // The field shows the same lines, one line each, nothing wrapped.
         CQuickHelpDlg dlg;
         dlg.UpdateData(false);
         dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
         auto* edit = qobject_cast<QPlainTextEdit*>(dlg.GetDlgItem(IDC_HELP_TEXT));
         QVERIFY(edit);
         QCOMPARE(edit->lineWrapMode(), QPlainTextEdit::NoWrap);
@@ -284,39 +288,27 @@ private slots:
             QCOMPARE(block.layout()->lineCount(), 1);
         }
         QVERIFY(block.isValid() && block.text().isEmpty() && !block.next().isValid());
+
+        // Read-only, but selectable; Enter in the field neither changes it nor closes the dialog.
+        edit->setFocus();
+        QTest::keyClicks(edit, u"xyz"_s);
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(edit->toPlainText(), QString(text).replace(u"\r\n"_s, u"\n"_s));
+        QTest::keyClick(edit, Qt::Key_End, Qt::ShiftModifier);
+        QCOMPARE(edit->textCursor().selectedText(), expected[0]);
+
         // And back, unchanged.
         dlg.m_strHelp.clear();
         dlg.UpdateData(true);
         QCOMPARE(dlg.m_strHelp, text);
     }
 
-    void helpTextIsReadOnlyButSelectable()
-    {
-        CQuickHelpDlg dlg;
-        dlg.UpdateData(false);
-        dlg.show();
-        QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        auto* edit = qobject_cast<QPlainTextEdit*>(dlg.GetDlgItem(IDC_HELP_TEXT));
-        edit->setFocus();
-        QTest::keyClicks(edit, QStringLiteral("xyz"));
-        QTest::keyClick(edit, Qt::Key_Delete);
-        QTest::keyClick(edit, Qt::Key_Backspace);
-        QCOMPARE(edit->toPlainText(), QString(dlg.m_strHelp).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-        QTest::keyClick(edit, Qt::Key_End, Qt::ShiftModifier);
-        QVERIFY(edit->textCursor().hasSelection());
-        QCOMPARE(edit->textCursor().selectedText(), QStringLiteral(" This program is made for quick network route discovery. Unlike standard traceroute, it"));
-        // Enter in the field neither changes it nor closes the dialog.
-        QTest::keyClick(edit, Qt::Key_Return);
-        QVERIFY(dlg.isVisible());
-    }
-
     void doneHasTheFocusAndEnterCloses()
     {
         CQuickHelpDlg dlg;
-        QCOMPARE(dlg.windowTitle(), QStringLiteral("Quick help"));
-        QCOMPARE(dlg.m_btnDone->text(), QStringLiteral("Done"));
-        QCOMPARE(dlg.m_btnDone->GetDlgCtrlID(), IDCANCEL);
-        QVERIFY(!dlg.windowIcon().isNull());
         bool doneHadFocus = false;
         QTimer::singleShot(0, this, [&] {
             // Inside the modal run.

@@ -10,6 +10,8 @@
 
 #include <functional>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Start-up with the fake trace platform, a socket check the test decides, and the main
@@ -80,35 +82,41 @@ private slots:
     void socketStartFailureShowsOneMessageAndTouchesNothing()
     {
         const QString programName = QCoreApplication::applicationName();
-        QVERIFY(!programName.isEmpty());
-        QVERIFY(programName != QStringLiteral("Hoplantern"));
+        QVERIFY(!programName.isEmpty() && programName != u"Hoplantern"_s);
         MessageRecorder messages;
         TestApp app;
         app.socketsWork = false;
-        app.m_lpCmdLine = QStringLiteral("192.0.2.1");
+        app.m_lpCmdLine = u"192.0.2.1"_s;
 
         QVERIFY(!app.InitInstance());
-        QCOMPARE(messages.messages.size(), size_t(1));
-        QCOMPARE(messages.messages[0].text, QStringLiteral("Windows sockets initialization failed."));
-        QCOMPARE(messages.messages[0].caption, programName); // shown before the name is set
-        QCOMPARE(messages.messages[0].icon, QMessageBox::Warning);
+        // Shown before the application's name is set.
+        QCOMPARE(messages.boxes(), QStringList { "Warning | " + programName + " | Windows sockets initialization failed." });
         QCOMPARE(app.windowsRun, 0);
         QCOMPARE(QCoreApplication::applicationName(), programName);
         QVERIFY(!QFile::exists(settings->file()));
     }
 
+    void theWindowGetsTheCommandLineAsItsHost_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("host");
+        QTest::newRow("a host: traced at once") << QStringList { "hoplantern", "  gw.example ", "x" } << "gw.example  x";
+        QTest::newRow("none: no trace") << QStringList { "hoplantern" } << "";
+    }
     void theWindowGetsTheCommandLineAsItsHost()
     {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, host);
         MessageRecorder messages;
         TestApp app;
-        app.m_lpCmdLine = CommandLineTail({ "hoplantern", "  gw.example ", "x" });
+        app.m_lpCmdLine = CommandLineTail(arguments);
         bool checked = false;
         app.onWindow = [&](CTraceDlg& dlg) {
-            QCOMPARE(dlg.m_strHost, QStringLiteral("gw.example  x"));
-            QVERIFY(dlg.m_bAutoTrace);
+            QCOMPARE(dlg.m_strHost, host);
+            QCOMPARE(dlg.m_bAutoTrace, !host.isEmpty());
             QCOMPARE(app.m_pMainWnd, &dlg);
-            QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Hoplantern"));
-            QCOMPARE(app.m_pszRegistryKey, QStringLiteral("Veltrosyn"));
+            QCOMPARE(QCoreApplication::applicationName(), u"Hoplantern"_s);
+            QCOMPARE(app.m_pszRegistryKey, u"Veltrosyn"_s);
             checked = true;
         };
         QVERIFY(!app.InitInstance());
@@ -116,21 +124,6 @@ private slots:
         QCOMPARE(app.windowsRun, 1);
         QCOMPARE(app.m_pMainWnd, nullptr);
         QVERIFY(messages.messages.empty());
-    }
-
-    void noCommandLineNoTrace()
-    {
-        TestApp app;
-        int rows = -1;
-        app.onWindow = [&](CTraceDlg& dlg) {
-            QVERIFY(!dlg.m_bAutoTrace);
-            dlg.OnInitDialog();
-            QCoreApplication::sendPostedEvents(&dlg, QEvent::MetaCall);
-            rows = dlg.rows().GetItemCount();
-            QCOMPARE(qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->text(), QString());
-        };
-        QVERIFY(!app.InitInstance());
-        QCOMPARE(rows, 0);
     }
 
     void aCommandLineHostTracesOnceTheWindowRuns()
@@ -142,7 +135,7 @@ private slots:
         bool shownWhenTracing = false;
         app.onWindow = [&](CTraceDlg& dlg) {
             QObject::connect(&dlg.engine(), &TraceEngine::statusChanged, &dlg, [&](const QString& status) {
-                if (status != QStringLiteral("Tracing...") || rowsWhenTracing >= 0)
+                if (status != u"Tracing..."_s || rowsWhenTracing >= 0)
                     return;
                 rowsWhenTracing = dlg.rows().GetItemCount();
                 shownWhenTracing = dlg.isVisible();
@@ -154,7 +147,7 @@ private slots:
         QVERIFY(!app.InitInstance());
         QCOMPARE(rowsWhenTracing, 16);
         QVERIFY(shownWhenTracing);
-        QCOMPARE(hostShown, QStringLiteral("192.0.2.1"));
+        QCOMPARE(hostShown, u"192.0.2.1"_s);
     }
 };
 

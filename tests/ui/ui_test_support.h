@@ -5,6 +5,7 @@
 #include "settings/registry_store.h"
 
 #include <QFile>
+#include <QMetaEnum>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -35,6 +36,17 @@ public:
         QStringList out;
         for (const RecordedMessage& m : messages)
             out << m.text;
+        return out;
+    }
+
+    // Each message whole, as "Icon | caption | text", to compare all three at once.
+    QStringList boxes() const
+    {
+        QStringList out;
+        for (const RecordedMessage& m : messages) {
+            const char* icon = QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(m.icon);
+            out << QStringLiteral("%1 | %2 | %3").arg(QString::fromLatin1(icon), m.caption, m.text);
+        }
         return out;
     }
 
