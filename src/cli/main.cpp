@@ -32,7 +32,7 @@ int main(int argc, char** argv)
     QString error;
     if (!ParseCliOptions(app.arguments().mid(1), &options, &error)) {
         if (error.isEmpty()) {
-            std::fputs(CliUsage().toLocal8Bit().constData(), stdout);
+            std::fputs((options.version ? CliVersion() : CliUsage()).toLocal8Bit().constData(), stdout);
             return kTraced;
         }
         PrintErr(QStringLiteral("hoplantern-cli: %1\n%2").arg(error, CliUsage()));
