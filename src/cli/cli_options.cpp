@@ -1,66 +1,150 @@
 #include "cli_options.h"
 
 #include "int_field.h"
+#include "product_version.h"
+
+#include <QCommandLineParser>
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+// Every option once: the parser and the usage text are both made from this table.
+struct OptionSpec {
+    const char* shortName; // "" for none
+    const char* longName;
+    const char* valueName; // "" for a switch
+    const char* help;
+};
+
+constexpr OptionSpec kOptions[] = {
+    { "4", "ipv4", "", "trace over IPv4 only" },
+    { "6", "ipv6", "", "trace over IPv6 only" },
+    { "t", "tries", "TRIES", "rounds of probes (default 3)" },
+    { "m", "max-hops", "HOPS", "highest hop probed, at most 255 (default 16)" },
+    { "w", "wait", "MS", "wait per round in milliseconds (default 3000)" },
+    { "n", "numeric", "", "no reverse lookups of router names" },
+    { "", "fixed-wait", "", "pace the rounds by the full wait, never start one early" },
+    { "", "json", "", "print the result as one JSON object" },
+    { "", "csv", "", "print the result as CSV (RFC 4180) with a header row" },
+    { "h", "help", "", "print this help and exit" },
+    { "V", "version", "", "print the version and exit" },
+};
+
+QStringList Names(const OptionSpec& spec)
+{
+    QStringList names;
+    if (*spec.shortName)
+        names << QLatin1String(spec.shortName);
+    return names << QLatin1String(spec.longName);
+}
+
+// How a name was typed: one letter after one dash, a word after two.
+QString Typed(const QString& name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// The option a command line ended on while it still wanted a value ("-t", "-nt",
+// "--tries"), named as typed; empty when the line ends otherwise.
+QString DanglingOption(const QStringList& args)
+{
+    if (args.isEmpty() || !args.last().startsWith(u'-'))
+        return {};
+    const QString& last = args.last();
+    for (const OptionSpec& spec : kOptions) {
+        if (!*spec.valueName)
+            continue;
+        if (last == Typed(QLatin1String(spec.longName)))
+            return last;
+        if (*spec.shortName && !last.startsWith(u"--") && last.endsWith(QLatin1String(spec.shortName)))
+            return Typed(QLatin1String(spec.shortName));
+    }
+    return {};
+}
+
+} // namespace
 
 QString CliUsage()
 {
-    return QStringLiteral(
-        "usage: hoplantern-cli [-t TRIES] [-m HOPS] [-w MS] [-n] [--json | --csv] HOST\n"
-        "  -t TRIES   rounds of probes (default 3)\n"
-        "  -m HOPS    highest hop probed, at most 255 (default 16)\n"
-        "  -w MS      wait per round in milliseconds (default 3000)\n"
-        "  -n         no reverse lookups of router names\n"
-        "  --json     print the result as one JSON object\n"
-        "  --csv      print the result as CSV with a header row\n");
+    QString usage = QStringLiteral(
+        "usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
+        "                      [--json | --csv] HOST\n");
+    for (const OptionSpec& spec : kOptions) {
+        QString names = *spec.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(spec.shortName)) : QStringLiteral("    ");
+        names += Typed(QLatin1String(spec.longName));
+        if (*spec.valueName)
+            names += u' ' + QLatin1String(spec.valueName);
+        usage += QStringLiteral("  %1 %2\n").arg(names, -20).arg(QLatin1String(spec.help));
+    }
+    return usage;
+}
+
+QString CliVersion()
+{
+    return QStringLiteral("hoplantern-cli " HOPLANTERN_VERSION "\n");
 }
 
 bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* error)
 {
     error->clear();
-    QStringList hosts;
-    bool json = false;
-    bool csv = false;
-    bool endOfOptions = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (endOfOptions || !arg.startsWith(u'-') || arg == u"-") {
-            hosts << arg;
-            continue;
-        }
-        if (arg == u"--") {
-            endOfOptions = true;
-        } else if (arg == u"-h" || arg == u"--help") {
-            return false;
-        } else if (arg == u"-n") {
-            options->lookups = false;
-        } else if (arg == u"--fixed-wait") {
-            options->fixedWait = true;
-        } else if (arg == u"--json") {
-            json = true;
-        } else if (arg == u"--csv") {
-            csv = true;
-        } else if (arg.size() >= 2 && QStringView(u"tmw").contains(arg[1])) {
-            // "-t 3" or "-t3", as getopt allows.
-            const QString name = arg.left(2);
-            if (arg.size() == 2 && i + 1 >= args.size()) {
-                *error = QStringLiteral("option %1 needs a number").arg(name);
-                return false;
-            }
-            const QString value = arg.size() > 2 ? arg.mid(2) : args[++i];
-            int* target = name == u"-t" ? &options->tries : name == u"-m" ? &options->hops : &options->timeout;
+    QCommandLineParser parser;
+    // Options may follow the host, as getopt allows; "--" ends them.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    for (const OptionSpec& spec : kOptions)
+        parser.addOption(QCommandLineOption(Names(spec), QLatin1String(spec.help), QLatin1String(spec.valueName)));
+
+    // QCommandLineParser skips the first word, the program's name.
+    if (!parser.parse(QStringList(QStringLiteral("hoplantern-cli")) + args)) {
+        if (!parser.unknownOptionNames().isEmpty())
+            *error = QStringLiteral("unknown option '%1'").arg(Typed(parser.unknownOptionNames().front()));
+        else if (const QString option = DanglingOption(args); !option.isEmpty())
+            *error = QStringLiteral("option %1 needs a number").arg(option);
+        else
+            *error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help")))
+        return false;
+    if (parser.isSet(QStringLiteral("version"))) {
+        options->version = true;
+        return false;
+    }
+
+    // Every value given is checked; the last one of an option counts. The k-th value of
+    // an option came with the k-th of its names in the order typed.
+    for (const auto& [name, target] : { std::pair { "tries", &options->tries }, std::pair { "max-hops", &options->hops },
+             std::pair { "wait", &options->timeout } }) {
+        const QString longName = QLatin1String(name);
+        const QStringList values = parser.values(longName);
+        const auto spec = std::find_if(std::begin(kOptions), std::end(kOptions),
+            [&](const OptionSpec& s) { return longName == QLatin1String(s.longName); });
+        qsizetype k = 0;
+        for (const QString& typed : parser.optionNames()) {
+            if (!Names(*spec).contains(typed))
+                continue;
+            const QString& value = values.at(k++);
             if (!ParseIntField(value, target)) {
-                *error = QStringLiteral("option %1: '%2' is not an integer").arg(name, value);
+                *error = QStringLiteral("option %1: '%2' is not an integer").arg(Typed(typed), value);
                 return false;
             }
-        } else {
-            *error = QStringLiteral("unknown option '%1'").arg(arg);
-            return false;
         }
     }
+
+    const bool json = parser.isSet(QStringLiteral("json"));
+    const bool csv = parser.isSet(QStringLiteral("csv"));
     if (json && csv) {
         *error = QStringLiteral("--json and --csv exclude each other");
         return false;
     }
+    const bool v4 = parser.isSet(QStringLiteral("ipv4"));
+    const bool v6 = parser.isSet(QStringLiteral("ipv6"));
+    if (v4 && v6) {
+        *error = QStringLiteral("-4 and -6 exclude each other");
+        return false;
+    }
+    const QStringList hosts = parser.positionalArguments();
     if (hosts.isEmpty()) {
         *error = QStringLiteral("no HOST given");
         return false;
@@ -70,6 +154,9 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
         return false;
     }
     options->host = hosts.front();
+    options->lookups = !parser.isSet(QStringLiteral("numeric"));
+    options->fixedWait = parser.isSet(QStringLiteral("fixed-wait"));
+    options->family = v4 ? AddressChoice::V4 : v6 ? AddressChoice::V6 : AddressChoice::Auto;
     options->format = json ? ReportFormat::Json : csv ? ReportFormat::Csv : ReportFormat::Text;
     return true;
 }

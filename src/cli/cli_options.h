@@ -12,12 +12,17 @@ struct CliOptions {
     int hops = TraceParameters().m_nHops;
     int timeout = TraceParameters().m_nTimeout;
     bool lookups = true;
-    bool fixedWait = false;
     ReportFormat format = ReportFormat::Text;
+    AddressChoice family = AddressChoice::Auto; // -4 or -6
+    bool fixedWait = false; // rounds paced by the full wait time
+    bool version = false;   // -V/--version was given
 };
 
 // Parses the command line (arguments without the program name). On a usage error
-// returns false with the reason in *error; with -h/--help returns false, *error empty.
+// returns false with the reason in *error; with -h/--help, or -V/--version (which also
+// sets options->version), returns false with *error empty.
 bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* error);
 
 QString CliUsage();
+// "hoplantern-cli VERSION", a line.
+QString CliVersion();

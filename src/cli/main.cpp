@@ -32,7 +32,7 @@ int main(int argc, char** argv)
     QString error;
     if (!ParseCliOptions(app.arguments().mid(1), &options, &error)) {
         if (error.isEmpty()) {
-            std::fputs(CliUsage().toLocal8Bit().constData(), stdout);
+            std::fputs((options.version ? CliVersion() : CliUsage()).toLocal8Bit().constData(), stdout);
             return kTraced;
         }
         PrintErr(QStringLiteral("hoplantern-cli: %1\n%2").arg(error, CliUsage()));
@@ -48,6 +48,7 @@ int main(int argc, char** argv)
     params.m_nTimeout = options.timeout;
     params.m_bLookups = options.lookups;
     params.m_bFixedWait = options.fixedWait;
+    params.m_family = options.family;
 
     const QStringList failures = engine.OpenIcmpSocket(params.m_nTimeout);
     const int socketError = engine.platform().icmp->LastError();
@@ -80,6 +81,7 @@ int main(int argc, char** argv)
     report.host = options.host.toStdString();
     report.target = engine.target().isEmpty() ? "unknown" : engine.target().toStdString();
     report.status = engine.status().toStdString();
+    report.family = engine.targetAddress().family == NetAddress::V6 ? 6 : 4;
     const std::string out = FormatReport(rows, report, options.format);
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);

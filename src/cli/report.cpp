@@ -1,37 +1,55 @@
 #include "report.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
-std::string JsonString(const std::string& s)
+QString Utf8(const std::string& s)
 {
-    std::string out = "\"";
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += ch; // UTF-8 passes through as it is
-            }
-        }
-    }
-    return out + "\"";
+    return QString::fromStdString(s); // bytes that are not UTF-8 become U+FFFD
 }
 
-std::string CsvField(const std::string& s)
+// The hop's round trip in milliseconds to the microsecond, from the kernel's receive
+// stamp where there was one; null where no answer came.
+QJsonValue RoundTripMs(const HopRow& row)
 {
+    return row.answered() && row.nRttUs >= 0 ? QJsonValue(double(row.nRttUs) / 1000.0) : QJsonValue(QJsonValue::Null);
+}
+
+std::string Json(const HopRowList& rows, const TraceReport& report)
+{
+    QJsonArray hops;
+    for (int i = 0; i < rows.GetItemCount(); ++i) {
+        const HopRow& row = *rows.GetItemData(i);
+        hops.append(QJsonObject {
+            { "hop", i + 1 },
+            { "address", Utf8(row.pszAddress) },
+            { "time_ms", row.answered() ? QJsonValue(row.nTimeMs) : QJsonValue(QJsonValue::Null) },
+            { "rtt_ms", RoundTripMs(row) },
+            { "host", Utf8(row.pszHost) },
+            { "result", Utf8(row.pszResult) },
+        });
+    }
+    const QJsonObject trace {
+        { "host", Utf8(report.host) },
+        { "target", Utf8(report.target) },
+        { "family", report.family },
+        { "status", Utf8(report.status) },
+        { "hops", hops },
+    };
+    return QJsonDocument(trace).toJson(QJsonDocument::Compact).append('\n').toStdString();
+}
+
+// RFC 4180: fields holding a comma, a quote or a line break are quoted, quotes doubled,
+// and every record ends in CRLF.
+std::string CsvField(const std::string& cell)
+{
+    const std::string s = Utf8(cell).toStdString();
     if (s.find_first_of(",\"\r\n") == std::string::npos)
         return s;
     std::string out = "\"";
@@ -43,32 +61,16 @@ std::string CsvField(const std::string& s)
     return out + "\"";
 }
 
-std::string Json(const HopRowList& rows, const TraceReport& report)
-{
-    std::string out = "{\"host\": " + JsonString(report.host) + ", \"target\": " + JsonString(report.target)
-        + ", \"status\": " + JsonString(report.status) + ", \"hops\": [";
-    for (int i = 0; i < rows.GetItemCount(); ++i) {
-        const HopRow& row = *rows.GetItemData(i);
-        // The Time cell only ever holds a number the engine formatted, or nothing.
-        const std::string time = row.pszTime.empty() ? "null" : std::to_string(std::atol(row.pszTime.c_str()));
-        out += i ? ", " : "";
-        out += "{\"hop\": " + std::to_string(std::atol(row.pszHop.c_str())) + ", \"address\": "
-            + JsonString(row.pszAddress) + ", \"time_ms\": " + time + ", \"host\": " + JsonString(row.pszHost)
-            + ", \"result\": " + JsonString(row.pszResult) + "}";
-    }
-    return out + "]}\n";
-}
-
 std::string Csv(const HopRowList& rows)
 {
     std::string out;
     for (int c = 0; c < HOP_COLUMN_COUNT; ++c)
         out += std::string(c ? "," : "") + kHopColumns[c].title;
-    out += "\n";
+    out += "\r\n";
     for (int i = 0; i < rows.GetItemCount(); ++i) {
         for (int c = 0; c < HOP_COLUMN_COUNT; ++c)
             out += (c ? "," : "") + CsvField(rows.GetItemData(i)->text(c));
-        out += "\n";
+        out += "\r\n";
     }
     return out;
 }

@@ -9,6 +9,7 @@ struct TraceReport {
     std::string host;   // as typed
     std::string target; // dotted address, or "unknown"
     std::string status;
+    int family = 4; // of the address traced: 4 or 6
 };
 
 std::string FormatReport(const HopRowList& rows, const TraceReport& report, ReportFormat format);

@@ -9,7 +9,6 @@
 #include <QPixmap>
 
 namespace res {
-namespace {
 
 QPixmap PaintMainIcon(int size)
 {
@@ -48,8 +47,6 @@ QPixmap PaintMainIcon(int size)
     p.end();
     return QPixmap::fromImage(image);
 }
-
-} // namespace
 
 QIcon LoadIcon(int id)
 {

@@ -7,4 +7,8 @@ namespace res {
 // asks for: 32x32 and 16x16. A null icon for any other id.
 QIcon LoadIcon(int id);
 
+// The window icon painted at any size: the desktop's icon files, 16 to 256 pixels, are
+// drawn from the same painting.
+QPixmap PaintMainIcon(int size);
+
 } // namespace res

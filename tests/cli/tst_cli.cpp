@@ -7,44 +7,87 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <arpa/inet.h>
+
 class TestCli : public QObject {
     Q_OBJECT
 private slots:
+    void options_data();
     void options();
+    void helpAndVersion_data();
+    void helpAndVersion();
     void usageErrors_data();
     void usageErrors();
+    void usageNamesEveryOption();
     void jsonIsValidAndTyped();
     void csvQuotesWhatNeedsIt();
     void textAlignsColumns();
 };
 
+void TestCli::options_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QList<int>>("numbers"); // tries, hops, timeout
+    QTest::addColumn<QString>("flags"); // n: no lookups, 4/6: family, f: fixed flow, w: fixed wait
+    QTest::addColumn<ReportFormat>("format");
+    QTest::newRow("defaults") << QStringList { "example.test" } << "example.test" << QList { 3, 16, 3000 } << ""
+                              << ReportFormat::Text;
+    QTest::newRow("short, joined and apart") << QStringList { "-t1", "-m", " 30 ", "-w", "-5", "-n", "--csv", "198.18.5.2" }
+                                             << "198.18.5.2" << QList { 1, 30, -5 } << "n" << ReportFormat::Csv;
+    QTest::newRow("long, with = and apart")
+        << QStringList { "--tries=2", "--max-hops", "40", "--wait=250", "--numeric", "--json", "h" } << "h"
+        << QList { 2, 40, 250 } << "n" << ReportFormat::Json;
+    QTest::newRow("after the host, last one counts")
+        << QStringList { "h", "-t", "1", "--tries", "5", "-4" } << "h" << QList { 5, 16, 3000 } << "4" << ReportFormat::Text;
+    QTest::newRow("compacted switches") << QStringList { "-6nt7", "h" } << "h" << QList { 7, 16, 3000 } << "6n"
+                                        << ReportFormat::Text;
+    QTest::newRow("long family and fixed")
+        << QStringList { "--ipv6", "--fixed-wait", "h" } << "h" << QList { 3, 16, 3000 } << "6w"
+        << ReportFormat::Text;
+    QTest::newRow("-- ends the options") << QStringList { "--json", "--", "-odd-name" } << "-odd-name"
+                                         << QList { 3, 16, 3000 } << "" << ReportFormat::Json;
+}
+
 void TestCli::options()
 {
+    QFETCH(QStringList, args);
+    QFETCH(QString, host);
+    QFETCH(QList<int>, numbers);
+    QFETCH(QString, flags);
+    QFETCH(ReportFormat, format);
     CliOptions o;
     QString error;
-    QVERIFY(ParseCliOptions({ "example.test" }, &o, &error));
-    QCOMPARE(o.host, "example.test");
-    QCOMPARE(o.tries, 3);
-    QCOMPARE(o.hops, 16);
-    QCOMPARE(o.timeout, 3000);
-    QVERIFY(o.lookups);
-    QCOMPARE(o.format, ReportFormat::Text);
+    QVERIFY2(ParseCliOptions(args, &o, &error), qPrintable(error));
+    QCOMPARE(o.host, host);
+    QCOMPARE((QList { o.tries, o.hops, o.timeout }), numbers);
+    QCOMPARE(o.lookups, !flags.contains('n'));
+    QCOMPARE(o.family, flags.contains('4') ? AddressChoice::V4 : flags.contains('6') ? AddressChoice::V6 : AddressChoice::Auto);
+    QCOMPARE(o.fixedWait, flags.contains('w'));
+    QCOMPARE(o.format, format);
+    QVERIFY(!o.version);
+}
 
-    CliOptions p;
-    QVERIFY(ParseCliOptions({ "-t1", "-m", " 30 ", "-w", "-5", "-n", "--csv", "198.18.5.2" }, &p, &error));
-    QCOMPARE(p.tries, 1);
-    QCOMPARE(p.hops, 30);
-    QCOMPARE(p.timeout, -5);
-    QVERIFY(!p.lookups);
-    QCOMPARE(p.format, ReportFormat::Csv);
+void TestCli::helpAndVersion_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("version");
+    QTest::newRow("-h") << QStringList { "-h" } << false;
+    QTest::newRow("--help with a host") << QStringList { "a", "--help" } << false;
+    QTest::newRow("-V") << QStringList { "-V" } << true;
+    QTest::newRow("--version") << QStringList { "--version" } << true;
+}
 
-    CliOptions q;
-    QVERIFY(ParseCliOptions({ "--json", "--", "-odd-name" }, &q, &error));
-    QCOMPARE(q.host, "-odd-name");
-    QCOMPARE(q.format, ReportFormat::Json);
-
-    QVERIFY(!ParseCliOptions({ "--help" }, &q, &error));
-    QVERIFY(error.isEmpty());
+void TestCli::helpAndVersion()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, version);
+    CliOptions o;
+    QString error = "stale";
+    QVERIFY(!ParseCliOptions(args, &o, &error));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(o.version, version);
+    QCOMPARE(CliVersion(), "hoplantern-cli " PROJECT_VERSION "\n"); // the version from project(VERSION)
 }
 
 void TestCli::usageErrors_data()
@@ -54,10 +97,18 @@ void TestCli::usageErrors_data()
     QTest::newRow("no host") << QStringList {} << "no HOST";
     QTest::newRow("two hosts") << QStringList { "a", "b" } << "one HOST only";
     QTest::newRow("unknown option") << QStringList { "-x", "a" } << "unknown option '-x'";
-    QTest::newRow("missing value") << QStringList { "a", "-t" } << "-t needs a number";
-    QTest::newRow("not a number") << QStringList { "-m", "4 2", "a" } << "'4 2' is not an integer";
+    QTest::newRow("unknown long option") << QStringList { "a", "--trys=3" } << "unknown option '--trys'";
+    QTest::newRow("missing value") << QStringList { "a", "-t" } << "option -t needs a number";
+    QTest::newRow("missing value, compacted") << QStringList { "a", "-nm" } << "option -m needs a number";
+    QTest::newRow("missing value, long") << QStringList { "a", "--wait" } << "option --wait needs a number";
+    QTest::newRow("not a number") << QStringList { "-m", "4 2", "a" } << "option -m: '4 2' is not an integer";
+    QTest::newRow("not a number, long") << QStringList { "--max-hops=x", "a" } << "option --max-hops: 'x' is not an integer";
+    QTest::newRow("an earlier bad value") << QStringList { "-t", "z", "--tries", "2", "a" } << "option -t: 'z' is not";
     QTest::newRow("minus zero") << QStringList { "-w", "-0", "a" } << "not an integer";
-    QTest::newRow("both formats") << QStringList { "--json", "--csv", "a" } << "exclude each other";
+    QTest::newRow("empty value") << QStringList { "--tries=", "a" } << "'' is not an integer";
+    QTest::newRow("both formats") << QStringList { "--json", "--csv", "a" } << "--json and --csv exclude each other";
+    QTest::newRow("both families") << QStringList { "-4", "--ipv6", "a" } << "-4 and -6 exclude each other";
+    QTest::newRow("value to a switch") << QStringList { "--json=yes", "a" } << "--json";
 }
 
 void TestCli::usageErrors()
@@ -70,12 +121,30 @@ void TestCli::usageErrors()
     QVERIFY2(error.contains(says), qPrintable(error));
 }
 
+void TestCli::usageNamesEveryOption()
+{
+    const QString usage = CliUsage();
+    for (const char* name : { "-4, --ipv4", "-6, --ipv6", "-t, --tries TRIES", "-m, --max-hops HOPS", "-w, --wait MS",
+             "-n, --numeric", "--fixed-wait", "--json", "--csv", "-h, --help", "-V, --version" })
+        QVERIFY2(usage.contains(QLatin1String(name)), name);
+}
+
 namespace {
+// Rows as a trace leaves them: answers through the engine's own row operation.
+void Answer(HopRowList& rows, int row, uint32_t address, const char* result, int timeMs, int64_t rttUs)
+{
+    rows.UpdateHopRow(HopAnswer { NetAddress::FromV4(htonl(address)), result, false, 1000, uint32_t(1000 + timeMs), rttUs }, row);
+}
+
 void Fill(HopRowList& rows)
 {
-    rows.InsertHopRow("1", "198.18.1.2", "3", "r1 \"edge\", west", "next", 0, 0);
-    rows.InsertHopRow("2", "unknown", "", "", "failed", 0, 1);
-    rows.InsertHopRow("3", "198.18.5.2", "-10", "ziel.bücher.test", "complete", 0, 2);
+    for (int i = 0; i < 3; ++i)
+        rows.InsertHopRow(std::to_string(i + 1).c_str(), "", "", "", "tracing...", 0, i);
+    Answer(rows, 0, 0xC6120102, "next", 3, 2718);
+    rows.UpdateHopRow(nullptr, nullptr, nullptr, "r1 \"edge\", west", nullptr, HOPROW_TIME_UNCHANGED, 0, 0);
+    rows.UpdateHopRow(nullptr, "unknown", nullptr, nullptr, "failed", HOPROW_TIME_UNCHANGED, 0, 1);
+    Answer(rows, 2, 0xC6120502, "complete", -10, -1);
+    rows.UpdateHopRow(nullptr, nullptr, nullptr, "ziel.bücher.test", nullptr, HOPROW_TIME_UNCHANGED, 0, 2);
 }
 }
 
@@ -83,33 +152,49 @@ void TestCli::jsonIsValidAndTyped()
 {
     HopRowList rows;
     Fill(rows);
-    const std::string out = FormatReport(rows, { "ta\"rget\n", "198.18.5.2", "Complete." }, ReportFormat::Json);
+    rows.InsertHopRow("4", "198.18.5.2", "x", "bad\xff\xfe name\x01", "complete", 0, 3);
+    const QByteArray out = QByteArray::fromStdString(
+        FormatReport(rows, { "ta\"rget\n", "198.18.5.2", "Complete." }, ReportFormat::Json));
+    QVERIFY(out.endsWith("}\n"));
+    QCOMPARE(QString::fromUtf8(out).toUtf8(), out); // valid UTF-8 throughout
     QJsonParseError err;
-    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(out), &err).object();
+    const QJsonObject o = QJsonDocument::fromJson(out, &err).object();
     QCOMPARE(err.error, QJsonParseError::NoError);
     QCOMPARE(o["host"].toString(), "ta\"rget\n");
     QCOMPARE(o["target"].toString(), "198.18.5.2");
+    QCOMPARE(o["family"], QJsonValue(4));
     QCOMPARE(o["status"].toString(), "Complete.");
     const QJsonArray hops = o["hops"].toArray();
-    QCOMPARE(hops.size(), 3);
-    QCOMPARE(hops[0]["hop"].toInt(), 1);
-    QCOMPARE(hops[0]["time_ms"].toInt(), 3);
+    QCOMPARE(hops.size(), 4);
+    QCOMPARE(hops[0]["hop"], QJsonValue(1));
+    QCOMPARE(hops[0]["time_ms"], QJsonValue(3));
     QCOMPARE(hops[0]["host"].toString(), "r1 \"edge\", west");
+    QCOMPARE(hops[0]["result"].toString(), "next");
+    QCOMPARE(hops[0]["rtt_ms"], QJsonValue(2.718));
+    QCOMPARE(hops[1]["address"].toString(), "unknown");
     QVERIFY(hops[1]["time_ms"].isNull());
-    QCOMPARE(hops[2]["time_ms"].toInt(), -10);
+    QCOMPARE(hops[2]["time_ms"], QJsonValue(-10));
+    QVERIFY(hops[2]["rtt_ms"].isNull());
     QCOMPARE(hops[2]["host"].toString(), QString::fromUtf8("ziel.bücher.test"));
+    QVERIFY(hops[3]["time_ms"].isNull());
+    QCOMPARE(hops[3]["host"].toString(), QString::fromUtf8("bad\uFFFD\uFFFD name\x01"));
+
+    const QByteArray v6 = QByteArray::fromStdString(FormatReport(rows, { "h", "2001:db8::5", "", 6 }, ReportFormat::Json));
+    QCOMPARE(QJsonDocument::fromJson(v6).object()["family"], QJsonValue(6));
 }
 
 void TestCli::csvQuotesWhatNeedsIt()
 {
     HopRowList rows;
     Fill(rows);
+    rows.InsertHopRow("4", "198.18.5.2", "1", "line\nbreak\xff", "complete", 0, 3);
     const std::string out = FormatReport(rows, {}, ReportFormat::Csv);
     QCOMPARE(QString::fromStdString(out),
-        QString::fromUtf8("Hop,IP address,Time,Host name,Result\n"
-                          "1,198.18.1.2,3,\"r1 \"\"edge\"\", west\",next\n"
-                          "2,unknown,,,failed\n"
-                          "3,198.18.5.2,-10,ziel.bücher.test,complete\n"));
+        QString::fromUtf8("Hop,IP address,Time,Host name,Result\r\n"
+                          "1,198.18.1.2,3,\"r1 \"\"edge\"\", west\",next\r\n"
+                          "2,unknown,,,failed\r\n"
+                          "3,198.18.5.2,-10,ziel.bücher.test,complete\r\n"
+                          "4,198.18.5.2,1,\"line\nbreak\uFFFD\",complete\r\n"));
 }
 
 void TestCli::textAlignsColumns()
