@@ -74,7 +74,8 @@ std::optional<RegKey::Named> ParseValueLine(const QString& line)
         out.value.data.resize(4);
         qToLittleEndian(match.capturedView(2).toUInt(nullptr, 16), out.value.data.data());
     } else {
-        out.value.type = match.hasCaptured(3) ? match.capturedView(3).toUInt(nullptr, 16) : kRegBinary;
+        out.value.type =
+            match.hasCaptured(3) ? match.capturedView(3).toUInt(nullptr, 16) : kRegBinary;
         out.value.data = QByteArray::fromHex(match.capturedView(4).toLatin1());
     }
     return out;

@@ -139,8 +139,9 @@ bool RegistryStore::SetValue(const QString& keyPath, const QString& name, std::u
     const std::optional<QStringList> segments = SplitKeyPath(keyPath);
     if (!segments || !CanBeWritten(name))
         return false;
-    return ModifyFile(m_filePath,
-                      [&](RegHive& hive) { return hive.Ensure(*segments).Set(name, {type, data}); });
+    return ModifyFile(m_filePath, [&](RegHive& hive) {
+        return hive.Ensure(*segments).Set(name, {type, data});
+    });
 }
 
 bool RegistryStore::CreateKey(const QString& keyPath)

@@ -60,8 +60,8 @@ void CheckText(const hl::RegHive& hive)
 }
 
 // Every value of hive can be queried through the store, but for the one skipped.
-void CheckQueries(const hl::RegistryStore& store, const hl::RegHive& hive, const QString& skipKey = {},
-                  const QString& skipName = {})
+void CheckQueries(const hl::RegistryStore& store, const hl::RegHive& hive,
+                  const QString& skipKey = {}, const QString& skipName = {})
 {
     for (const hl::RegKey& key : hive.keys) {
         FUZZ_CHECK(store.KeyExists(key.path));
