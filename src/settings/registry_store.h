@@ -1,38 +1,21 @@
 #pragma once
 
 // A per-user store that stands in for HKEY_CURRENT_USER: one text file in the form of a
-// registry export, holding keys (nested by backslashes) and typed values.
+// registry export (reg_text_format.h), holding keys (nested by backslashes) and typed values.
 //
-//   Windows Registry Editor Version 5.00
-//
-//   [HKEY_CURRENT_USER\Software\Veltrosyn\Ivrak\Hoplantern]
-//   "Window position"=hex:10,00,00,00,20,00,00,00,30,01,00,00,40,01,00,00
-//
-//   [HKEY_CURRENT_USER\Software\Veltrosyn\Hoplantern\Options]
-//   "Retries"=dword:00000003
-//
-// Key paths and value names compare case-insensitively, as the registry's do, and keep the
-// spelling under which they were first created. The store keeps nothing in memory: every
-// query reads the file, and every change re-reads it, changes one thing and replaces the file
-// atomically under an advisory lock, so that two running instances never corrupt it and the
-// last one to write wins. Failures are reported by return value only.
+// The store keeps nothing in memory: every query reads the file, and every change re-reads
+// it, changes one thing and replaces the file atomically under a lock, so that two running
+// instances never corrupt it and the last one to write wins. Failures are reported by
+// return value only.
 
-#include <QByteArray>
+#include "reg_text_format.h"
+
 #include <QString>
 
 #include <cstdint>
 #include <optional>
 
 namespace hl {
-
-// Value types, numbered as the registry numbers them.
-inline constexpr std::uint32_t kRegBinary = 3;
-inline constexpr std::uint32_t kRegDword = 4;
-
-struct RegValue {
-    std::uint32_t type = kRegBinary;
-    QByteArray data;
-};
 
 class RegistryStore {
 public:

@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStringEncoder>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <cstring>
@@ -21,6 +21,10 @@ const QString kProgram = QString::fromLatin1(kProgramKey);
 const QString kOptions = QStringLiteral("software\\Veltrosyn\\Hoplantern\\Options");
 const QString kConcurrentKey = QStringLiteral("Software\\Concurrency");
 constexpr int kValuesPerWriter = 200;
+const QByteArray kGood = "[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Hoplantern\\Options]\n"
+                         "\"Retries\"=dword:00000009\n";
+// What LoadAll gives from an empty store: the three options, the rectangle, the order.
+const QList<int> kDefaults{3, 16, 3000, 10, 20, 30, 40, 0, 1, 2, 3, 4, 0, 0, 0, 0, 0};
 
 QByteArray Read(const QString& path)
 {
@@ -36,22 +40,24 @@ void Write(const QString& path, const QByteArray& bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-QByteArray Dword(int value)
-{
-    QByteArray data(4, Qt::Uninitialized);
-    qToLittleEndian<qint32>(value, data.data());
-    return data;
-}
-
 // A file as the registry editor exports it: UTF-16, little-endian, with a byte-order mark.
 QByteArray Utf16(const QString& text)
 {
-    QByteArray bytes("\xff\xfe");
-    for (QChar c : text) {
-        bytes.append(char(c.unicode() & 0xff));
-        bytes.append(char(c.unicode() >> 8));
-    }
-    return bytes;
+    return "\xff\xfe" + QByteArray(QStringEncoder(QStringEncoder::Utf16LE).encode(text));
+}
+
+// Everything the window loads, in its order, over the rectangle {10,20,30,40} and the
+// column order 0 to 4: the three options, the rectangle's sides, then the ten entries.
+QList<int> LoadAll(RegistryStore& store)
+{
+    int tries = 0, hops = 0, timeout = 0;
+    WindowRect rect{10, 20, 30, 40};
+    int order[kColumnOrderEntries] = {0, 1, 2, 3, 4};
+    LoadWindowPosition(store, rect);
+    LoadOptions(store, tries, hops, timeout);
+    LoadColumnOrder(store, order);
+    return QList<int>{tries, hops, timeout, rect.left, rect.top, rect.right, rect.bottom} +
+           QList<int>(std::begin(order), std::end(order));
 }
 
 // A child process: writes its own values one change at a time.
@@ -59,7 +65,7 @@ int WriteValues(const QString& path, const QString& prefix)
 {
     RegistryStore store(path);
     for (int i = 0; i < kValuesPerWriter; ++i) {
-        if (!store.SetValue(kConcurrentKey, prefix + QString::number(i), kRegDword, Dword(i)))
+        if (!store.SetValue(kConcurrentKey, prefix + QString::number(i), kRegBinary, QByteArray::number(i)))
             return 1;
     }
     return 0;
@@ -81,73 +87,20 @@ private slots:
         m_path = m_dir->filePath(QStringLiteral("config/Veltrosyn/Hoplantern.reg"));
     }
 
-    void firstRunWritesBinaryDefaultsButNoOptions()
+    void windowValuesComeBackThroughALinkedFile()
     {
+        // Kept with other dotfiles: the link stays a link.
+        const QString target = m_dir->filePath(QStringLiteral("dotfiles/Hoplantern.reg"));
+        Write(target, "");
+        QVERIFY(QDir().mkpath(QFileInfo(m_path).absolutePath()) && QFile::link(target, m_path));
         RegistryStore store(m_path);
-        WindowRect rect{10, 20, 330, 260};
-        int tries = -1, hops = -1, timeout = -1;
-        int order[10] = {0, 1, 2, 3, 4};
-        LoadWindowPosition(store, rect);
-        LoadOptions(store, tries, hops, timeout);
-        LoadColumnOrder(store, order);
-
-        QCOMPARE(rect.right, 330);
-        QCOMPARE(tries, 3);
-        QCOMPARE(hops, 16);
-        QCOMPARE(timeout, 3000);
-        QCOMPARE(order[4], 4);
-        const auto position = store.QueryValue(kProgram, QStringLiteral("Window position"));
-        QVERIFY(position);
-        QCOMPARE(position->type, kRegBinary);
-        QCOMPARE(position->data, QByteArray::fromHex("0a000000140000004a01000004010000"));
-        const auto columns = store.QueryValue(kProgram, QStringLiteral("Column order"));
-        QVERIFY(columns);
-        QCOMPARE(columns->data, QByteArray::fromHex("0000000001000000020000000300000004000000")
-                                    + QByteArray(20, '\0'));
-        QVERIFY(store.KeyExists(kOptions));
-        QVERIFY(!store.QueryValue(kOptions, QStringLiteral("Retries")));
-        QVERIFY(!store.QueryValue(kOptions, QStringLiteral("Timeout")));
-
-        QVERIFY(SaveOptions(store, 3, 16, 3000));
-        const auto retries = store.QueryValue(kOptions, QStringLiteral("Retries"));
-        QVERIFY(retries);
-        QCOMPARE(retries->type, kRegDword);
-        // "Software" was created first, by the program key, and keeps that spelling.
-        const QByteArray text = Read(m_path);
-        QVERIFY(text.startsWith("Windows Registry Editor Version 5.00\n"));
-        QVERIFY(text.contains("\n[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Ivrak\\Hoplantern]\n"
-                              "\"Window position\"=hex:0a,00,00,00,14,00,00,00,4a,01,00,00,"
-                              "04,01,00,00\n"));
-        QVERIFY(text.contains("\n[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Hoplantern\\Options]\n"
-                              "\"Retries\"=dword:00000003\n\"Hop number\"=dword:00000010\n"
-                              "\"Timeout\"=dword:00000bb8\n"));
-    }
-
-    void savedValuesComeBackInANewInstance()
-    {
-        RegistryStore first(m_path);
-        QVERIFY(SaveOptions(first, 2, 30, 0));
-        QVERIFY(SaveWindowPosition(first, {-1200, 40, -300, 700}));
-        const int dragged[10] = {3, 0, 1, 2, 4};
-        QVERIFY(SaveColumnOrder(first, dragged));
-        const QString oddName = QStringLiteral("say \"hi\" \\ [there]");
-        QVERIFY(first.SetValue(kProgram, oddName, kRegBinary, QByteArray("\x01", 1)));
-
-        RegistryStore second(m_path);
-        int tries = 0, hops = 0, timeout = 0;
-        WindowRect rect{0, 0, 100, 100};
-        int order[10] = {0, 1, 2, 3, 4};
-        LoadOptions(second, tries, hops, timeout);
-        LoadWindowPosition(second, rect);
-        LoadColumnOrder(second, order);
-        QCOMPARE(tries, 2);
-        QCOMPARE(hops, 30);
-        QCOMPARE(timeout, 0);
-        QCOMPARE(rect.left, -1200);
-        QCOMPARE(rect.bottom, 700);
-        QCOMPARE(order[0], 3);
-        QVERIFY(IsColumnPermutation(order));
-        QCOMPARE(second.QueryValue(kProgram, oddName)->data, QByteArray("\x01", 1));
+        QVERIFY(SaveWindowPosition(store, {-1200, 40, -300, 700}));
+        const int dragged[kColumnOrderEntries] = {3, 0, 1, 2, 4};
+        QVERIFY(SaveColumnOrder(store, dragged));
+        RegistryStore reopened(m_path);
+        QCOMPARE(LoadAll(reopened).mid(3), QList<int>({-1200, 40, -300, 700, 3, 0, 1, 2, 4, 0, 0, 0, 0, 0}));
+        QVERIFY(QFileInfo(m_path).isSymLink());
+        QVERIFY(Read(target).contains("\"Window position\"=hex:50,fb,ff,ff,28,00"));
     }
 
     void defaultPathFollowsXdgConfigHome()
@@ -162,236 +115,179 @@ private slots:
         QCOMPARE(relative, QDir::homePath() + "/.config/Veltrosyn/Hoplantern.reg");
     }
 
-    void keysAndNamesMatchWhateverTheirCase()
+    void columnOrderMustBeAPermutation()
     {
-        // As a registry export writes it: CRLF, a wrapped binary value, another spelling.
-        Write(m_path, "Windows Registry Editor Version 5.00\r\n\r\n"
-                      "[HKEY_CURRENT_USER\\SOFTWARE\\veltrosyn\\IVRAK\\hoplantern\\]\r\n"
-                      "\"WINDOW POSITION\"=hex:01,00,00,00,02,00,00,00,\\\r\n"
-                      "  03,00,00,00,04,00,00,00\r\n\r\n"
-                      "[hkey_current_user\\SOFTWARE\\veltrosyn\\Hoplantern\\OPTIONS]\r\n"
-                      "\"retries\"=dword:00000007\r\n");
-        RegistryStore store(m_path);
-        WindowRect rect{9, 9, 9, 9};
-        int tries = 0, hops = 0, timeout = 0;
-        LoadWindowPosition(store, rect);
-        LoadOptions(store, tries, hops, timeout);
-        QCOMPARE(rect.left, 1);
-        QCOMPARE(rect.bottom, 4);
-        QCOMPARE(tries, 7);
-        QVERIFY(store.QueryValue(QStringLiteral("software\\VELTROSYN\\ivrak\\HOPLANTERN"),
-                                 QStringLiteral("window position")));
-
-        QVERIFY(SaveWindowPosition(store, {5, 6, 7, 8}));
-        const QByteArray text = Read(m_path);
-        QVERIFY(text.contains("[HKEY_CURRENT_USER\\SOFTWARE\\veltrosyn\\IVRAK\\hoplantern]\n"
-                              "\"WINDOW POSITION\"=hex:05,00"));
-        QCOMPARE(text.toLower().count("window position"), 1);
-        QVERIFY(!QFile::exists(m_path + ".damaged"));
-    }
-
-    void registryEditorExportIsReadAndKeptClean()
-    {
-        Write(m_path, Utf16(QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n"
-                                           "[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Hoplantern\\Options]\r\n"
-                                           "\"Retries\"=dword:00000006\r\n"
-                                           "\"Zeit \u00fcber \U0001F680\"=hex:01\r\n")));
-        RegistryStore store(m_path);
-        int tries = 0, hops = 0, timeout = 0;
-        LoadOptions(store, tries, hops, timeout);
-        QCOMPARE(tries, 6);
-        QVERIFY(SaveOptions(store, 1, 2, 3));
-        QVERIFY(!QFile::exists(m_path + ".damaged"));  // every line was understood
-        QCOMPARE(store.QueryValue(kOptions, QStringLiteral("Zeit \u00fcber \U0001F680"))->data,
-                 QByteArray("\x01", 1));
-    }
-
-    void binaryValueLengths_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<QByteArray>("loaded");    // the value as the window gets it
-        QTest::addColumn<QByteArray>("afterLoad"); // the value in the file after loading
-        // The window's default rectangle is {1,2,3,4}; the default order 0 to 4, then zeros.
-        const QByteArray rect = QByteArray::fromHex("01000000020000000300000004000000");
-        const QByteArray order = QByteArray::fromHex("0000000001000000020000000300000004000000")
-                                 + QByteArray(20, '\0');
-        const QByteArray four = QByteArray::fromHex("64000000");
-        QTest::newRow("4-byte position sets only left")
-            << "Window position" << four << four + rect.mid(4) << four;
-        QTest::newRow("20-byte position is kept but not used")
-            << "Window position" << QByteArray(20, '\x7f') << rect << QByteArray(20, '\x7f');
-        QTest::newRow("empty position changes nothing") << "Window position" << QByteArray()
-                                                        << rect << QByteArray();
-        QTest::newRow("44-byte order is replaced by the default")
-            << "Column order" << QByteArray(44, '\x01') << order << order;
-        const QByteArray two = QByteArray::fromHex("0400000003000000");
-        QTest::newRow("8-byte order sets two entries")
-            << "Column order" << two << two + order.mid(8) << two;
-    }
-
-    void binaryValueLengths()
-    {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, stored);
-        QFETCH(QByteArray, loaded);
-        QFETCH(QByteArray, afterLoad);
-        RegistryStore store(m_path);
-        QVERIFY(store.SetValue(kProgram, name, kRegBinary, stored));
-
-        QByteArray result;
-        if (name == QLatin1String("Window position")) {
-            WindowRect rect{1, 2, 3, 4};
-            LoadWindowPosition(store, rect);
-            for (qint32 field : {rect.left, rect.top, rect.right, rect.bottom})
-                result += Dword(field);
-        } else {
-            int order[10] = {0, 1, 2, 3, 4};
-            LoadColumnOrder(store, order);
-            for (int entry : order)
-                result += Dword(entry);
-            QCOMPARE(IsColumnPermutation(order), loaded == afterLoad);
+        int order[kColumnOrderEntries] = {3, 0, 1, 2, 4, 9, 9};
+        QVERIFY(IsColumnPermutation(order));
+        for (int bad : {-1, 0, 5}) {  // 0 twice
+            order[0] = bad;
+            QVERIFY(!IsColumnPermutation(order));
         }
-        QCOMPARE(result, loaded);
-        QCOMPARE(store.QueryValue(kProgram, name)->data, afterLoad);
     }
 
-    void profileValuesMustBeFourBytes()
+    // What the window loads from a file (or from none), and the file after it saved options.
+    void fileIsReadAndRewritten_data()
     {
-        Write(m_path, "[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Hoplantern\\Options]\n"
-                      "\"Retries\"=hex:05,00\n"
-                      "\"Hop number\"=hex:1e,00,00,00\n"
-                      "\"Timeout\"=hex(b):10,27,00,00,00,00,00,00\n");
-        RegistryStore store(m_path);
-        int tries = 0, hops = 0, timeout = 0;
-        LoadOptions(store, tries, hops, timeout);
-        QCOMPARE(tries, 3);
-        QCOMPARE(hops, 30);  // four bytes count whatever their type
-        QCOMPARE(timeout, 3000);
-
-        // Values of other types survive a rewrite of the file unchanged.
-        QVERIFY(store.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("Retries"), 4));
-        const auto qword = store.QueryValue(kOptions, QStringLiteral("TIMEOUT"));
-        QVERIFY(qword);
-        QCOMPARE(qword->type, 0xbu);
-        QCOMPARE(qword->data, QByteArray::fromHex("1027000000000000"));
-        QCOMPARE(store.GetProfileInt(QStringLiteral("Options"), QStringLiteral("Retries"), 3), 4);
+        QTest::addColumn<QByteArray>("content");  // null: no file
+        QTest::addColumn<QList<int>>("loaded");   // as LoadAll gives them
+        QTest::addColumn<bool>("damaged");        // kept as .damaged before the first change
+        QTest::addColumn<QByteArray>("kept");     // what the rewritten file holds
+        const QList<int> rect = kDefaults.mid(3, 4), order = kDefaults.mid(7);
+        const QList<int> tries9 = QList<int>{9, 16, 3000} + rect + order;
+        const QByteArray program = "[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Ivrak\\Hoplantern]\n";
+        const QByteArray saved = "\"Retries\"=dword:00000005\n\"Hop number\"=dword:00000006\n"
+                                 "\"Timeout\"=dword:00000007\n\n";
+        const QByteArray defaultRect =
+            "\"Window position\"=hex:0a,00,00,00,14,00,00,00,1e,00,00,00,28,00,00,00\n";
+        const QByteArray defaultOrder = "\"Column order\"=hex:00,00,00,00,01,00,00,00,02,00,00,00,"
+                                        "03,00,00,00,04,00,00,00," + QByteArray("00,").repeated(19) + "00\n";
+        // The binary defaults are written by the load; "Software" is created first, by the
+        // program key, and keeps that spelling.
+        QTest::newRow("first run")
+            << QByteArray() << kDefaults << false
+            << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n\n"
+               "[HKEY_CURRENT_USER\\Software\\Veltrosyn]\n\n"
+               "[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Hoplantern]\n\n"
+               "[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Hoplantern\\Options]\n" + saved +
+               "[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Ivrak]\n\n" + program + defaultRect + defaultOrder;
+        // As a registry export writes it: CRLF, a wrapped binary value, other spellings.
+        QTest::newRow("keys and names in any case")
+            << QByteArray("Windows Registry Editor Version 5.00\r\n\r\n"
+                          "[HKEY_CURRENT_USER\\SOFTWARE\\veltrosyn\\IVRAK\\hoplantern\\]\r\n"
+                          "\"WINDOW POSITION\"=hex:01,00,00,00,02,00,00,00,\\\r\n"
+                          "  03,00,00,00,04,00,00,00\r\n"
+                          "\"say \\\"hi\\\" \\\\ [there]\"=hex:01\r\n\r\n"
+                          "[hkey_current_user\\SOFTWARE\\veltrosyn\\Hoplantern\\OPTIONS]\r\n"
+                          "\"retries\"=dword:00000007\r\n")
+            << QList<int>{7, 16, 3000, 1, 2, 3, 4} + order << false
+            << "[HKEY_CURRENT_USER\\SOFTWARE\\veltrosyn\\Hoplantern\\OPTIONS]\n\"r" + saved.mid(2) +
+               "[HKEY_CURRENT_USER\\SOFTWARE\\veltrosyn\\IVRAK]\n\n"
+               "[HKEY_CURRENT_USER\\SOFTWARE\\veltrosyn\\IVRAK\\hoplantern]\n"
+               "\"WINDOW POSITION\"=hex:01,00,00,00,02,00,00,00,03,00,00,00,04,00,00,00\n"
+               "\"say \\\"hi\\\" \\\\ [there]\"=hex:01\n" + defaultOrder;
+        const QString name = QStringLiteral("Zeit \u00fcber \U0001F680");
+        QTest::newRow("registry editor export")
+            << Utf16("Windows Registry Editor Version 5.00\r\n\r\n" + QString::fromUtf8(kGood) +
+                     '"' + name + "\"=hex:01\r\n")
+            << tries9 << false << '"' + name.toUtf8() + "\"=hex:01\n";
+        // Four bytes count whatever their type; values of other types survive a rewrite.
+        QTest::newRow("profile values must be four bytes")
+            << QByteArray("[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Hoplantern\\Options]\n"
+                          "\"Retries\"=hex:05,00\n\"Hop number\"=hex:1e,00,00,00\n"
+                          "\"Timeout\"=hex(b):10,27,00,00,00,00,00,00\n"
+                          "\"Limit\"=hex(b):10,27,00,00,00,00,00,00\n")
+            << QList<int>{3, 30, 3000} + rect + order << false
+            << QByteArray("\"Limit\"=hex(b):10,27,00,00,00,00,00,00\n");
+        // Binary values of other lengths: what fits is used, and the load replaces only a
+        // missing value or one longer than 40 bytes (with the default).
+        const QByteArray left = "\"Window position\"=hex:64,00,00,00\n";
+        const QByteArray long20 = "\"Window position\"=hex:" + QByteArray("7f,").repeated(19) + "7f\n";
+        const QByteArray empty = "\"Window position\"=hex:\n";
+        const QByteArray long44 = "\"Column order\"=hex:" + QByteArray("01,").repeated(43) + "01\n";
+        const QByteArray two = "\"Column order\"=hex:04,00,00,00,03,00,00,00\n";
+        const std::tuple<const char*, QByteArray, QList<int>, QByteArray> lengths[] = {
+            {"4-byte position sets only left", left, QList<int>{100, 20, 30, 40} + order,
+             left + defaultOrder},
+            {"20-byte position is kept but not used", long20, rect + order, long20 + defaultOrder},
+            {"empty position changes nothing", empty, rect + order, empty + defaultOrder},
+            {"44-byte order is replaced by the default", long44, rect + order, defaultOrder + defaultRect},
+            {"8-byte order sets two entries", two, rect + QList<int>{4, 3} + order.mid(2), two + defaultRect},
+        };
+        for (const auto& [row, value, loaded, after] : lengths)
+            QTest::newRow(row) << program + value << QList<int>{3, 16, 3000} + loaded << false << program + after;
+        const std::tuple<const char*, QByteArray, QList<int>> damaged[] = {
+            {"not a settings file", "<html>\n{ \"a\": 1 }\n", kDefaults},
+            {"binary", QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0\xff\n\xfe", 14), kDefaults},
+            {"oversized", kGood + QByteArray(2 << 20, '\n'), kDefaults},
+            {"truncated",  // after a whole byte of the last value
+             kGood + program + "\"Column order\"=hex:03,00,00,00,00,00", tries9},
+            {"partly damaged", kGood + "\"Hop number\"=dword:zz\n\x01\x02\n", tries9},
+            {"not UTF-8", kGood + "\"caf\xe9\"=dword:00000001\n", tries9},
+            {"value name without its opening quote", kGood + "XRetries\"=dword:00000005\n", tries9},
+            // Half a character in a key name: no UTF-8 file can hold that name.
+            {"UTF-16 with an unpaired surrogate",
+             Utf16(QString::fromUtf8(kGood) + "[HKEY_CURRENT_USER\\Software\\A" + QChar(0xDE79) +
+                   "]\n\"x\"=dword:00000001\n"),
+             tries9},
+        };
+        for (const auto& [row, content, loaded] : damaged)
+            QTest::newRow(row) << content << loaded << true << QByteArray();
     }
 
-    void damagedFileGivesDefaultsAndIsKept_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("tries");  // what survives of the file
-        const QByteArray good =
-            "[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Hoplantern\\Options]\n"
-            "\"Retries\"=dword:00000009\n";
-        QTest::newRow("not a settings file") << QByteArray("<html>\n{ \"a\": 1 }\n") << 3;
-        QTest::newRow("binary") << QByteArray("\x7f" "ELF\x02\x01\x01\0\0\0\xff\n\xfe", 14)
-                                << 3;
-        QTest::newRow("truncated")  // cut after a whole byte of the last value
-            << good + "[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Ivrak\\Hoplantern]\n"
-                      "\"Column order\"=hex:03,00,00,00,00,00"
-            << 9;
-        QTest::newRow("partly damaged") << good + "\"Hop number\"=dword:zz\n\x01\x02\n" << 9;
-        QTest::newRow("not UTF-8") << good + "\"caf\xe9\"=dword:00000001\n" << 9;
-        QTest::newRow("value name without its opening quote") << good + "XRetries\"=dword:00000005\n" << 9;
-        QTest::newRow("oversized") << good + QByteArray(2 << 20, '\n') << 3;
-        // UTF-16 as the registry editor exports it, with half a character in a key name:
-        // no UTF-8 file can hold that name, so the file must be kept before it is rewritten.
-        QTest::newRow("UTF-16 with an unpaired surrogate")
-            << Utf16(QString::fromUtf8(good) + QStringLiteral("[HKEY_CURRENT_USER\\Software\\A") + QChar(0xDE79)
-                     + QStringLiteral("]\n\"x\"=dword:00000001\n"))
-            << 9;
-    }
-
-    void damagedFileGivesDefaultsAndIsKept()
+    void fileIsReadAndRewritten()
     {
         QFETCH(QByteArray, content);
-        QFETCH(int, tries);
-        Write(m_path, content);
+        QFETCH(QList<int>, loaded);
+        QFETCH(bool, damaged);
+        QFETCH(QByteArray, kept);
+        if (!content.isNull())
+            Write(m_path, content);
+        // A new file is the user's alone; a rewritten one keeps its permissions.
+        const QFile::Permissions permissions = content.isNull()
+            ? QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser
+            : QFileInfo(m_path).permissions();
         RegistryStore store(m_path);
-        int loadedTries = 0, hops = 0, timeout = 0;
-        WindowRect rect{1, 2, 3, 4};
-        int order[10] = {0, 1, 2, 3, 4};
-        LoadOptions(store, loadedTries, hops, timeout);
-        LoadWindowPosition(store, rect);
-        LoadColumnOrder(store, order);
-        QCOMPARE(loadedTries, tries);
-        QCOMPARE(hops, 16);
-        QCOMPARE(rect.right, 3);
-        QCOMPARE(order[1], 1);
+        QCOMPARE(LoadAll(store), loaded);
+        QVERIFY(store.KeyExists(kOptions));  // the load creates the section, but no option
+        QCOMPARE(store.QueryValue(kOptions, QStringLiteral("Timeout")).has_value(),
+                 content.contains("Timeout"));
         QVERIFY(SaveOptions(store, 5, 6, 7));
 
-        QCOMPARE(Read(m_path + ".damaged"), content);
+        QCOMPARE(Read(m_path + ".damaged"), damaged ? content : QByteArray());
         QVERIFY(!QFile::exists(m_path + ".damaged.1"));  // the rewritten file is clean
+        QVERIFY(Read(m_path).contains(kept));
+        QCOMPARE(QFileInfo(m_path).permissions(), permissions);
         RegistryStore reopened(m_path);
-        LoadOptions(reopened, loadedTries, hops, timeout);
-        QCOMPARE(loadedTries, 5);
-        QCOMPARE(timeout, 7);
-        QCOMPARE(reopened.QueryValue(kProgram, QStringLiteral("Column order"))->data.size(), 40);
+        QCOMPARE(LoadAll(reopened), QList<int>({5, 6, 7}) + loaded.mid(3));
 
-        // Damaged a second time: the first copy stays, the new one goes beside it.
+        // Damaged again: an earlier copy stays, the new one goes beside it.
         Write(m_path, "garbage\n");
-        QVERIFY(SaveWindowPosition(store, rect));
-        QCOMPARE(Read(m_path + ".damaged"), content);
-        QCOMPARE(Read(m_path + ".damaged.1"), QByteArray("garbage\n"));
+        QVERIFY(SaveWindowPosition(store, {1, 1, 1, 1}));
+        QCOMPARE(Read(m_path + (damaged ? ".damaged.1" : ".damaged")), QByteArray("garbage\n"));
+        QCOMPARE(Read(m_path + ".damaged"), damaged ? content : QByteArray("garbage\n"));
     }
 
-    void notAFileGivesDefaultsAndStaysAsItIs_data()
+    void unusableStoreGivesDefaultsAndStaysAsItIs_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("FIFO") << "fifo";            // would block a reader that waits for data
-        QTest::newRow("link to /dev/zero") << "zero";  // never ends
-        QTest::newRow("link to /dev/urandom") << "urandom";
+        QTest::newRow("FIFO") << "fifo";  // would block a reader that waits for data
+        QTest::newRow("link to /dev/zero") << "/dev/zero";  // never ends
+        QTest::newRow("link to /dev/urandom") << "/dev/urandom";
+        QTest::newRow("folder in the file's place") << "folder";
+        QTest::newRow("file in a folder's place") << "blocker";  // fails even for root
     }
 
-    void notAFileGivesDefaultsAndStaysAsItIs()
+    void unusableStoreGivesDefaultsAndStaysAsItIs()
     {
         QFETCH(QString, kind);
+        // What stands in the store's way, and where the store is.
+        const QString thing = kind == "blocker" ? m_dir->filePath(QStringLiteral("blocker")) : m_path;
+        const QString path = kind == "blocker" ? thing + "/Veltrosyn/Hoplantern.reg" : m_path;
         QVERIFY(QDir().mkpath(QFileInfo(m_path).absolutePath()));
-        const QByteArray path = QFile::encodeName(m_path);
         if (kind == "fifo")
-            QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+            QCOMPARE(::mkfifo(QFile::encodeName(m_path).constData(), 0600), 0);
+        else if (kind == "folder")
+            QVERIFY(QDir().mkpath(m_path));
+        else if (kind == "blocker")
+            Write(thing, "keep me");
         else
-            QVERIFY(QFile::link("/dev/" + kind, m_path));
-        RegistryStore store(m_path);
-        int tries = 0, hops = 0, timeout = 0;
-        WindowRect rect{1, 2, 3, 4};
-        LoadOptions(store, tries, hops, timeout);
-        LoadWindowPosition(store, rect);
-        QCOMPARE(tries, 3);
-        QCOMPARE(timeout, 3000);
-        QCOMPARE(rect.right, 3);
+            QVERIFY(QFile::link(kind, m_path));
+        const auto type = [&] {
+            struct stat info{};
+            return ::lstat(QFile::encodeName(thing).constData(), &info) == 0 ? info.st_mode & S_IFMT : 0;
+        };
+        const auto before = type();
+
+        RegistryStore store(path);
+        QCOMPARE(LoadAll(store), kDefaults);
         // It cannot be read, so it is not replaced either: it may be someone's on purpose.
         QVERIFY(!SaveOptions(store, 5, 6, 7));
-        struct stat info{};
-        QCOMPARE(::lstat(path.constData(), &info), 0);
-        QVERIFY(kind == "fifo" ? S_ISFIFO(info.st_mode) : S_ISLNK(info.st_mode));
-        QVERIFY(!QFile::exists(m_path + ".damaged"));
-    }
-
-    void storeThatCannotBeWrittenReportsFailure()
-    {
-        // A regular file where a folder should be: fails even for root.
-        const QString blocker = m_dir->filePath(QStringLiteral("blocker"));
-        Write(blocker, "keep me");
-        RegistryStore blocked(blocker + "/Veltrosyn/Hoplantern.reg");
-        QVERIFY(!blocked.SetValue(kProgram, QStringLiteral("Column order"), kRegBinary, "x"));
-        QVERIFY(!blocked.CreateKey(kOptions));
-        QVERIFY(!SaveOptions(blocked, 1, 2, 3));
-        WindowRect rect{1, 2, 3, 4};
-        LoadWindowPosition(blocked, rect);
-        QCOMPARE(rect.top, 2);
-        QCOMPARE(blocked.GetProfileInt(QStringLiteral("Options"), QStringLiteral("Retries"), 3), 3);
-        QCOMPARE(Read(blocker), QByteArray("keep me"));
-
-        // A folder in the file's place can be neither read nor replaced.
-        QVERIFY(QDir().mkpath(m_path));
-        RegistryStore folder(m_path);
-        QVERIFY(!SaveWindowPosition(folder, rect));
-        QCOMPARE(folder.GetProfileInt(QStringLiteral("Options"), QStringLiteral("Timeout"), 3000),
-                 3000);
-        QVERIFY(QFileInfo(m_path).isDir());
+        QVERIFY(!SaveWindowPosition(store, {5, 6, 7, 8}));
+        QVERIFY(!store.CreateKey(kOptions));
+        QCOMPARE(type(), before);
+        if (kind == "blocker")
+            QCOMPARE(Read(thing), QByteArray("keep me"));
+        QVERIFY(!QFile::exists(path + ".damaged"));
     }
 
     void badArgumentsAreRefusedAndChangeNothing()
@@ -399,12 +295,13 @@ private slots:
         RegistryStore store(m_path);
         QVERIFY(SaveOptions(store, 1, 2, 3));
         const QByteArray before = Read(m_path);
-        QVERIFY(!store.SetValue(QString(), QStringLiteral("a"), kRegDword, Dword(1)));
-        QVERIFY(!store.SetValue(QStringLiteral("\\\\"), QStringLiteral("a"), kRegDword, Dword(1)));
-        QVERIFY(!store.SetValue(kOptions, QStringLiteral("two\nlines"), kRegDword, Dword(1)));
+        const QByteArray one(4, 1);
+        QVERIFY(!store.SetValue(QString(), QStringLiteral("a"), kRegDword, one));
+        QVERIFY(!store.SetValue(QStringLiteral("\\\\"), QStringLiteral("a"), kRegDword, one));
+        QVERIFY(!store.SetValue(kOptions, QStringLiteral("two\nlines"), kRegDword, one));
         QVERIFY(!store.CreateKey(QStringLiteral("Software\\new\nline")));
         // Half a UTF-16 character: the UTF-8 file cannot hold it.
-        QVERIFY(!store.SetValue(kOptions, QStringLiteral("half ") + QChar(0xD800), kRegDword, Dword(1)));
+        QVERIFY(!store.SetValue(kOptions, QStringLiteral("half ") + QChar(0xD800), kRegDword, one));
         QVERIFY(!store.CreateKey(QStringLiteral("Software\\half ") + QChar(0xDC00)));
         QVERIFY(!store.SetValue(kOptions, QStringLiteral("huge"), kRegBinary,
                                 QByteArray(RegistryStore::kMaxFileSize, 'x')));
@@ -414,11 +311,9 @@ private slots:
     void concurrentWritersAllLand()
     {
         QProcess writers[2];
-        for (int i = 0; i < 2; ++i) {
-            const QString prefix = QStringLiteral("w%1-").arg(i);
+        for (int i = 0; i < 2; ++i)
             writers[i].start(QCoreApplication::applicationFilePath(),
-                             {QStringLiteral("--write-values"), m_path, prefix});
-        }
+                             {QStringLiteral("--write-values"), m_path, QStringLiteral("w%1-").arg(i)});
         for (QProcess& writer : writers) {
             QVERIFY(writer.waitForFinished(-1));
             QCOMPARE(writer.exitStatus(), QProcess::NormalExit);
@@ -429,7 +324,7 @@ private slots:
             for (int i = 0; i < kValuesPerWriter; ++i) {
                 const QString name = QStringLiteral("w%1-%2").arg(w).arg(i);
                 const auto value = store.QueryValue(kConcurrentKey, name);
-                QVERIFY2(value && value->data == Dword(i), qPrintable(name));
+                QVERIFY2(value && value->data == QByteArray::number(i), qPrintable(name));
             }
         }
         QVERIFY(!QFile::exists(m_path + ".damaged"));
