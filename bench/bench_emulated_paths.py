@@ -2,9 +2,8 @@
 """hoplantern-cli against traceroute, mtr and tracepath on paths with real latency.
 
 Every figure comes from one run of this script, all tools measured side by side
-on the same emulated path: kernel routers in namespaces (tests/integration/
-netns_path.py) joined by links that hold each frame for 10 ms each way
-(tests/pathemu/hl_delay_link), so hop k is 2*10*k ms away. Nothing leaves the
+on the same emulated path: kernel routers in namespaces (tools/netpath) joined by links that hold each frame for 10 ms each way
+(tools/hl_delay_link), so hop k is 2*10*k ms away. Nothing leaves the
 198.18.0.0/15 namespaces.
 
   1. time     Wall time to the final table, lookups off, on a 12-hop path: all
@@ -23,7 +22,7 @@ netns_path.py) joined by links that hold each frame for 10 ms each way
               process (user + system; the command-line tracer runs its engine on
               its one thread), and its peak memory (max RSS).
 
-    sudo bench/bench_emulated_paths.py [--build build] [--runs 3] [--only time,accuracy,cost]
+    sudo python3 -m bench.bench_emulated_paths [--build build] [--runs 3] [--only time,accuracy,cost]
                                        [--json results.json]
 
 Needs root, the tools (scripts/install-deps.sh) and a build with hoplantern-cli
@@ -46,12 +45,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(ROOT, "tests", "integration"))
-sys.path.insert(0, HERE)
 
-import netns_path  # noqa: E402
-from netns_path import NetnsPath  # noqa: E402
-from wire_capture import WireCapture  # noqa: E402
+from bench.wire_capture import WireCapture
+from tools.netpath import NETNS_DIR, InNamespace, NetnsPath, setns, unavailable_reason
 
 DELAY_MS = 10.0
 ROUTERS = 11          # a 12-hop path: 11 routers and the target
@@ -77,13 +73,13 @@ class Run:
 def run_in(ns: str, argv: list[str]) -> Run:
     """Runs argv in namespace `ns` (entered by setns between fork and exec, so the
     process measured is the program itself); wall time, rusage, output."""
-    fd = os.open(os.path.join(netns_path.NETNS_DIR, ns), os.O_RDONLY | os.O_CLOEXEC)
+    fd = os.open(os.path.join(NETNS_DIR, ns), os.O_RDONLY | os.O_CLOEXEC)
     out = tempfile.TemporaryFile()
     try:
         started = time.time()
         t0 = time.monotonic()
         proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                preexec_fn=lambda: netns_path._setns(fd))
+                                preexec_fn=lambda: setns(fd))
         guard = threading.Timer(HANG_GUARD, proc.kill)
         guard.start()
         try:
@@ -275,7 +271,7 @@ def bench_accuracy(cli: str, runs: int, delay_link: str, results: dict) -> None:
     wire_extra = {h: [] for h in range(1, hops + 1)}    # wire - emulated
     with NetnsPath(routers=ROUTERS, delay_ms=DELAY_MS, delay_link=delay_link) as path:
         for _ in range(runs):
-            with WireCapture(path.source_ns, enter=netns_path._InNamespace) as cap:
+            with WireCapture(path.source_ns, enter=InNamespace) as cap:
                 r = run_in(path.source_ns, [cli, "-n", "--json", path.target])
             doc = json.loads(r.output)
             wire = cap.udp_round_trips(path.target)
@@ -354,7 +350,7 @@ def bench_cost(cli: str, runs: int, delay_link: str, results: dict) -> None:
         for m in COST_HOPS:
             sample = []
             for _ in range(runs):
-                with WireCapture(path.source_ns, enter=netns_path._InNamespace) as cap:
+                with WireCapture(path.source_ns, enter=InNamespace) as cap:
                     r = run_in(path.source_ns, [cli, "-n", "-m", str(m), path.target])
                 if r.exit != 0:
                     raise SystemExit(f"hoplantern-cli -m {m} failed ({r.exit}):\n{r.output}")
@@ -396,15 +392,15 @@ def main() -> int:
     parser.add_argument("--build", default=os.path.join(ROOT, "build"), help="build directory (default build/)")
     parser.add_argument("--cli", default=None, help="hoplantern-cli (default BUILD/src/cli/hoplantern-cli)")
     parser.add_argument("--delay-link", default=None,
-                        help="hl_delay_link (default BUILD/tests/pathemu/hl_delay_link)")
+                        help="hl_delay_link (default BUILD/tools/hl_delay_link)")
     parser.add_argument("--runs", type=int, default=3, help="runs of each tool per scenario (default 3)")
     parser.add_argument("--only", default="time,accuracy,cost", help="comma-separated: time, accuracy, cost")
     parser.add_argument("--json", default=None, metavar="FILE", help="also write every figure to FILE")
     args = parser.parse_args()
 
     cli = args.cli or os.path.join(args.build, "src", "cli", "hoplantern-cli")
-    delay_link = args.delay_link or os.path.join(args.build, "tests", "pathemu", "hl_delay_link")
-    reason = netns_path.unavailable_reason(need_nft=True)
+    delay_link = args.delay_link or os.path.join(args.build, "tools", "hl_delay_link")
+    reason = unavailable_reason(need_nft=True)
     for binary in (cli, delay_link):
         if not reason and not os.access(binary, os.X_OK):
             reason = f"{binary} is not built (cmake --build {args.build})"

@@ -12,6 +12,7 @@ packages=(
   clang-14 libclang-rt-14-dev  # the fuzz build: clang with libFuzzer and the sanitizers
   xvfb xauth x11-utils imagemagick  # a display for the window, and screenshots of it
   traceroute mtr-tiny iputils-tracepath  # the benchmarks compare against them
+  iputils-ping         # the IPv6 path self-checks
 )
 
 as_root() {
