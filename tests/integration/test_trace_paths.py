@@ -161,19 +161,14 @@ class Privileges(unittest.TestCase):
         proc = subprocess.Popen(self.path.exec_args(*AS_NOBODY, self.capable, "-n", "-t", "1", "-w", "3000", "-m",
                                                     "2", self.path.routers[1].address),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        caps = {}
+        caps, name = {}, ""
         try:
             # The tracer is the last of the chain ip netns exec / setpriv exec into; it
             # has the capability until its socket is open, then none.
-            for _ in range(HANG_GUARD * 100):
-                try:
-                    with open("/proc/%d/status" % proc.pid) as f:
-                        status = dict(line.split(":\t", 1) for line in f.read().splitlines() if ":\t" in line)
-                except FileNotFoundError:
-                    break
-                caps = {k: int(v, 16) for k, v in status.items() if k.startswith("Cap")}
-                if status.get("Name", "").startswith("hoplantern") and caps.get("CapEff") == 0:
-                    break
+            while not (name.startswith("hoplantern") and caps.get("CapEff") == 0) and proc.poll() is None:
+                with open("/proc/%d/status" % proc.pid) as f:
+                    status = dict(line.split(":\t", 1) for line in f.read().splitlines() if ":\t" in line)
+                name, caps = status["Name"], {k: int(v, 16) for k, v in status.items() if k.startswith("Cap")}
                 time.sleep(0.01)
         finally:
             out, err = proc.communicate(timeout=HANG_GUARD)
