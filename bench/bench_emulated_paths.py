@@ -1,33 +1,36 @@
-#!/usr/bin/env python3
-"""hoplantern-cli against traceroute, mtr and tracepath on paths with real latency.
+"""hoplantern-cli against traceroute on paths with real latency.
 
-Every figure comes from one run of this script, all tools measured side by side
-on the same emulated path: kernel routers in namespaces (tests/integration/
-netns_path.py) joined by links that hold each frame for 10 ms each way
-(tests/pathemu/hl_delay_link), so hop k is 2*10*k ms away. Nothing leaves the
-198.18.0.0/15 namespaces.
+Every figure comes from one run of this script, all tools measured side by side on
+the same emulated path: kernel routers in namespaces (tools/netpath) joined by
+links that hold each frame for 10 ms each way (tools/hl_delay_link), so hop k is
+2*10*k ms away. Nothing leaves the 198.18.0.0/15 namespaces.
 
-  1. time     Wall time to the final table, lookups off, on a 12-hop path: all
-              hops answer; router 6 silent; the target at the kernel's default
-              ICMP rate limit (a fresh path for every run, so every run starts
-              with the limit's full burst, as a first trace towards a host does);
-              the same limit on an 8-hop path, where hoplantern-cli's default
-              16 rows put 9 probes on the target; and the 12-hop one again with
-              the target traced by hoplantern-cli just before (its burst spent,
-              as a second trace right after a first one finds it).
-  2. accuracy Time shown for each hop against the emulated round trip, and against
-              the round trip the probe really had on the wire (captured in the
-              source namespace, kernel stamps): mean and worst error in ms.
-  3. cost     hoplantern-cli with -m 16, 64 and 255: how long one round of probes
-              takes to leave (first to last probe on the wire), CPU time of the
-              process (user + system; the command-line tracer runs its engine on
-              its one thread), and its peak memory (max RSS).
+  1. time      Wall time to the final table, lookups off, on a 12-router path:
+               every hop answers; one silent router; two adjacent silent routers;
+               the target's port-unreachables at the kernel's default rate limit
+               (the target alone; a fresh path for every run, so each starts with
+               the limit's full burst); a silent (filtered) target; a 25-hop path
+               traced with -m 30. hoplantern-cli -n on its defaults as root (raw
+               socket) and as user nobody without privilege, against traceroute -n
+               and traceroute -n -N 32 -q 1; ours/best is its median over the
+               better traceroute's.
+  2. failures  False failures: over N traces per scenario on paths with jitter
+               (+-50% of each link's delay), 2% loss per link, a router whose ICMP
+               leaves 200 ms late, and a router limiting its ICMP to 1 a second,
+               the rows hoplantern-cli -n shows "failed" on its defaults against
+               --fixed-wait (every hop there does answer).
+  3. accuracy  Time shown for each hop against the emulated round trip and the
+               round trip the probe really had on the wire (captured in the source
+               namespace, kernel stamps): mean and worst error in ms.
+  4. cost      hoplantern-cli with -m 16, 64 and 255: how long one round of probes
+               takes to leave, CPU time of the process and its peak memory.
 
-    sudo bench/bench_emulated_paths.py [--build build] [--runs 3] [--only time,accuracy,cost]
-                                       [--json results.json]
+    sudo python3 -m bench.bench_emulated_paths [--quick] [--build build] [--runs 3]
+               [--traces 50] [--only time,failures,accuracy,cost] [--json results.json]
 
-Needs root, the tools (scripts/install-deps.sh) and a build with hoplantern-cli
-and hl_delay_link. Takes about four minutes on two cores.
+Run from the repository root. Needs root, traceroute and setpriv
+(scripts/install-deps.sh) and a build with hoplantern-cli and hl_delay_link.
+--quick (one run, 5 traces) takes a few minutes; the full run about half an hour.
 """
 
 from __future__ import annotations
@@ -46,19 +49,16 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(ROOT, "tests", "integration"))
-sys.path.insert(0, HERE)
 
-import netns_path  # noqa: E402
-from netns_path import NetnsPath  # noqa: E402
-from wire_capture import WireCapture  # noqa: E402
+from bench.wire_capture import WireCapture
+from tools.netpath import NETNS_DIR, InNamespace, NetnsPath, setns, unavailable_reason
 
 DELAY_MS = 10.0
-ROUTERS = 11          # a 12-hop path: 11 routers and the target
-SILENT_ROUTER = 6
-SHORT_ROUTERS = 7     # an 8-hop path
+ROUTERS = 12          # a 13-hop path: 12 routers and the target
+LONG_ROUTERS = 24     # a 25-hop path
 HANG_GUARD = 120.0    # seconds; a safety net, never a measure
 COST_HOPS = (16, 64, 255)
+AS_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 
 
 # --- running a program inside a namespace, measured -------------------------
@@ -77,13 +77,13 @@ class Run:
 def run_in(ns: str, argv: list[str]) -> Run:
     """Runs argv in namespace `ns` (entered by setns between fork and exec, so the
     process measured is the program itself); wall time, rusage, output."""
-    fd = os.open(os.path.join(netns_path.NETNS_DIR, ns), os.O_RDONLY | os.O_CLOEXEC)
+    fd = os.open(os.path.join(NETNS_DIR, ns), os.O_RDONLY | os.O_CLOEXEC)
     out = tempfile.TemporaryFile()
     try:
         started = time.time()
         t0 = time.monotonic()
         proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                preexec_fn=lambda: netns_path._setns(fd))
+                                preexec_fn=lambda: setns(fd))
         guard = threading.Timer(HANG_GUARD, proc.kill)
         guard.start()
         try:
@@ -131,39 +131,13 @@ def parse_traceroute(text: str):
     return rows
 
 
-def parse_mtr(text: str):
-    rows = []
-    for line in text.splitlines():
-        m = re.match(r"^\s*(\d+)\.\|--\s+(\S+)\s+([\d.]+)%?\s+(\d+)\s+([\d.]+)", line)
-        if m:
-            ok = m.group(2) != "???"
-            rows.append((int(m.group(1)), m.group(2) if ok else None, float(m.group(5)) if ok else None))
-    return rows
-
-
-def parse_tracepath(text: str):
-    rows, seen = [], set()
-    for line in text.splitlines():
-        m = re.match(r"^\s*(\d+):\s+(.*)$", line)
-        if not m or int(m.group(1)) in seen:
-            continue  # tracepath prints hop 1 twice (the first probe finds the path MTU)
-        seen.add(int(m.group(1)))
-        rest = m.group(2)
-        a = re.search(IP, rest)
-        t = re.search(r"([\d.]+)ms", rest)
-        rows.append((int(m.group(1)), a.group(1) if a else None, float(t.group(1)) if t else None))
-    return rows
-
-
-def tools(cli: str):
-    """(label, argv before the target, parser, needs)"""
+def tools(cli: str, nobody_cli: str):
+    """(label, argv before the target, parser, needs); ours first."""
     return [
-        ("hoplantern-cli -n", [cli, "-n"], parse_hoplantern, cli),
-        ("hoplantern-cli -n -m HOPS", [cli, "-n", "-m", "{hops}"], parse_hoplantern, cli),
+        ("hoplantern-cli -n (root)", [cli, "-n"], parse_hoplantern, cli),
+        ("hoplantern-cli -n (nobody)", AS_NOBODY + [nobody_cli, "-n"], parse_hoplantern, "setpriv"),
         ("traceroute -n", ["traceroute", "-n"], parse_traceroute, "traceroute"),
         ("traceroute -n -N 32 -q 1", ["traceroute", "-n", "-N", "32", "-q", "1"], parse_traceroute, "traceroute"),
-        ("mtr -n -r -c 1", ["mtr", "-n", "-r", "-c", "1"], parse_mtr, "mtr"),
-        ("tracepath -n", ["tracepath", "-n"], parse_tracepath, "tracepath"),
     ]
 
 
@@ -175,6 +149,15 @@ def available(tool_list):
         else:
             print(f"  ({label}: {needs} not installed, left out; see scripts/install-deps.sh)")
     return out
+
+
+def unprivileged_copy(cli: str, folder: str) -> str:
+    """hoplantern-cli where user nobody can run it, without any capability."""
+    os.chmod(folder, 0o755)
+    copy = os.path.join(folder, "hoplantern-cli")
+    shutil.copy(cli, copy)
+    os.chmod(copy, 0o755)
+    return copy
 
 
 def reached(rows, hops: int) -> str:
@@ -195,26 +178,24 @@ def late_summary(path: NetnsPath) -> tuple[float, float]:
 
 # --- 1. time to the final table -----------------------------------------------
 
-# (name, routers, path options, fresh path for every run, traced just before, most runs)
-# Fresh paths give every run the target's full ICMP budget; "traced just before" first
-# spends part of it with one hoplantern-cli -n trace, as a second trace right after a
-# first one finds it. The slow scenarios are deterministic to 10 ms: two runs do.
-LIMITED = {"target_icmp_ratelimit": 1000}
+# (name, routers, path options, fresh path for every run, extra arguments for every tool)
 SCENARIOS = [
-    ("all hops answer", ROUTERS, {}, False, False, None),
-    (f"router {SILENT_ROUTER} silent", ROUTERS, {"silent": [SILENT_ROUTER]}, False, False, 2),
-    ("target at the kernel's default ICMP rate limit", ROUTERS, LIMITED, True, False, None),
-    ("the same on an 8-hop path", SHORT_ROUTERS, LIMITED, True, False, None),
-    ("the same, 12 hops, target traced just before", ROUTERS, LIMITED, True, True, 2),
+    ("every hop answers", ROUTERS, {}, False, []),
+    ("router 6 silent", ROUTERS, {"silent": [6]}, False, []),
+    ("routers 6 and 7 silent", ROUTERS, {"silent": [6, 7]}, False, []),
+    ("target at the kernel's default ICMP rate limit", ROUTERS, {"target_icmp_ratelimit": 1000}, True, []),
+    ("silent (filtered) target", ROUTERS, {"target_silent": True}, False, []),
+    ("25-hop path, -m 30", LONG_ROUTERS, {}, False, ["-m", "30"]),
 ]
 
 
-def bench_time(cli: str, runs: int, delay_link: str, results: dict) -> None:
-    tool_list = available(tools(cli))
+def bench_time(cli: str, nobody_cli: str, runs: int, delay_link: str, results: dict) -> None:
+    tool_list = available(tools(cli, nobody_cli))
+    ours = [label for label, _, _ in tool_list if label.startswith("hoplantern")]
+    theirs = [label for label, _, _ in tool_list if label not in ours]
     results["time"] = []
-    for name, routers, options, fresh, warm_up, most_runs in SCENARIOS:
+    for name, routers, options, fresh, extra in SCENARIOS:
         hops = routers + 1
-        n_runs = min(runs, most_runs) if most_runs else runs
         samples = {label: [] for label, _, _ in tool_list}
         outputs = {label: [] for label, _, _ in tool_list}
         path = None
@@ -225,13 +206,11 @@ def bench_time(cli: str, runs: int, delay_link: str, results: dict) -> None:
             if not fresh:
                 path = new_path()
             # Round-robin, so a slow spell of the machine hits every tool alike.
-            for _ in range(n_runs):
+            for _ in range(runs):
                 for label, argv, parser in tool_list:
                     if fresh:
                         path = new_path()
-                    if warm_up:
-                        run_in(path.source_ns, [cli, "-n", path.target])
-                    cmd = [a.replace("{hops}", str(hops)) for a in argv] + [path.target]
+                    cmd = argv + extra + [path.target]
                     r = run_in(path.source_ns, cmd)
                     if r.exit != 0:
                         raise SystemExit(f"{' '.join(cmd)} failed ({r.exit}):\n{r.output}")
@@ -243,39 +222,78 @@ def bench_time(cli: str, runs: int, delay_link: str, results: dict) -> None:
         finally:
             if path is not None:
                 path.down()
-        ours = statistics.median(samples["hoplantern-cli -n"])
-        ours_m = statistics.median(samples["hoplantern-cli -n -m HOPS"])
-        print(f"\n  {name}  ({hops}-hop path, {DELAY_MS:g} ms per link each way; median of {n_runs} runs)")
-        print(f"  {'tool':<28}{'median':>9}{'min':>9}{'max':>9}{'hops':>7}"
-              f"{'vs ours':>10}{'vs ours -m':>12}")
+        medians = {label: statistics.median(s) for label, s in samples.items()}
+        best = min((medians[label] for label in theirs), default=float("nan"))
+        print(f"\n  {name}  ({hops}-hop path, {DELAY_MS:g} ms per link each way; median of {runs} runs)")
+        print(f"  {'tool':<30}{'median':>9}{'min':>9}{'max':>9}{'hops':>7}{'ours/best':>11}")
         rows = []
         for label, _, _ in tool_list:
             s = samples[label]
-            med = statistics.median(s)
-            shown = label.replace("HOPS", str(hops))
-            rows.append({"tool": shown, "median_s": med, "min_s": min(s), "max_s": max(s),
-                         "hops": reached(outputs[label][-1], hops),
-                         "ratio_vs_defaults": med / ours, "ratio_vs_m": med / ours_m, "samples_s": s})
-            print(f"  {shown:<28}{med:>8.2f}s{min(s):>8.2f}s{max(s):>8.2f}s{rows[-1]['hops']:>7}"
-                  f"{med / ours:>9.2f}x{med / ours_m:>11.2f}x")
-        results["time"].append({"scenario": name, "hops": hops, "runs": n_runs, "tools": rows,
-                                "outputs": {k: v for k, v in outputs.items()}})
-    print("\n  vs ours = that tool's median / hoplantern-cli -n (defaults); above 1: hoplantern-cli is faster.")
-    print("  vs ours -m = the same against hoplantern-cli with -m set to the path length.")
+            ratio = medians[label] / best if label in ours else None
+            rows.append({"tool": label, "median_s": medians[label], "min_s": min(s), "max_s": max(s),
+                         "hops": reached(outputs[label][-1], hops), "ours_over_best": ratio, "samples_s": s})
+            print(f"  {label:<30}{medians[label]:>8.2f}s{min(s):>8.2f}s{max(s):>8.2f}s{rows[-1]['hops']:>7}"
+                  + (f"{ratio:>10.2f}x" if ratio is not None else ""))
+        results["time"].append({"scenario": name, "hops": hops, "runs": runs, "tools": rows, "outputs": outputs})
+    print("\n  ours/best = hoplantern-cli's median / the faster traceroute's; below 1: hoplantern-cli is faster.")
     print("  hops = hops that answered in the last run, target included.")
 
 
-# --- 2. accuracy ------------------------------------------------------------
+# --- 2. false failures ----------------------------------------------------------
+
+# Every hop of these paths answers, so every row shown "failed" is a false failure.
+FAILURE_SCENARIOS = [
+    ("jitter +-50% of each link's delay", {"jitter_ms": DELAY_MS / 2}),
+    ("2% loss per link", {"loss": 0.02}),
+    ("router 6's ICMP leaves 200 ms late", {"late_icmp": {6: 200}}),
+    ("router 6 limits its ICMP to 1 a second", {"icmp_limit": "1/second burst 1 packets",
+                                                 "icmp_limit_routers": [6]}),
+]
+
+
+def fixed_wait_available(cli: str, ns: str) -> bool:
+    r = run_in(ns, [cli, "--fixed-wait", "--help"])
+    return "unknown option" not in r.output
+
+
+def bench_failures(cli: str, traces: int, delay_link: str, results: dict) -> None:
+    results["failures"] = []
+    fixed = None
+    print(f"\n  {ROUTERS + 1}-hop path, {DELAY_MS:g} ms per link each way; {traces} traces of hoplantern-cli -n each")
+    print(f"  {'scenario':<42}{'variant':<15}{'failed rows':>12}{'traces with':>13}{'median':>9}")
+    for name, options in FAILURE_SCENARIOS:
+        with NetnsPath(routers=ROUTERS, delay_ms=DELAY_MS, delay_link=delay_link, **options) as path:
+            if fixed is None:
+                fixed = fixed_wait_available(cli, path.source_ns)
+            for variant, extra in (("defaults", []), ("--fixed-wait", ["--fixed-wait"])):
+                if extra and not fixed:
+                    print(f"  {name:<42}{variant:<15}  not available (hoplantern-cli: unknown option)")
+                    continue
+                failed, walls = [], []
+                for _ in range(traces):
+                    r = run_in(path.source_ns, [cli, "-n", "--json", *extra, path.target])
+                    if r.exit != 0:
+                        raise SystemExit(f"hoplantern-cli {' '.join(extra)} failed ({r.exit}):\n{r.output}")
+                    failed.append(sum(h["result"] == "failed" for h in json.loads(r.output)["hops"]))
+                    walls.append(r.wall)
+                with_failures = sum(1 for f in failed if f)
+                print(f"  {name:<42}{variant:<15}{sum(failed):>12}{with_failures:>9}/{traces:<3}"
+                      f"{statistics.median(walls):>8.2f}s")
+                results["failures"].append({"scenario": name, "variant": variant, "failed_rows": failed,
+                                            "wall_s": walls})
+    print("  failed rows: over all traces; traces with: traces showing at least one; median: wall time.")
+
+
+# --- 3. accuracy ------------------------------------------------------------
 
 def bench_accuracy(cli: str, runs: int, delay_link: str, results: dict) -> None:
     hops = ROUTERS + 1
-    runs = max(runs, 10)
     shown_err = {h: [] for h in range(1, hops + 1)}     # Time shown - emulated
     wire_err = {h: [] for h in range(1, hops + 1)}      # Time shown - wire
     wire_extra = {h: [] for h in range(1, hops + 1)}    # wire - emulated
     with NetnsPath(routers=ROUTERS, delay_ms=DELAY_MS, delay_link=delay_link) as path:
         for _ in range(runs):
-            with WireCapture(path.source_ns, enter=netns_path._InNamespace) as cap:
+            with WireCapture(path.source_ns, enter=InNamespace) as cap:
                 r = run_in(path.source_ns, [cli, "-n", "--json", path.target])
             doc = json.loads(r.output)
             wire = cap.udp_round_trips(path.target)
@@ -294,7 +312,7 @@ def bench_accuracy(cli: str, runs: int, delay_link: str, results: dict) -> None:
     # The other tools' first time per hop, from the runs of the time benchmark.
     others = {}
     for entry in results.get("time", []):
-        if entry["scenario"] == "all hops answer":
+        if entry["scenario"] == "every hop answers":
             for label, runs_rows in entry["outputs"].items():
                 if label.startswith("hoplantern"):
                     continue
@@ -345,7 +363,7 @@ def bench_accuracy(cli: str, runs: int, delay_link: str, results: dict) -> None:
     results["accuracy"] = {"runs": runs, "hops": table, "late_mean_us": late_mean, "late_max_us": late_max}
 
 
-# --- 3. cost ------------------------------------------------------------------
+# --- 4. cost ------------------------------------------------------------------
 
 def bench_cost(cli: str, runs: int, delay_link: str, results: dict) -> None:
     rows = []
@@ -354,7 +372,7 @@ def bench_cost(cli: str, runs: int, delay_link: str, results: dict) -> None:
         for m in COST_HOPS:
             sample = []
             for _ in range(runs):
-                with WireCapture(path.source_ns, enter=netns_path._InNamespace) as cap:
+                with WireCapture(path.source_ns, enter=InNamespace) as cap:
                     r = run_in(path.source_ns, [cli, "-n", "-m", str(m), path.target])
                 if r.exit != 0:
                     raise SystemExit(f"hoplantern-cli -m {m} failed ({r.exit}):\n{r.output}")
@@ -396,15 +414,20 @@ def main() -> int:
     parser.add_argument("--build", default=os.path.join(ROOT, "build"), help="build directory (default build/)")
     parser.add_argument("--cli", default=None, help="hoplantern-cli (default BUILD/src/cli/hoplantern-cli)")
     parser.add_argument("--delay-link", default=None,
-                        help="hl_delay_link (default BUILD/tests/pathemu/hl_delay_link)")
+                        help="hl_delay_link (default BUILD/tools/hl_delay_link)")
     parser.add_argument("--runs", type=int, default=3, help="runs of each tool per scenario (default 3)")
-    parser.add_argument("--only", default="time,accuracy,cost", help="comma-separated: time, accuracy, cost")
+    parser.add_argument("--traces", type=int, default=50, help="traces per false-failure scenario (default 50)")
+    parser.add_argument("--quick", action="store_true", help="one run and 5 traces: a few minutes")
+    parser.add_argument("--only", default="time,failures,accuracy,cost",
+                        help="comma-separated: time, failures, accuracy, cost")
     parser.add_argument("--json", default=None, metavar="FILE", help="also write every figure to FILE")
     args = parser.parse_args()
+    if args.quick:
+        args.runs, args.traces = 1, 5
 
-    cli = args.cli or os.path.join(args.build, "src", "cli", "hoplantern-cli")
-    delay_link = args.delay_link or os.path.join(args.build, "tests", "pathemu", "hl_delay_link")
-    reason = netns_path.unavailable_reason(need_nft=True)
+    cli = os.path.abspath(args.cli or os.path.join(args.build, "src", "cli", "hoplantern-cli"))
+    delay_link = args.delay_link or os.path.join(args.build, "tools", "hl_delay_link")
+    reason = unavailable_reason(need_nft=True)
     for binary in (cli, delay_link):
         if not reason and not os.access(binary, os.X_OK):
             reason = f"{binary} is not built (cmake --build {args.build})"
@@ -412,16 +435,23 @@ def main() -> int:
         print(f"skipped: {reason}")
         return 77
     parts = [p.strip() for p in args.only.split(",") if p.strip()]
+    unknown = set(parts) - {"time", "failures", "accuracy", "cost"}
+    if unknown:
+        parser.error("--only: unknown part(s) " + ", ".join(sorted(unknown)))
     results: dict = {"delay_ms": DELAY_MS, "routers": ROUTERS}
     t0 = time.monotonic()
-    if "time" in parts:
-        print("1. Time to the final table (lookups off)")
-        bench_time(cli, args.runs, delay_link, results)
+    with tempfile.TemporaryDirectory(prefix="hoplantern-bench-") as folder:
+        if "time" in parts:
+            print("1. Time to the final table (lookups off)")
+            bench_time(cli, unprivileged_copy(cli, folder), args.runs, delay_link, results)
+        if "failures" in parts:
+            print("\n2. False failures on paths that answer")
+            bench_failures(cli, args.traces, delay_link, results)
     if "accuracy" in parts:
-        print("\n2. RTT accuracy: Time shown against the emulated round trip")
-        bench_accuracy(cli, args.runs, delay_link, results)
+        print("\n3. RTT accuracy: Time shown against the emulated round trip")
+        bench_accuracy(cli, 3 if args.quick else 10, delay_link, results)
     if "cost" in parts:
-        print("\n3. Cost as the rows grow")
+        print("\n4. Cost as the rows grow")
         bench_cost(cli, args.runs, delay_link, results)
     print(f"\n(benchmark took {time.monotonic() - t0:.0f} s)")
     if args.json:

@@ -2,12 +2,12 @@
 """How busy the UI thread is while a flood of unrelated ICMP reaches the tracer.
 
 A router next to the tracer sends N datagrams a second that quote no probe of the
-trace (tests/integration/icmp_flood.py) while hoplantern-cli waits out a trace to a
+trace (tools/icmp_flood.py) while hoplantern-cli waits out a trace to a
 silent target, and while the window (offscreen) does the same. The tracer's CPU time
 over the wall time is the share of each second its UI thread was busy: the engine
 reads one datagram per notification on that thread.
 
-    sudo bench/bench_icmp_flood.py [--cli build/src/cli/hoplantern-cli] [--gui build/src/app/hoplantern]
+    sudo python3 -m bench.bench_icmp_flood [--cli build/src/cli/hoplantern-cli] [--gui build/src/app/hoplantern]
 """
 
 from __future__ import annotations
@@ -20,10 +20,9 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-INTEGRATION = os.path.join(HERE, "..", "tests", "integration")
-sys.path.insert(0, INTEGRATION)
+ROOT = os.path.dirname(HERE)
 
-from netns_path import NetnsPath, unavailable_reason  # noqa: E402
+from tools.netpath import NetnsPath, unavailable_reason
 
 SECONDS = 4.0
 
@@ -32,9 +31,9 @@ def busy_share(path: NetnsPath, cmd: list[str], rate: int, env: dict | None = No
     flood = None
     if rate:
         flood = subprocess.Popen(["ip", "netns", "exec", path.routers[0].ns, sys.executable,
-                                  os.path.join(INTEGRATION, "icmp_flood.py"), "--to", path.source_address,
+                                  "-m", "tools.icmp_flood", "--to", path.source_address,
                                   "--rate", str(rate), "--seconds", str(SECONDS + 1)],
-                                 stdout=subprocess.PIPE, text=True)
+                                 cwd=ROOT, stdout=subprocess.PIPE, text=True)
         time.sleep(0.3)  # the flood is on before the trace starts
     start = time.monotonic()
     proc = subprocess.Popen(path.exec_args(*cmd), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)

@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
 """Wall time of hoplantern-cli -n against Debian's traceroute -n on the same path.
 
-Both run inside the source namespace of one real router path (tests/integration/
-netns_path.py), one after the other, several times each; the medians and their ratio
+Both run inside the source namespace of one real router path (tools/netpath), one after the other, several times each; the medians and their ratio
 are printed side by side. Two scenarios: every hop answers, and one router is silent.
 
-    sudo bench/bench_vs_traceroute.py [--cli build/src/cli/hoplantern-cli] [--runs 5]
+    sudo python3 -m bench.bench_vs_traceroute [--cli build/src/cli/hoplantern-cli] [--runs 5]
 """
 
 from __future__ import annotations
@@ -19,9 +18,8 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
 
-from netns_path import NetnsPath, unavailable_reason  # noqa: E402
+from tools.netpath import NetnsPath, unavailable_reason
 
 
 def timed(cmd: list[str]) -> float:

@@ -13,6 +13,7 @@ packages=(
   xvfb xauth x11-utils imagemagick  # a display for the window, and screenshots of it
   traceroute mtr-tiny iputils-tracepath  # the benchmarks compare against them
   lintian appstream desktop-file-utils bash-completion  # checking the Debian package
+  iputils-ping         # the IPv6 path self-checks
 )
 
 as_root() {

@@ -10,6 +10,10 @@
 //
 //   hl_delay_link [options] --link NETNS:IFA:IFB:DELAY_MS[:JITTER_MS[:LOSS]] ...
 //
+// --late-icmp NETNS:ADDRESS:MS holds the ICMP (or ICMPv6) that ADDRESS sends
+// across the link in NETNS for MS more: a router whose answers leave late while
+// the packets it forwards do not.
+//
 // One process serves any number of links (one per --link), on one timer: a probe
 // crossing twelve links wakes one process twelve times instead of twelve
 // processes once each, which matters on a two-core machine that also runs the
@@ -18,11 +22,11 @@
 // Timing. A frame is due at its kernel receive stamp plus its delay, so the time
 // this process takes to wake up is not added to the delay. Held frames sit in one
 // binary heap ordered by due time and arrival order; a timerfd (absolute,
-// CLOCK_MONOTONIC, timer slack 1 ns) wakes the loop --spin-us before the earliest
-// due time, and the rest is waited busily at real-time priority (--realtime), as
-// a timer alone wakes ~100 us late here and a path would add that at every link.
-// With a fixed delay every direction of every link stays first in, first out;
-// with jitter frames may overtake each other as on a real path, unless --fifo.
+// CLOCK_MONOTONIC, timer slack 1 ns) wakes the loop 300 us before the earliest
+// due time, and the rest is waited busily at real-time priority, as a timer
+// alone wakes ~100 us late here and a path would add that at every link. With a
+// fixed delay every direction of every link stays first in, first out; with
+// jitter frames may overtake each other, as on a real path.
 //
 // Checksums. Frames built by the routers' kernels may carry a checksum still to
 // be filled in by the "hardware" (veth offload). PACKET_VNET_HDR hands that
@@ -79,6 +83,13 @@ constexpr size_t kFrameBuffer = 65536 + 1024;
 // Frames drained from one socket per wake-up before the others get their turn.
 constexpr int kDrainLimit = 4096;
 constexpr int kSocketBuffer = 8 << 20;
+// Frames held at once, per direction of a link; more are dropped (counted).
+constexpr uint64_t kQueueLimit = 100000;
+// struct virtio_net_hdr, before every frame (PACKET_VNET_HDR); its header names
+// C++ keywords, so only its size is taken.
+constexpr size_t kVnetHeader = 10;
+// The timer fires this early; the rest of the wait is spent busily.
+constexpr int64_t kSpinNs = 300000;
 
 int64_t Now(clockid_t clock)
 {
@@ -97,14 +108,14 @@ int64_t Now(clockid_t clock)
 {
     if (problem)
         std::fprintf(stderr, "hl_delay_link: %s\n", problem);
-    std::fputs("usage: hl_delay_link [--fifo] [--realtime|--no-realtime] [--cpu N] [--seed N] [--max-seconds S]\n"
-               "                     [--owner PID] [--stats FILE] [--queue-limit N] [--spin-us US]\n"
+    std::fputs("usage: hl_delay_link [--seed N] [--max-seconds S] [--owner PID] [--stats FILE]\n"
                "                     --link NETNS:IFA:IFB:DELAY_MS[:JITTER_MS[:LOSS]] ...\n"
+               "                     [--late-icmp NETNS:ADDRESS:MS ...]\n"
                "  NETNS is a name under /run/netns, a path, or - for this namespace.\n"
                "  DELAY_MS one way, each direction; JITTER_MS spreads it evenly over\n"
                "  [DELAY-JITTER, DELAY+JITTER]; LOSS is the fraction of frames dropped (0..1).\n"
-               "  --spin-us: wake this long before a frame is due and wait the rest busily\n"
-               "  (default 300; 0 trusts the timer alone).\n",
+               "  --late-icmp: ICMP sent by ADDRESS over the link in NETNS waits MS more.\n"
+               "  Ends on SIGTERM, when --owner ends, when a link's interface goes, after S seconds.\n",
         stderr);
     std::exit(2);
 }
@@ -130,20 +141,18 @@ struct Direction {
     uint64_t overflowed = 0; // dropped because --queue-limit frames were already held
     uint64_t sendErrors = 0;
     uint64_t held = 0;
-    uint64_t maxHeld = 0;
-    int64_t lastDue = 0;     // for --fifo
+    uint64_t lateIcmp = 0;   // held longer by --late-icmp
     // How late frames left against their due time: what the emulation adds on top
     // of the delay it was asked for.
     int64_t lateSumNs = 0;
     int64_t lateMaxNs = 0;
-    uint64_t lateOver100us = 0;
-    uint64_t lateOver1ms = 0;
-    // How long frames waited in the receive queue before this process read them.
-    int64_t readLagMaxNs = 0;
-    // How long send() took: on a veth it runs the receiving namespace's input path,
-    // which holds up frames due right after.
-    int64_t sendSumNs = 0;
-    int64_t sendMaxNs = 0;
+};
+
+// ICMP from one address, held longer (--late-icmp).
+struct LateIcmp {
+    int family = AF_INET;
+    uint8_t address[16] {};
+    int64_t extraNs = 0;
 };
 
 struct Link {
@@ -154,6 +163,7 @@ struct Link {
     int64_t delayNs = 0;
     int64_t jitterNs = 0;
     double loss = 0.0;
+    std::vector<LateIcmp> lateIcmp;
     Direction dir[2]; // dir[0]: read on A, written to B; dir[1]: B to A
 };
 
@@ -169,16 +179,11 @@ struct Held {
 
 struct Options {
     std::vector<Link> links;
-    bool fifo = false;
-    bool realtime = false;
-    int cpu = -1;
     uint64_t seed = 0;
     bool seeded = false;
     double maxSeconds = 3600.0;
     long owner = 0;
     std::string statsFile;
-    uint64_t queueLimit = 100000;
-    int64_t spinNs = 300000;
 };
 
 double ParseNumber(const std::string& text, const char* what)
@@ -191,17 +196,22 @@ double ParseNumber(const std::string& text, const char* what)
     return v;
 }
 
-Link ParseLink(const std::string& linkArg)
+std::vector<std::string> SplitColons(const std::string& text)
 {
     std::vector<std::string> parts;
     size_t start = 0;
     for (;;) {
-        const size_t colon = linkArg.find(':', start);
-        parts.push_back(linkArg.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+        const size_t colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
         if (colon == std::string::npos)
-            break;
+            return parts;
         start = colon + 1;
     }
+}
+
+Link ParseLink(const std::string& linkArg)
+{
+    const std::vector<std::string> parts = SplitColons(linkArg);
     if (parts.size() < 4 || parts.size() > 6)
         Usage(("bad --link '" + linkArg + "'").c_str());
     Link link;
@@ -222,6 +232,50 @@ Link ParseLink(const std::string& linkArg)
     return link;
 }
 
+// NETNS:ADDRESS:MS, the address IPv4 or IPv6 (whose own colons stay in it).
+void ParseLateIcmp(const std::string& arg, std::vector<Link>& links)
+{
+    const size_t first = arg.find(':');
+    const size_t last = arg.rfind(':');
+    if (first == std::string::npos || first == last)
+        Usage(("bad --late-icmp '" + arg + "'").c_str());
+    const std::string netns = arg.substr(0, first);
+    const std::string address = arg.substr(first + 1, last - first - 1);
+    LateIcmp late;
+    if (inet_pton(AF_INET, address.c_str(), late.address) == 1)
+        late.family = AF_INET;
+    else if (inet_pton(AF_INET6, address.c_str(), late.address) == 1)
+        late.family = AF_INET6;
+    else
+        Usage(("bad address in --late-icmp '" + arg + "'").c_str());
+    late.extraNs = std::llround(ParseNumber(arg.substr(last + 1), "--late-icmp delay") * double(kNsPerMs));
+    for (Link& link : links) {
+        if (link.netns == netns) {
+            link.lateIcmp.push_back(late);
+            return;
+        }
+    }
+    Usage(("--late-icmp names no --link before it: '" + arg + "'").c_str());
+}
+
+// The IP source of an ICMP or ICMPv6 frame (after its virtio-net header), or null.
+const uint8_t* IcmpSource(const uint8_t* frame, size_t size, int* family)
+{
+    const size_t ip = kVnetHeader + ETH_HLEN;
+    if (size < ip + 20)
+        return nullptr;
+    const uint16_t type = uint16_t(frame[ip - 2] << 8 | frame[ip - 1]);
+    if (type == ETH_P_IP && frame[ip + 9] == IPPROTO_ICMP) {
+        *family = AF_INET;
+        return frame + ip + 12;
+    }
+    if (type == ETH_P_IPV6 && size >= ip + 40 && frame[ip + 6] == IPPROTO_ICMPV6) {
+        *family = AF_INET6;
+        return frame + ip + 8;
+    }
+    return nullptr;
+}
+
 Options ParseOptions(int argc, char** argv)
 {
     Options o;
@@ -234,14 +288,8 @@ Options ParseOptions(int argc, char** argv)
         };
         if (arg == "--link") {
             o.links.push_back(ParseLink(value()));
-        } else if (arg == "--fifo") {
-            o.fifo = true;
-        } else if (arg == "--realtime") {
-            o.realtime = true;
-        } else if (arg == "--no-realtime") {
-            o.realtime = false;
-        } else if (arg == "--cpu") {
-            o.cpu = int(std::strtol(value().c_str(), nullptr, 10));
+        } else if (arg == "--late-icmp") {
+            ParseLateIcmp(value(), o.links);
         } else if (arg == "--seed") {
             o.seed = std::strtoull(value().c_str(), nullptr, 0);
             o.seeded = true;
@@ -251,10 +299,6 @@ Options ParseOptions(int argc, char** argv)
             o.owner = std::strtol(value().c_str(), nullptr, 10);
         } else if (arg == "--stats") {
             o.statsFile = value();
-        } else if (arg == "--spin-us") {
-            o.spinNs = std::llround(ParseNumber(value(), "--spin-us") * 1000.0);
-        } else if (arg == "--queue-limit") {
-            o.queueLimit = std::strtoull(value().c_str(), nullptr, 10);
         } else if (arg == "-h" || arg == "--help") {
             Usage(nullptr);
         } else {
@@ -436,20 +480,11 @@ void Forwarder::Setup()
 
     // Lateness on top of the emulated delay comes mostly from waking up late.
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-    if (m_o.cpu >= 0) {
-        cpu_set_t cpus;
-        CPU_ZERO(&cpus);
-        CPU_SET(m_o.cpu, &cpus);
-        if (sched_setaffinity(0, sizeof cpus, &cpus) != 0)
-            std::fprintf(stderr, "hl_delay_link: warning: cannot run on CPU %d (%s)\n", m_o.cpu, std::strerror(errno));
-    }
-    if (m_o.realtime) {
-        sched_param sp {};
-        sp.sched_priority = 10;
-        if (sched_setscheduler(0, SCHED_FIFO, &sp) != 0)
-            std::fprintf(stderr, "hl_delay_link: warning: no real-time priority (%s); delays may be late under load\n",
-                std::strerror(errno));
-    }
+    sched_param sp {};
+    sp.sched_priority = 10;
+    if (sched_setscheduler(0, SCHED_FIFO, &sp) != 0)
+        std::fprintf(stderr, "hl_delay_link: warning: no real-time priority (%s); delays may be late under load\n",
+            std::strerror(errno));
 }
 
 void Forwarder::Drain(uint32_t linkIndex, int side, int64_t monoNow, int64_t realNow)
@@ -478,10 +513,8 @@ void Forwarder::Drain(uint32_t linkIndex, int side, int64_t monoNow, int64_t rea
                 timespec stamp;
                 std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
                 const int64_t age = realNow - (int64_t(stamp.tv_sec) * kNsPerSec + stamp.tv_nsec);
-                if (age >= 0 && age < kNsPerSec) {
+                if (age >= 0 && age < kNsPerSec)
                     arrival = monoNow - age;
-                    d.readLagMaxNs = std::max(d.readLagMaxNs, age);
-                }
             }
         }
         ++d.received;
@@ -489,21 +522,26 @@ void Forwarder::Drain(uint32_t linkIndex, int side, int64_t monoNow, int64_t rea
             ++d.lost;
             continue;
         }
-        if (d.held >= m_o.queueLimit) {
+        if (d.held >= kQueueLimit) {
             ++d.overflowed;
             continue;
         }
         int64_t delay = link.delayNs;
         if (link.jitterNs > 0)
             delay += int64_t((m_random.Unit() * 2.0 - 1.0) * double(link.jitterNs));
-        int64_t due = arrival + std::max<int64_t>(delay, 0);
-        if (m_o.fifo)
-            due = std::max(due, d.lastDue);
-        d.lastDue = std::max(d.lastDue, due);
+        int family = 0;
+        if (const uint8_t* source = link.lateIcmp.empty() ? nullptr : IcmpSource(m_buffer.data(), size_t(got), &family)) {
+            for (const LateIcmp& late : link.lateIcmp) {
+                if (late.family == family && std::memcmp(source, late.address, family == AF_INET ? 4 : 16) == 0) {
+                    delay += late.extraNs;
+                    ++d.lateIcmp;
+                }
+            }
+        }
+        const int64_t due = arrival + std::max<int64_t>(delay, 0);
         m_heap.push(Held { due, m_seq++, linkIndex, uint8_t(side),
             std::vector<uint8_t>(m_buffer.begin(), m_buffer.begin() + got) });
         ++d.held;
-        d.maxHeld = std::max(d.maxHeld, d.held);
     }
 }
 
@@ -523,7 +561,7 @@ void Forwarder::SendDue(int64_t now)
     while (!m_heap.empty()) {
         const int64_t due = m_heap.top().due;
         if (due > now) {
-            if (m_o.spinNs == 0 || due - now > m_o.spinNs || due > chainEnd)
+            if (due - now > kSpinNs || due > chainEnd)
                 break;
             while ((now = Now(CLOCK_MONOTONIC)) < due) {
             }
@@ -535,18 +573,12 @@ void Forwarder::SendDue(int64_t now)
         // Measured before the send: on a veth, send() goes on to run the receiving
         // router's whole input path before it returns.
         const int64_t late = Now(CLOCK_MONOTONIC) - h.due;
-        const ssize_t sent = send(out, h.bytes.data(), h.bytes.size(), MSG_DONTWAIT);
-        const int64_t took = Now(CLOCK_MONOTONIC) - h.due - late;
-        d.sendSumNs += took;
-        d.sendMaxNs = std::max(d.sendMaxNs, took);
-        if (sent < 0) {
+        if (send(out, h.bytes.data(), h.bytes.size(), MSG_DONTWAIT) < 0) {
             ++d.sendErrors;
         } else {
             ++d.forwarded;
             d.lateSumNs += late;
             d.lateMaxNs = std::max(d.lateMaxNs, late);
-            d.lateOver100us += late > 100000 ? 1 : 0;
-            d.lateOver1ms += late > kNsPerMs ? 1 : 0;
         }
         --d.held;
         m_heap.pop();
@@ -556,7 +588,7 @@ void Forwarder::SendDue(int64_t now)
 
 void Forwarder::ArmTimer()
 {
-    const int64_t due = m_heap.empty() ? 0 : std::max<int64_t>(m_heap.top().due - m_o.spinNs, 1);
+    const int64_t due = m_heap.empty() ? 0 : std::max<int64_t>(m_heap.top().due - kSpinNs, 1);
     if (due == m_armedDue)
         return;
     itimerspec when {};
@@ -598,13 +630,10 @@ void Forwarder::WriteStats() const
             std::fprintf(f,
                 "%s{\"from\": \"%s\", \"received\": %" PRIu64 ", \"forwarded\": %" PRIu64 ", \"lost\": %" PRIu64
                 ", \"overflowed\": %" PRIu64 ", \"send_errors\": %" PRIu64 ", \"held\": %" PRIu64
-                ", \"max_held\": %" PRIu64 ", \"late_mean_us\": %.3f, \"late_max_us\": %.3f"
-                ", \"late_over_100us\": %" PRIu64 ", \"late_over_1ms\": %" PRIu64 ", \"read_lag_max_us\": %.3f"
-                ", \"send_mean_us\": %.3f, \"send_max_us\": %.3f}",
+                ", \"late_icmp\": %" PRIu64 ", \"late_mean_us\": %.3f, \"late_max_us\": %.3f}",
                 s ? ", " : "", l.ifName[s].c_str(), d.received, d.forwarded, d.lost, d.overflowed, d.sendErrors,
-                d.held, d.maxHeld, d.forwarded ? double(d.lateSumNs) / double(d.forwarded) / 1e3 : 0.0,
-                double(d.lateMaxNs) / 1e3, d.lateOver100us, d.lateOver1ms, double(d.readLagMaxNs) / 1e3,
-                d.forwarded ? double(d.sendSumNs) / double(d.forwarded) / 1e3 : 0.0, double(d.sendMaxNs) / 1e3);
+                d.held, d.lateIcmp, d.forwarded ? double(d.lateSumNs) / double(d.forwarded) / 1e3 : 0.0,
+                double(d.lateMaxNs) / 1e3);
         }
         std::fputs("]}", f);
     }

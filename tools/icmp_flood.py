@@ -1,9 +1,8 @@
-#!/usr/bin/env python3
 """Sends a steady flood of ICMP that has nothing to do with any trace.
 
-    icmp_flood.py --to ADDRESS [--rate N] [--seconds S]
+    python3 -m tools.icmp_flood --to ADDRESS [--rate N] [--seconds S]   (from the repository root)
 
-Run it inside a namespace next to the tracer (ip netns exec NS icmp_flood.py ...).
+Run it inside a namespace next to the tracer (ip netns exec NS python3 -m tools.icmp_flood ...).
 Three kinds, in turn: echo replies with a payload (someone else's pings),
 time-exceeded errors quoting UDP to an address nobody traces, and port-unreachable
 errors quoting ICMP instead of UDP. None of them may change a row of a trace.
@@ -19,7 +18,7 @@ import struct
 import sys
 import time
 
-from netns_path import icmp_checksum
+from tools.netpath import icmp_checksum
 
 
 def icmp(type_: int, code: int, rest: bytes, body: bytes) -> bytes:

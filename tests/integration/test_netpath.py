@@ -1,0 +1,485 @@
+"""The path builder (tools/netpath) and the delaying link (tools/hl_delay_link) really
+behave like the network the tracer tests assume, checked with hand-made ICMP probes,
+ping and traceroute from the source namespace.
+
+Nothing waits for an answer to *not* come: a silent hop is proven silent by its
+nftables counter (the answer was made and dropped), and a probe sent later along
+the same path is answered only after the earlier ones were handled.  Bounds on
+times are about what the emulator holds frames for, never about speed.
+"""
+
+import json
+import os
+import select
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import time
+import unittest
+
+from tools.netpath import InNamespace, NetnsPath, icmp_checksum, lifetime, namespaces_of
+from tools.netpath import exit_unless_available
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DELAY_LINK = os.environ.get("HL_DELAY_LINK", "")
+HANG_GUARD = 30.0  # a safety net so a broken path fails instead of hanging
+RTT_TOLERANCE_MS = 3.0  # kernels forwarding and the forwarder waking up
+ECHO_REPLY, DEST_UNREACH, ECHO, TIME_EXCEEDED = 0, 3, 8, 11
+SO_TIMESTAMPNS = 35
+
+
+def load_tests(loader, tests, pattern):
+    ok = DELAY_LINK and os.access(DELAY_LINK, os.X_OK)
+    exit_unless_available(None if ok else "HL_DELAY_LINK is not a built hl_delay_link: run this through ctest")
+    return tests
+
+
+def run(*args, **kw) -> subprocess.CompletedProcess:
+    return subprocess.run(args, capture_output=True, text=True, timeout=HANG_GUARD, **kw)
+
+
+def counter(ns: str, table: str, family: str = "ip") -> int:
+    out = run("ip", "netns", "exec", ns, "nft", "-j", "list", "table", family, table, check=True).stdout
+    for item in json.loads(out)["nftables"]:
+        for expr in item.get("rule", {}).get("expr", []):
+            if "counter" in expr:
+                return expr["counter"]["packets"]
+    raise AssertionError("no counter in table %s" % table)
+
+
+def wait_until(predicate, timeout: float = HANG_GUARD) -> bool:
+    deadline = time.monotonic() + timeout
+    while not predicate():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.01)
+    return True
+
+
+class Prober:
+    """A raw ICMP socket in the source namespace: echo probes, answers timed by the kernel."""
+
+    def __init__(self, path: NetnsPath):
+        with InNamespace(path.source_ns):
+            self.sock = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_ICMP)
+        self.sock.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
+        self.ident, self.seq, self.sent, self.stray = os.getpid() & 0xFFFF, 0, {}, []
+
+    def send(self, address: str, ttl: int = 64) -> int:
+        self.seq += 1
+        body = struct.pack("!HH", self.ident, self.seq) + b"hoplantern-fixture"
+        packet = struct.pack("!BBH", ECHO, 0, icmp_checksum(struct.pack("!BBH", ECHO, 0, 0) + body)) + body
+        self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_TTL, ttl)
+        self.sent[self.seq] = time.time()
+        self.sock.sendto(packet, (address, 0))
+        return self.seq
+
+    def _read(self):
+        """(address, type, code, seq, rtt ms) of an answer to one of ours, else None."""
+        data, anc, _, _ = self.sock.recvmsg(2048, 256)
+        stamp = time.time()
+        for level, kind, value in anc:
+            if level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS:
+                sec, nsec = struct.unpack("qq", value[:16])
+                stamp = sec + nsec / 1e9
+        ihl = (data[0] & 0x0F) * 4
+        kind, code = data[ihl], data[ihl + 1]
+        if kind == ECHO_REPLY:
+            quoted = data[ihl:ihl + 8]
+        elif kind in (TIME_EXCEEDED, DEST_UNREACH):
+            inner = data[ihl + 8:]
+            quoted = inner[(inner[0] & 0x0F) * 4:][:8]
+            if len(quoted) < 8 or quoted[0] != ECHO:
+                return None
+        else:
+            return None
+        ident, seq = struct.unpack("!HH", quoted[4:8])
+        if ident != self.ident or seq not in self.sent:
+            return None
+        return socket.inet_ntoa(data[12:16]), kind, code, seq, (stamp - self.sent[seq]) * 1000.0
+
+    def answer(self, seq: int, wait: float = HANG_GUARD):
+        """(address, type, code, rtt ms) of the answer to probe `seq`."""
+        deadline = time.monotonic() + wait
+        while (left := deadline - time.monotonic()) > 0:
+            if select.select([self.sock], [], [], left)[0] and (got := self._read()):
+                if got[3] == seq:
+                    return got[:3] + got[4:]
+                self.stray.append(got)
+        raise AssertionError("no answer to probe %d" % seq)
+
+    def pending(self) -> list:
+        """Answers already queued, without waiting."""
+        while select.select([self.sock], [], [], 0)[0]:
+            self.stray.append(self._read())
+        return [a for a in self.stray if a]
+
+
+class PathCase(unittest.TestCase):
+    """One path per class, removed however the class ends."""
+    path_args: dict = {}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.path = NetnsPath(delay_link=DELAY_LINK, **cls.path_args).up()
+        cls.addClassCleanup(cls.path.down)
+
+    def setUp(self):
+        self.prober = Prober(self.path)
+        self.addCleanup(self.prober.sock.close)
+
+    def settled(self) -> dict:
+        """The forwarder's counters once it holds no frame any more."""
+        stats = {}
+        self.assertTrue(wait_until(lambda: stats.update(self.path.link_stats()) or stats["held"] == 0))
+        return stats
+
+    def traceroute(self, *args: str) -> list:
+        """traceroute -n -q 1: the address of each row, None for '*'."""
+        out = run(*self.path.exec_args("traceroute", "-n", "-q", "1", "-w", "1", *args), check=True).stdout
+        return [line.split()[1] if line.split()[1] != "*" else None for line in out.splitlines()[1:]]
+
+
+class AnsweringPath(PathCase):
+    path_args = {"routers": 4, "names": True}
+
+    def test_who_answers_each_ttl(self):
+        path = self.path
+        cases = [(r.hop, path.target, (r.address, TIME_EXCEEDED, 0)) for r in path.routers]
+        cases += [(ttl, path.target, (path.target, ECHO_REPLY, 0)) for ttl in (5, 6, 16, 64)]
+        cases.append((2, path.routers[1].far_address, (path.routers[1].far_address, ECHO_REPLY, 0)))
+        for ttl, to, expected in cases:
+            with self.subTest(ttl=ttl, to=to):
+                self.assertEqual(self.prober.answer(self.prober.send(to, ttl))[:3], expected)
+
+    def test_nothing_outside_the_test_ranges_is_routed_from_the_source(self):
+        out = run("ip", "-n", self.path.source_ns, "-j", "route", "show", "table", "all", check=True).stdout
+        ipv4 = {r["dst"] for r in json.loads(out) if "." in r["dst"] or r["dst"] == "default"}
+        self.assertNotIn("default", ipv4)
+        self.assertTrue(all(dst.startswith(("198.18.", "127.")) for dst in ipv4), ipv4)
+        # The machine's resolver lives in a private range: it must be unreachable here.
+        result = run("ip", "-n", self.path.source_ns, "route", "get", "10.255.255.53")
+        self.assertIn("unreachable", result.stderr)
+        out = run("ip", "-n", self.path.source_ns, "-j", "link", check=True).stdout
+        self.assertEqual(sorted(link["ifname"] for link in json.loads(out)), ["e0", "lo"])
+
+    def test_many_quick_probes_all_answered(self):
+        # The kernel's default limits answer a few and then one a second; not here.
+        seqs = [self.prober.send(self.path.target, ttl=3) for _ in range(200)]
+        for seq in seqs:
+            self.assertEqual(self.prober.answer(seq)[0], self.path.routers[2].address)
+
+    def test_names_resolve_inside_the_source_namespace_only(self):
+        script = ("import socket\nprint(socket.gethostbyaddr('198.18.2.2')[0])\n"
+                  "print(socket.gethostbyname('target.path.test'))\n"
+                  "try:\n    socket.gethostbyname('no-such-host.invalid'); print('resolved')\n"
+                  "except OSError:\n    print('unresolved')\n")
+        out = run(*self.path.exec_args(sys.executable, "-c", script), check=True).stdout
+        self.assertEqual(out.split(), ["r2.path.test", self.path.target, "unresolved"])
+
+
+class UnroutedAddress(PathCase):
+    # A path of its own: "network unreachable" answers share a machine-wide budget
+    # per source, but the first answer r1 ever sends is always allowed.
+    path_args = {"routers": 1}
+
+    def test_unrouted_address_gets_network_unreachable_from_r1(self):
+        seq = self.prober.send(self.path.unrouted_address)
+        self.assertEqual(self.prober.answer(seq)[:3], (self.path.routers[0].address, DEST_UNREACH, 0))
+
+
+class SilentRouterAndTarget(PathCase):
+    path_args = {"routers": 4, "silent": [2], "target_silent": True}
+
+    def test_silent_router_makes_its_answer_and_drops_it(self):
+        ns = self.path.routers[1].ns
+        before = counter(ns, "hoplantern_fixture")
+        silent = self.prober.send(self.path.target, ttl=2)
+        # Answered only after router 2 has long handled the first probe.
+        self.assertEqual(self.prober.answer(self.prober.send(self.path.target, ttl=3))[0],
+                         self.path.routers[2].address)
+        self.assertEqual([a for a in self.prober.pending() if a[3] == silent], [])
+        self.assertEqual(counter(ns, "hoplantern_fixture"), before + 1)
+
+    def test_target_makes_no_answer_leave(self):
+        before = counter(self.path.target_ns, "hoplantern_fixture")
+        seq = self.prober.send(self.path.target)
+        self.assertTrue(wait_until(lambda: counter(self.path.target_ns, "hoplantern_fixture") > before),
+                        "the target never saw the probe")
+        self.assertEqual([a for a in self.prober.pending() if a[3] == seq], [])
+
+    def test_routers_on_either_side_still_answer(self):
+        for hop in (1, 3, 4):
+            self.assertEqual(self.prober.answer(self.prober.send(self.path.target, hop))[0],
+                             self.path.routers[hop - 1].address)
+
+
+class DualStack(PathCase):
+    path_args = {"routers": 4, "silent": [2], "family": "dual", "names": True}
+
+    def test_traceroute_crosses_both_families(self):
+        p = self.path
+        for flag, fam, target in (("-4", "ip", p.target), ("-6", "ip6", p.target6), ("-6", "ip6", "target.path.test")):
+            with self.subTest(family=flag, target=target):
+                want = [p.routers[0].address if fam == "ip" else p.routers[0].address6, None]
+                want += [(r.address if fam == "ip" else r.address6) for r in p.routers[2:]]
+                want.append(p.target if fam == "ip" else p.target6)
+                self.assertEqual(self.traceroute(flag, target), want)
+
+    def test_ping6_by_name_and_nothing_else_routed(self):
+        out = run(*self.path.exec_args("ping", "-6", "-n", "-c", "2", "-i", "0.2", "target.path.test"))
+        self.assertEqual(out.returncode, 0, out.stdout + out.stderr)
+        self.assertIn("from %s" % self.path.target6, out.stdout)
+        routes = run("ip", "-6", "-n", self.path.source_ns, "-j", "route", check=True).stdout
+        self.assertEqual(sorted(r["dst"] for r in json.loads(routes)),
+                         ["2001:db8:0:1::/64", "2001:db8::/32", "fe80::/64"])
+        self.assertIn("unreachable", run("ip", "-n", self.path.source_ns, "route", "get", "2001:4860::1").stderr)
+
+
+class FilteredTarget6(PathCase):
+    path_args = {"routers": 2, "family": "6", "target_silent": True}
+
+    def test_routers_answer_and_the_target_drops_its_answers(self):
+        before = counter(self.path.target_ns, "hoplantern_fixture", "ip6")
+        rows = self.traceroute("-m", "4", self.path.target)
+        self.assertEqual(rows, [r.address6 for r in self.path.routers] + [None, None])
+        ping = run(*self.path.exec_args("ping", "-6", "-n", "-c", "1", "-W", "1", self.path.target))
+        self.assertNotEqual(ping.returncode, 0)
+        self.assertGreater(counter(self.path.target_ns, "hoplantern_fixture", "ip6"), before)
+
+
+class EqualCostBranches(PathCase):
+    """r1 splits into r2a-r3a and r2b-r3b, r4 joins them; each flow keeps its branch."""
+    path_args = {"routers": 5, "ecmp": 1, "family": "dual"}
+
+    def test_flows_take_both_branches_and_keep_theirs(self):
+        p = self.path
+        for flag, fam, target in (("-4", "ip", p.target), ("-6", "ip6", p.target6)):
+            branch_of = {(r.address6 if fam == "ip6" else r.address): r.branch for r in p.routers if r.branch}
+            with self.subTest(family=flag):
+                used = set()
+                for port in range(16):  # fixed ports: one flow per run
+                    rows = self.traceroute(flag, "-U", "-p", "53", "--sport=%d" % (41000 + port), target)
+                    self.assertEqual(len(rows), 6, rows)
+                    self.assertIn(rows[3], p.hop_addresses(4, fam), rows)
+                    self.assertEqual(branch_of.get(rows[1]), branch_of.get(rows[2]), rows)
+                    used.add(branch_of.get(rows[1]))
+                self.assertEqual(used, {"a", "b"})
+
+
+class TenMillisecondsPerHop(PathCase):
+    """src -- r1 -- r2 -- target, every link 10 ms each way."""
+    path_args = {"routers": 2, "delay_ms": 10}
+
+    def test_echo_round_trip_is_the_emulated_delay(self):
+        for hop, address in ((1, "198.18.1.2"), (2, "198.18.2.2"), (3, self.path.target)):
+            with self.subTest(hop=hop):
+                self.assertEqual(self.path.rtt_ms(hop), 20.0 * hop)
+                # The best of three: a busy machine may hold up any one of them.
+                got = sorted(self.prober.answer(self.prober.send(address))[3] for _ in range(3))
+                self.assertGreaterEqual(got[0], self.path.rtt_ms(hop), "never shorter: frames really were held")
+                self.assertLess(got[0], self.path.rtt_ms(hop) + RTT_TOLERANCE_MS)
+
+    def test_every_frame_is_forwarded(self):
+        self.prober.answer(self.prober.send(self.path.target))
+        stats = self.settled()
+        self.assertEqual(len(stats["links"]), 3)
+        for d in (d for link in stats["links"] for d in link["directions"]):
+            self.assertEqual((d["lost"], d["overflowed"], d["send_errors"]), (0, 0, 0), d)
+            self.assertEqual(d["forwarded"], d["received"], d)
+            self.assertGreaterEqual(d["forwarded"], 1, "the probe crossed every link both ways")
+
+
+class JitterAndLoss(PathCase):
+    """One link, 6 +- 4 ms each way, 30% of frames dropped in each direction."""
+    path_args = {"routers": 0, "delay_ms": 6, "jitter_ms": 4, "loss": 0.3, "link_seed": 7}
+
+    def test_jitter_spreads_and_loss_drops(self):
+        seqs = [self.prober.send(self.path.target) for _ in range(40)]
+        stats, got = self.settled(), {}
+        while select.select([self.prober.sock], [], [], 0.2)[0]:
+            if (a := self.prober._read()) and a[3] in seqs:
+                got[a[3]] = a[4]
+        out, back = stats["links"][0]["directions"]
+        self.assertEqual(out["received"], 40)
+        self.assertEqual(out["received"], out["forwarded"] + out["lost"])
+        self.assertEqual(back["received"], out["forwarded"], "the target answers every request it gets")
+        self.assertEqual(len(got), back["forwarded"])
+        # 30% of 40, and of what is left: bounds far outside chance for a fixed seed.
+        self.assertTrue(4 <= out["lost"] <= 22 and 1 <= back["lost"] <= 18, (out, back))
+        rtts = sorted(got.values())
+        self.assertGreaterEqual(rtts[0], 4.0)  # each way 2..10 ms
+        self.assertLess(rtts[-1], 20.0 + RTT_TOLERANCE_MS)
+        self.assertGreater(rtts[-1] - rtts[0], 3.0, "jitter should spread the round trips")
+
+
+class LateIcmpOfOneRouter(PathCase):
+    """r1's own ICMP leaves 200 ms late; what it forwards does not."""
+    path_args = {"routers": 2, "late_icmp": {1: 200}}
+
+    def test_only_the_routers_own_answers_are_late(self):
+        for ttl, late in ((1, True), (2, False), (64, False)):
+            with self.subTest(ttl=ttl):
+                rtt = self.prober.answer(self.prober.send(self.path.target, ttl))[3]
+                self.assertEqual(rtt >= 200.0, late, rtt)
+                self.assertLess(rtt, 200.0 + RTT_TOLERANCE_MS if late else RTT_TOLERANCE_MS)
+
+
+class RouterLimits(PathCase):
+    """r1 makes at most 2 answers a second (nftables); the target has the kernel's
+    default icmp_ratelimit. Plain veths, which keep the order."""
+    path_args = {"routers": 2, "icmp_limit": "2/second burst 2 packets", "icmp_limit_routers": [1],
+                 "target_icmp_ratelimit": 1000}
+
+    def open_socket(self, kind: int, proto: int = 0) -> socket.socket:
+        with InNamespace(self.path.source_ns):
+            sock = socket.socket(socket.AF_INET, kind, proto)
+        self.addCleanup(sock.close)
+        return sock
+
+    def udp_probes(self, ttl: int, count: int) -> None:
+        sock = self.open_socket(socket.SOCK_DGRAM)
+        sock.setsockopt(socket.IPPROTO_IP, socket.IP_TTL, ttl)
+        for i in range(count):
+            sock.sendto(b"x", (self.path.target, 33434 + i))
+
+    @staticmethod
+    def answers(sock: socket.socket, kind: int, wait: float) -> int:
+        n = 0
+        while select.select([sock], [], [], wait)[0]:
+            data = sock.recv(2048)
+            n += data[(data[0] & 0x0F) * 4] == kind
+        return n
+
+    def test_router_limit_drops_answers_beyond_its_rate(self):
+        ns, raw = self.path.routers[0].ns, self.open_socket(socket.SOCK_RAW, socket.IPPROTO_ICMP)
+        before = counter(ns, "hoplantern_icmp_limit")
+        self.udp_probes(1, 10)
+        self.assertTrue(wait_until(lambda: counter(ns, "hoplantern_icmp_limit") - before >= 7),
+                        "the limit should drop most of 10 quick answers")
+        passed = self.answers(raw, TIME_EXCEEDED, 0.05)
+        self.assertEqual(passed + counter(ns, "hoplantern_icmp_limit") - before, 10)
+        self.assertLessEqual(passed, 3)
+
+    def test_target_limit_is_the_kernel_default(self):
+        raw = self.open_socket(socket.SOCK_RAW, socket.IPPROTO_ICMP)
+        self.udp_probes(64, 20)
+        # Echo replies are not limited; once this one is back every probe was handled.
+        self.prober.answer(self.prober.send(self.path.target))
+        # A burst of about six, then one a second: most of 20 quick probes go unanswered.
+        self.assertTrue(1 <= self.answers(raw, DEST_UNREACH, 0) <= 8)
+
+
+class Lifecycle(unittest.TestCase):
+    def assertGone(self, handle: str, forwarder: int | None = None):
+        self.assertEqual(namespaces_of(handle), [])
+        self.assertFalse(os.path.exists(os.path.join(lifetime.ETC_NETNS, handle + "-src")))
+        self.assertEqual([n for n in os.listdir(lifetime.OWNERS_DIR) if n.startswith(handle)], [])
+        if forwarder:
+            self.assertTrue(wait_until(lambda: not lifetime.alive(forwarder), 5.0), "forwarder still runs")
+
+    def cli(self, *args, cwd=ROOT):
+        return run(sys.executable, "-m", "tools.netpath", *args, cwd=cwd, env=dict(os.environ, HL_DELAY_LINK=DELAY_LINK))
+
+    def up(self, *args) -> str:
+        up = self.cli("up", *args)
+        self.assertEqual(up.returncode, 0, up.stderr)
+        handle = dict(line.split("=", 1) for line in up.stdout.splitlines())["NETNS_PATH_HANDLE"]
+        self.addCleanup(lifetime.remove_handle, handle)
+        return handle
+
+    def test_with_block_removes_everything_even_on_error_and_paths_do_not_clash(self):
+        with self.assertRaises(RuntimeError):
+            with NetnsPath(routers=2, names=True, silent=[1], delay_ms=1, delay_link=DELAY_LINK) as path, \
+                    NetnsPath(routers=2) as other:
+                self.assertEqual(len(namespaces_of(path.handle)), 4 + 3)
+                self.assertTrue(lifetime.alive(path.forwarder_pid) and os.path.exists(path.hosts_file))
+                self.assertEqual((path.target != other.target, path.handle != other.handle), (False, True))
+                raise RuntimeError("test body failed")
+        self.assertGone(path.handle, path.forwarder_pid)
+        self.assertGone(other.handle)
+
+    def test_command_line_up_json_then_its_own_down_from_anywhere(self):
+        up = self.cli("up", "--routers", "3", "--silent", "2", "--names", "--delay-ms", "1,2,3,4", "--json")
+        self.assertEqual(up.returncode, 0, up.stderr)
+        info = json.loads(up.stdout)
+        self.addCleanup(lifetime.remove_handle, info["handle"])
+        self.assertEqual([(r["address"], r["name"], r["silent"]) for r in info["routers"]],
+                         [("198.18.1.2", "r1.path.test", False), ("198.18.2.2", "r2.path.test", True),
+                          ("198.18.3.2", "r3.path.test", False)])
+        self.assertEqual([link["delay_ms"] for link in info["links"]], [1.0, 2.0, 3.0, 4.0])
+        self.assertEqual(sorted(namespaces_of(info["handle"])), sorted(info["namespaces"] + info["link_namespaces"]))
+        self.assertTrue(lifetime.alive(info["delay_link_pid"]), "the forwarder outlives `up`")
+        down = run(*info["down"], cwd="/")
+        self.assertEqual(down.returncode, 0, down.stderr)
+        self.assertGone(info["handle"], info["delay_link_pid"])
+
+    def test_command_line_rejects_bad_requests(self):
+        for args, code in ((["up", "--routers", "2", "--silent", "3"], 2), (["up", "--ecmp", "2"], 2),
+                           (["up", "--family", "5"], 2), (["up", "--loss", "2"], 2),
+                           (["up", "--late-icmp", "1"], 2), (["down", "hlpath-nothex!"], 2),
+                           (["down", "hlpath-00000000"], 0), (["down"], 2)):
+            with self.subTest(args=args):
+                result = self.cli(*args)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertEqual(result.stderr == "", code == 0, result.stderr)
+
+    def test_run_removes_everything_and_passes_the_exit_code_on(self):
+        result = self.cli("run", "--routers", "2", "--inside", "--", "sh", "-c", "ip -br addr show e0; exit 7")
+        self.assertEqual(result.returncode, 7, result.stderr)
+        self.assertIn("198.18.1.1/24", result.stdout)
+
+    def test_sigterm_removes_everything(self):
+        proc = subprocess.Popen([sys.executable, "-m", "tools.netpath", "run", "--routers", "3", "--names", "--",
+                                 "sh", "-c", 'echo "$NETNS_PATH_HANDLE"; exec sleep 600'],
+                                cwd=ROOT, stdout=subprocess.PIPE, text=True)
+        try:
+            handle = proc.stdout.readline().strip()
+            self.addCleanup(lifetime.remove_handle, handle)  # should the builder fail to
+            self.assertEqual(len(namespaces_of(handle)), 5)
+            proc.terminate()
+            proc.wait(timeout=HANG_GUARD)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+            proc.stdout.close()
+        self.assertGone(handle)
+
+    def test_killed_owner_its_forwarder_ends_and_the_next_path_removes_the_rest(self):
+        # SIGKILL (a ctest timeout does that) leaves no chance to clean up.
+        # A path without an owner stays until `down`.
+        owner, unowned = subprocess.Popen(["sleep", "600"]), self.up("--routers", "1")
+        try:
+            handle = self.up("--routers", "1", "--names", "--delay-ms", "1", "--owner", str(owner.pid))
+            with open(lifetime.link_file(handle, "pid")) as f:
+                forwarder = json.load(f)["pid"]
+            with NetnsPath(routers=1):
+                pass
+            self.assertEqual(len(namespaces_of(handle)), 3 + 2, "owner alive: kept")
+        finally:
+            owner.send_signal(signal.SIGKILL)
+            owner.wait()
+        self.assertTrue(wait_until(lambda: not lifetime.alive(forwarder), 5.0), "forwarder outlived its owner")
+        with NetnsPath(routers=0):
+            pass
+        self.assertGone(handle)
+        self.assertEqual(len(namespaces_of(unowned)), 3)
+
+    def test_exit_without_removal_is_cleaned_at_exit(self):
+        script = "from tools.netpath import NetnsPath\nprint(NetnsPath(routers=1, names=True).up().handle)\n"
+        self.assertGone(run(sys.executable, "-c", script, cwd=ROOT, check=True).stdout.strip())
+
+    def test_forwarder_ends_when_its_links_are_removed(self):
+        path = NetnsPath(routers=1, delay_ms=1, delay_link=DELAY_LINK, emulator_owner=0).up()
+        self.addCleanup(path.down)
+        # Namespaces removed behind the builder's back: the veth pairs go with them.
+        subprocess.run(["ip", "-force", "-batch", "-"], input="".join(
+            "netns del %s\n" % n for n in path.namespaces + path.link_namespaces), text=True, check=True)
+        self.assertTrue(wait_until(lambda: not lifetime.alive(path.forwarder_pid), 10.0))
+
+
+if __name__ == "__main__":
+    unittest.main()
