@@ -18,4 +18,7 @@ struct TraceParameters {
     // Rounds paced by the full wait time, as the classic tracer did, instead of
     // starting the next round once the answers so far say nothing more is coming.
     bool m_bFixedWait = false;
+    // Every probe of the trace on one flow (one source and destination port), so that
+    // routers balancing load over equal-cost paths send every probe the same way.
+    bool m_bFixedFlow = false;
 };
