@@ -1,5 +1,6 @@
 #include "cli_options.h"
 
+#include "host_resolver.h"
 #include "int_field.h"
 #include "product_version.h"
 
@@ -158,5 +159,14 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
     options->fixedWait = parser.isSet(QStringLiteral("fixed-wait"));
     options->family = v4 ? AddressChoice::V4 : v6 ? AddressChoice::V6 : AddressChoice::Auto;
     options->format = json ? ReportFormat::Json : csv ? ReportFormat::Csv : ReportFormat::Text;
+    // An address of the other family is a mistake to point out, not a reason to trace
+    // something else.
+    const NetAddress literal = HostResolver::ParseAddress(options->host.toStdString());
+    if ((v6 && literal.family == NetAddress::V4) || (v4 && literal.family == NetAddress::V6)) {
+        *error = QStringLiteral("'%1' is an IPv%2 address, but %3 asks for IPv%4")
+                     .arg(options->host, v4 ? QStringLiteral("6") : QStringLiteral("4"), v4 ? QStringLiteral("-4") : QStringLiteral("-6"),
+                         v4 ? QStringLiteral("4") : QStringLiteral("6"));
+        return false;
+    }
     return true;
 }

@@ -87,7 +87,7 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     if (engine.resolveFailed()) {
-        PrintErr(QStringLiteral("Lookup of %1 failed dramatically\n").arg(options.host));
+        PrintErr(engine.status() + u'\n'); // "Lookup of HOST failed dramatically"
         return kUnresolved;
     }
     return kTraced;

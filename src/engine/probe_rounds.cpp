@@ -37,6 +37,15 @@ int64_t ProbeRounds::LatestSendTime(int row) const
     return kNotSent;
 }
 
+int64_t ProbeRounds::FirstSendTime(int row) const
+{
+    for (const Round& round : m_rounds) {
+        if (row >= 0 && size_t(row) < round.sentUs.size() && round.sentUs[size_t(row)] != kNotSent)
+            return round.sentUs[size_t(row)];
+    }
+    return kNotSent;
+}
+
 int64_t ProbeRounds::LatestRoundStart() const
 {
     return m_rounds.empty() ? kNotSent : m_rounds.back().startUs;

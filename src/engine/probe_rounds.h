@@ -20,6 +20,8 @@ public:
     int64_t SendTime(uint16_t sourcePort, int row) const;
     // When the row's latest probe left; kNotSent when it was never probed.
     int64_t LatestSendTime(int row) const;
+    // When the row's first probe of those still remembered left.
+    int64_t FirstSendTime(int row) const;
     int64_t LatestRoundStart() const;
     bool Empty() const { return m_rounds.empty(); }
 

@@ -2,18 +2,18 @@
 
 #include <algorithm>
 
-int64_t NextRoundDue(const std::vector<RowWait>& rows, int64_t roundStartUs, int64_t longestUs)
+int64_t NextRoundDue(const std::vector<RowWait>& rows, int64_t roundStartUs, int64_t longestUs, bool lastRound)
 {
     longestUs = std::max<int64_t>(longestUs, 0);
-    const int64_t latest = roundStartUs + longestUs;
+    auto bounded = [longestUs](int64_t wait, int64_t floor) { return std::min(longestUs, std::max(floor, wait)); };
     int64_t longestRtt = -1;
     for (const RowWait& row : rows) {
         if (row.answered)
             longestRtt = std::max(longestRtt, row.rttUs);
     }
-    // From the far end back, so the nearest answer beyond each row is at hand.
     int64_t due = roundStartUs;
     int64_t nearestBeyond = -1;
+    // From the far end back, so the nearest answer beyond each row is at hand.
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
         if (it->answered) {
             if (it->rttUs >= 0)
@@ -24,11 +24,12 @@ int64_t NextRoundDue(const std::vector<RowWait>& rows, int64_t roundStartUs, int
             continue;
         int64_t wait = longestUs;
         if (nearestBeyond >= 0)
-            wait = kNearFactor * nearestBeyond;
+            wait = bounded(kNearFactor * nearestBeyond, kNearFloorUs);
         else if (longestRtt >= 0)
-            wait = kTailFactor * longestRtt;
-        wait = std::min(longestUs, std::max(kFloorUs, wait));
+            wait = bounded(kTailFactor * longestRtt, kTailFloorUs);
         due = std::max(due, it->lastSentUs + wait);
+        if (lastRound)
+            due = std::max(due, it->firstSentUs + std::min(longestUs, kLastRoundFloorUs));
     }
-    return std::min(due, latest);
+    return std::min(due, roundStartUs + longestUs);
 }

@@ -109,9 +109,9 @@ int64_t TraceEngine::RoundDue() const
     const int complete = FirstCompleteRow();
     for (int j = 0; j < m_list.GetItemCount() && (complete < 0 || j <= complete); ++j) {
         const HopRow* row = m_list.GetItemData(j);
-        rows.push_back({ row->answered(), row->nRttUs, m_rounds.LatestSendTime(j) });
+        rows.push_back({ row->answered(), row->nRttUs, m_rounds.FirstSendTime(j), m_rounds.LatestSendTime(j) });
     }
-    return NextRoundDue(rows, m_rounds.LatestRoundStart(), int64_t(m_params.m_nTimeout) * 1000);
+    return NextRoundDue(rows, m_rounds.LatestRoundStart(), int64_t(m_params.m_nTimeout) * 1000, m_nRoundsLeft <= 0);
 }
 
 int TraceEngine::FirstCompleteRow() const

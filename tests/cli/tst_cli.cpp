@@ -108,6 +108,8 @@ void TestCli::usageErrors_data()
     QTest::newRow("empty value") << QStringList { "--tries=", "a" } << "'' is not an integer";
     QTest::newRow("both formats") << QStringList { "--json", "--csv", "a" } << "--json and --csv exclude each other";
     QTest::newRow("both families") << QStringList { "-4", "--ipv6", "a" } << "-4 and -6 exclude each other";
+    QTest::newRow("IPv4 address with -6") << QStringList { "-6", "198.18.5.2" } << "'198.18.5.2' is an IPv4 address, but -6 asks for IPv6";
+    QTest::newRow("IPv6 address with -4") << QStringList { "-4", "[2001:db8::1]" } << "'[2001:db8::1]' is an IPv6 address, but -4 asks for IPv4";
     QTest::newRow("value to a switch") << QStringList { "--json=yes", "a" } << "--json";
 }
 

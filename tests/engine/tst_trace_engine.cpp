@@ -480,26 +480,36 @@ void TestTraceEngine::roundSchedule_data()
 {
     // Times in milliseconds; the round started at 0 and the longest wait is 3000.
     QTest::addColumn<std::vector<RowWait>>("waits");
+    QTest::addColumn<bool>("lastRound");
     QTest::addColumn<int>("dueMs");
-    auto silent = [](int sentMs) { return RowWait { false, -1, sentMs * 1000 }; };
-    auto heard = [](int rttMs) { return RowWait { true, rttMs * 1000, 0 }; };
-    QTest::newRow("nothing heard: the longest wait") << std::vector { silent(0), silent(0) } << 3000;
-    QTest::newRow("everything heard: nothing to wait for") << std::vector { heard(20), heard(40) } << 0;
-    QTest::newRow("silent router: twice the next hop's round trip")
-        << std::vector { heard(20), silent(0), heard(60), heard(80) } << 120;
-    QTest::newRow("re-probed later: from its latest probe")
-        << std::vector { heard(20), silent(500), heard(60) } << 620;
-    QTest::newRow("beyond every answer: three times the longest round trip")
-        << std::vector { heard(200), heard(50), silent(0) } << 600;
-    QTest::newRow("never less than the floor") << std::vector { heard(1), silent(0), heard(2) } << 100;
-    QTest::newRow("never more than the longest wait") << std::vector { heard(1), silent(0), heard(2000) } << 3000;
+    auto silent = [](int firstMs, int lastMs) { return RowWait { false, -1, firstMs * 1000, lastMs * 1000 }; };
+    auto heard = [](int rttMs) { return RowWait { true, rttMs * 1000, 0, 0 }; };
+    const struct {
+        const char* name;
+        std::vector<RowWait> waits;
+        bool lastRound;
+        int dueMs;
+    } cases[] = {
+        { "nothing heard: the longest wait", { silent(0, 0), silent(0, 0) }, false, 3000 },
+        { "everything heard: nothing to wait for", { heard(20), heard(40) }, false, 0 },
+        { "silent router: twice the next hop's round trip", { heard(20), silent(0, 0), heard(60), heard(80) }, false, 120 },
+        { "re-probed: from its latest probe", { heard(20), silent(0, 500), heard(60) }, false, 620 },
+        { "never less than the floor", { heard(1), silent(0, 0), heard(2) }, false, 100 },
+        { "never more than the longest wait", { heard(1), silent(0, 0), heard(2000) }, false, 3000 },
+        { "beyond every answer: three times the longest round trip", { heard(400), heard(50), silent(0, 0) }, false, 1200 },
+        { "beyond every answer: at least a rate limit's refill", { heard(20), silent(0, 0) }, false, 1000 },
+        { "after the last round: half a second from the first probe", { heard(20), silent(0, 200), heard(60) }, true, 500 },
+    };
+    for (const auto& r : cases)
+        QTest::newRow(r.name) << r.waits << r.lastRound << r.dueMs;
 }
 
 void TestTraceEngine::roundSchedule()
 {
     QFETCH(std::vector<RowWait>, waits);
-    QTEST(int(NextRoundDue(waits, 0, 3000 * 1000) / 1000), "dueMs");
-    QCOMPARE(NextRoundDue(waits, 0, 50 * 1000) <= 50 * 1000, true); // a short longest wait always wins
+    QFETCH(bool, lastRound);
+    QTEST(int(NextRoundDue(waits, 0, 3000 * 1000, lastRound) / 1000), "dueMs");
+    QVERIFY(NextRoundDue(waits, 0, 50 * 1000, lastRound) <= 50 * 1000); // a short longest wait always wins
 }
 
 QTEST_GUILESS_MAIN(TestTraceEngine)
