@@ -71,33 +71,26 @@ class Prober:
         self.sock.sendto(icmp(ECHO, 0, struct.pack("!HH", self.ident, seq), b"hoplantern-fixture"), (address, 0))
         return seq
 
-    def _read(self) -> None:
-        """Files an answer to one of our probes under its seq: (address, type, code, rtt ms)."""
-        data, anc, _, _ = self.sock.recvmsg(2048, 256)
-        sec, nsec = struct.unpack("qq", anc[0][2][:16])
-        ihl = (data[0] & 0x0F) * 4
-        kind, code, quoted = data[ihl], data[ihl + 1], data[ihl:ihl + 8]
-        if kind in (TIME_EXCEEDED, DEST_UNREACH):
-            inner = data[ihl + 8:]
-            quoted = inner[(inner[0] & 0x0F) * 4:][:8]
-            kind = kind if len(quoted) == 8 and quoted[0] == ECHO else None
-        ident, seq = struct.unpack("!HH", quoted[4:8])
-        if kind in (ECHO_REPLY, TIME_EXCEEDED, DEST_UNREACH) and ident == self.ident and seq in self.sent:
-            self.answers[seq] = (socket.inet_ntoa(data[12:16]), kind, code, (sec + nsec / 1e9 - self.sent[seq]) * 1e3)
+    def drain(self, quiet: float = 0, until=lambda: False) -> dict:
+        """{seq: (address, type, code, rtt ms)} of our probes' answers, read until `until()`
+        or until none came for `quiet` seconds."""
+        while not until() and select.select([self.sock], [], [], quiet)[0]:
+            data, anc, _, _ = self.sock.recvmsg(2048, 256)
+            sec, nsec = struct.unpack("qq", anc[0][2][:16])
+            ihl = (data[0] & 0x0F) * 4
+            kind, code, quoted = data[ihl], data[ihl + 1], data[ihl:ihl + 8]
+            if kind in (TIME_EXCEEDED, DEST_UNREACH):  # quoting our echo request
+                quoted = data[ihl + 8 + (data[ihl + 8] & 0x0F) * 4:][:8]
+                kind = kind if len(quoted) == 8 and quoted[0] == ECHO else None
+            ident, seq = struct.unpack("!HH", quoted[4:8])
+            if kind in (ECHO_REPLY, TIME_EXCEEDED, DEST_UNREACH) and ident == self.ident and seq in self.sent:
+                self.answers[seq] = (socket.inet_ntoa(data[12:16]), kind, code, (sec + nsec / 1e9 - self.sent[seq]) * 1e3)
+        return self.answers
 
     def answer(self, seq: int):
-        deadline = time.monotonic() + HANG_GUARD
-        while seq not in self.answers:
-            if not select.select([self.sock], [], [], max(0, deadline - time.monotonic()))[0]:
-                raise AssertionError("no answer to probe %d" % seq)
-            self._read()
+        if seq not in self.drain(HANG_GUARD, lambda: seq in self.answers):
+            raise AssertionError("no answer to probe %d" % seq)
         return self.answers[seq]
-
-    def drain(self, quiet: float = 0) -> dict:
-        """Every answer so far, after reading until none came for `quiet` seconds."""
-        while select.select([self.sock], [], [], quiet)[0]:
-            self._read()
-        return self.answers
 
 
 class PathCase(unittest.TestCase):
@@ -180,52 +173,31 @@ class UnroutedAddress(PathCase):
         self.assertEqual(self.hop(64, self.path.unrouted_address)[:3], (self.path.routers[0].address, DEST_UNREACH, 0))
 
 
-class SilentRouterAndTarget(PathCase):
-    path_args = {"routers": 4, "silent": [2], "target_silent": True}
+class SilentNodesDualStack(Confined, PathCase):
+    path_args = {"routers": 4, "silent": [2], "target_silent": True, "family": "dual", "names": True}
 
-    def test_silent_nodes_make_their_answers_and_drop_them(self):
-        for ttl, ns in ((2, self.path.routers[1].ns), (64, self.path.target_ns)):
+    def test_silent_nodes_make_their_answers_and_drop_them_the_others_answer(self):
+        for ttl in (1, 2, 3, 4, 64):
             with self.subTest(ttl=ttl):
-                before = counter(ns, "hoplantern_fixture")
-                silent = self.prober.send(self.path.target, ttl)
-                self.assertTrue(wait_until(lambda: counter(ns, "hoplantern_fixture") == before + 1))
-                # Answered only after the earlier probe was long handled.
-                self.assertEqual(self.hop(3)[0], self.path.routers[2].address)
-                self.assertNotIn(silent, self.prober.drain())
-
-    def test_routers_on_either_side_still_answer(self):
-        for hop in (1, 3, 4):
-            self.assertEqual(self.hop(hop)[0], self.path.routers[hop - 1].address)
-
-
-class DualStack(Confined, PathCase):
-    path_args = {"routers": 4, "silent": [2], "family": "dual", "names": True}
+                ns = self.path.routers[1].ns if ttl == 2 else self.path.target_ns
+                if ttl in (2, 64):
+                    before = counter(ns, "hoplantern_fixture")
+                    silent = self.prober.send(self.path.target, ttl)
+                    self.assertTrue(wait_until(lambda: counter(ns, "hoplantern_fixture") == before + 1))
+                    # Answered only after the earlier probe was long handled.
+                    self.assertEqual(self.hop(3)[0], self.path.routers[2].address)
+                    self.assertNotIn(silent, self.prober.drain())
+                else:
+                    self.assertEqual(self.hop(ttl)[0], self.path.routers[ttl - 1].address)
 
     def test_traceroute_crosses_both_families(self):
         p = self.path
         for flag, fam, target in (("-4", "ip", p.target), ("-6", "ip6", p.target6), ("-6", "ip6", "target.path.test")):
             with self.subTest(family=flag, target=target):
-                want = [p.routers[0].address if fam == "ip" else p.routers[0].address6, None]
-                want += [(r.address if fam == "ip" else r.address6) for r in p.routers[2:]]
-                want.append(p.target if fam == "ip" else p.target6)
-                self.assertEqual(self.traceroute(flag, target), want)
-
-    def test_ping6_by_name(self):
-        out = run(*self.path.exec_args("ping", "-6", "-n", "-c", "2", "-i", "0.2", "target.path.test"))
-        self.assertEqual(out.returncode, 0, out.stdout + out.stderr)
-        self.assertIn("from %s" % self.path.target6, out.stdout)
-
-
-class FilteredTarget6(PathCase):
-    path_args = {"routers": 2, "family": "6", "target_silent": True}
-
-    def test_routers_answer_and_the_target_drops_its_answers(self):
-        before = counter(self.path.target_ns, "hoplantern_fixture", "ip6")
-        rows = self.traceroute("-m", "4", self.path.target)
-        self.assertEqual(rows, [r.address6 for r in self.path.routers] + [None, None])
-        ping = run(*self.path.exec_args("ping", "-6", "-n", "-c", "1", "-W", "1", self.path.target))
-        self.assertNotEqual(ping.returncode, 0)
-        self.assertGreater(counter(self.path.target_ns, "hoplantern_fixture", "ip6"), before)
+                before = counter(p.target_ns, "hoplantern_fixture", fam)
+                want = [getattr(r, "address6" if fam == "ip6" else "address") for r in p.routers]
+                self.assertEqual(self.traceroute(flag, "-m", "5", target), want[:1] + [None] + want[2:] + [None])
+                self.assertGreater(counter(p.target_ns, "hoplantern_fixture", fam), before)
 
 
 class EqualCostBranches(PathCase):
@@ -254,7 +226,6 @@ class TenMillisecondsPerHop(PathCase):
     def test_echo_round_trip_is_the_emulated_delay(self):
         for hop, address in ((1, "198.18.1.2"), (2, "198.18.2.2"), (3, self.path.target)):
             with self.subTest(hop=hop):
-                self.assertEqual(self.path.rtt_ms(hop), 20.0 * hop)
                 # The best of three: a busy machine may hold up any one of them.
                 best = min(self.hop(64, address)[3] for _ in range(3))
                 self.assertGreaterEqual(best, self.path.rtt_ms(hop), "never shorter: frames really were held")
@@ -393,27 +364,24 @@ class Lifecycle(unittest.TestCase):
                 self.assertEqual(result.returncode, code, result.stderr)
                 self.assertEqual(result.stderr == "", code == 0, result.stderr)
 
-    def test_run_removes_everything_and_passes_the_exit_code_on(self):
-        result = self.cli("run", "--routers", "2", "--inside", "--", "sh", "-c", "ip -br addr show e0; exit 7")
-        self.assertEqual(result.returncode, 7, result.stderr)
-        self.assertIn("198.18.1.1/24", result.stdout)
-
-    def test_sigterm_removes_everything(self):
-        proc = subprocess.Popen([sys.executable, "-m", "tools.netpath", "run", "--routers", "3", "--names", "--",
-                                 "sh", "-c", 'echo "$NETNS_PATH_HANDLE"; exec sleep 600'],
-                                cwd=ROOT, stdout=subprocess.PIPE, text=True)
-        try:
-            handle = proc.stdout.readline().strip()
-            self.addCleanup(lifetime.remove_handle, handle)  # should the builder fail to
-            self.assertEqual(len(namespaces_of(handle)), 5)
-            proc.terminate()
-            proc.wait(timeout=HANG_GUARD)
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-            proc.stdout.close()
-        self.assertGone(handle)
+    def test_run_sigterm_and_interpreter_exit_remove_everything(self):
+        run_cmd = [sys.executable, "-m", "tools.netpath", "run", "--routers", "3", "--names", "--inside", "--", "sh", "-c"]
+        script = "from tools.netpath import NetnsPath\nprint(NetnsPath(routers=1, names=True).up().handle)\n"
+        for argv, code, shown in ((run_cmd + ['echo "$NETNS_PATH_HANDLE"; ip -br addr show e0; exit 7'], 7, "198.18.1.1/24"),
+                                  (run_cmd + ['echo "$NETNS_PATH_HANDLE"; exec sleep 600'], -signal.SIGTERM, ""),
+                                  ([sys.executable, "-c", script], 0, "")):
+            with self.subTest(argv=argv[-1]):
+                proc = subprocess.Popen(argv, cwd=ROOT, stdout=subprocess.PIPE, text=True)
+                self.addCleanup(proc.__exit__, None, None, None)  # closes its pipe, reaps it
+                self.addCleanup(proc.kill)
+                handle = proc.stdout.readline().strip()
+                self.addCleanup(lifetime.remove_handle, handle)  # should the builder fail to
+                if code == -signal.SIGTERM:
+                    self.assertEqual(len(namespaces_of(handle)), 5)
+                    proc.terminate()
+                self.assertEqual(proc.wait(timeout=HANG_GUARD), code)
+                self.assertIn(shown, proc.stdout.read())
+                self.assertGone(handle)
 
     def test_killed_owner_its_forwarder_ends_and_the_next_path_removes_the_rest(self):
         # SIGKILL (a ctest timeout does that) leaves no chance to clean up.
@@ -433,10 +401,6 @@ class Lifecycle(unittest.TestCase):
             pass
         self.assertGone(handle)
         self.assertEqual(len(namespaces_of(unowned)), 3)
-
-    def test_exit_without_removal_is_cleaned_at_exit(self):
-        script = "from tools.netpath import NetnsPath\nprint(NetnsPath(routers=1, names=True).up().handle)\n"
-        self.assertGone(run(sys.executable, "-c", script, cwd=ROOT, check=True).stdout.strip())
 
     def test_forwarder_ends_when_its_links_are_removed(self):
         path = NetnsPath(routers=1, delay_ms=1, delay_link=DELAY_LINK, emulator_owner=0).up()

@@ -14,6 +14,7 @@ import atexit
 import json
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -135,23 +136,24 @@ def alive(pid: int) -> bool:
 
 def stop_process(pid: int, start: str | None, grace: float = 2.0) -> None:
     """SIGTERM, then SIGKILL after `grace` seconds, to the process started at `start`."""
-    if not pid or start is None or process_start(pid) != start:
+    try:
+        fd = os.pidfd_open(pid) if pid and start else None
+    except ProcessLookupError:
         return
-    for sig in (signal.SIGTERM, signal.SIGKILL):
-        try:
-            os.kill(pid, sig)
-        except ProcessLookupError:
-            return
-        deadline = time.monotonic() + grace
-        while time.monotonic() < deadline:
-            try:
-                if os.waitpid(pid, os.WNOHANG)[0]:  # ours: reaped
-                    return
-            except ChildProcessError:
-                pass  # someone else's child: watch /proc instead
-            if process_start(pid) != start or not alive(pid):
-                return
-            time.sleep(0.005)
+    if fd is None:
+        return
+    with os.fdopen(fd) as pidfd:  # readable once the process has ended
+        for sig in (signal.SIGTERM, signal.SIGKILL):
+            # Checked with the pidfd open: the pid cannot go to another process meanwhile.
+            if process_start(pid) != start or select.select([pidfd], [], [], 0)[0]:
+                break
+            signal.pidfd_send_signal(fd, sig)
+            if select.select([pidfd], [], [], grace)[0]:
+                break
+    try:
+        os.waitpid(pid, os.WNOHANG)  # ours: reaped
+    except ChildProcessError:
+        pass
 
 
 # --- files of a path ----------------------------------------------------------

@@ -289,14 +289,6 @@ class NetnsPath:
         return 2.0 * sum(self.link_delay_ms[k - 1] for k, _, e in self.links
                          if self.hop_of[e] <= hop and self.branch_of[e] != "b")
 
-    def link_log(self) -> str:
-        """What the forwarder wrote to stderr (warnings, the reason it failed)."""
-        try:
-            with open(link_file(self.handle, "log"), errors="replace") as f:
-                return f.read().strip()
-        except OSError:
-            return ""
-
     def link_stats(self) -> dict | None:
         """The forwarder's counters per link and direction (received, forwarded, lost,
         late_mean_us, late_max_us ...), fresh; None without emulated links."""
@@ -326,8 +318,8 @@ class NetnsPath:
 
     # Building ---------------------------------------------------------------------
 
-    def up(self, owner: int | None = None) -> "NetnsPath":
-        """Builds the path.  `owner`: the pid whose death makes it stale (default this process)."""
+    def up(self) -> "NetnsPath":
+        """Builds the path, owned by this process: should it die, the next path built removes this one."""
         if self.is_up:
             return self
         reason = unavailable_reason(need_nft=bool(self.silent or self.target_silent or self.icmp_limit))
@@ -343,10 +335,9 @@ class NetnsPath:
             # below still removes whatever was made.
             lifetime.live[self.handle] = self
             self.is_up = True
-        owner = os.getpid() if owner is None else owner
         try:
-            lifetime.write_owner(self.handle, owner)
-            self._build(owner if self.emulator_owner is None else self.emulator_owner)
+            lifetime.write_owner(self.handle, os.getpid())
+            self._build(os.getpid() if self.emulator_owner is None else self.emulator_owner)
         except BaseException:
             self.down()
             raise
@@ -512,8 +503,9 @@ class NetnsPath:
         # Its messages go to a file: it may outlive this process (`up`) and must not
         # hold a caller's pipe open meanwhile.  It is stopped by pid and start time
         # (or by its owner's end), never waited for here.
-        with open(link_file(self.handle, "log"), "wb") as log:
-            proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log)
+        with open(link_file(self.handle, "log"), "w+b") as log_file:
+            proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log_file)
+        log = lambda: open(log_file.name, errors="replace").read().strip()  # noqa: E731
         with proc.stdout:
             self.forwarder_pid, self._forwarder_start = proc.pid, lifetime.process_start(proc.pid)
             proc.returncode = 0  # not reaped by Popen's destructor or at exit
@@ -523,10 +515,10 @@ class NetnsPath:
             while not ready.endswith(b"\n"):
                 left = deadline - time.monotonic()
                 if left <= 0 or not select.select([proc.stdout], [], [], left)[0]:
-                    raise FixtureError("hl_delay_link did not come up within %gs: %s" % (READY_SECONDS, self.link_log()))
+                    raise FixtureError("hl_delay_link did not come up within %gs: %s" % (READY_SECONDS, log()))
                 chunk = os.read(proc.stdout.fileno(), 64)
                 if not chunk:
-                    raise FixtureError("hl_delay_link ended at start-up: %s" % self.link_log())
+                    raise FixtureError("hl_delay_link ended at start-up: %s" % log())
                 ready += chunk
         if ready.strip() != b"ready":
             raise FixtureError("hl_delay_link said %r instead of ready" % ready)
