@@ -84,7 +84,8 @@ class Prober:
                 kind = kind if len(quoted) == 8 and quoted[0] == ECHO else None
             ident, seq = struct.unpack("!HH", quoted[4:8])
             if kind in (ECHO_REPLY, TIME_EXCEEDED, DEST_UNREACH) and ident == self.ident and seq in self.sent:
-                self.answers[seq] = (socket.inet_ntoa(data[12:16]), kind, code, (sec + nsec / 1e9 - self.sent[seq]) * 1e3)
+                rtt = (sec + nsec / 1e9 - self.sent[seq]) * 1e3
+                self.answers[seq] = (socket.inet_ntoa(data[12:16]), kind, code, rtt)
         return self.answers
 
     def answer(self, seq: int):
@@ -319,7 +320,8 @@ class Lifecycle(unittest.TestCase):
             self.assertTrue(wait_until(lambda: not lifetime.alive(forwarder), 5.0), "forwarder still runs")
 
     def cli(self, *args, cwd=ROOT):
-        return run(sys.executable, "-m", "tools.netpath", *args, cwd=cwd, env=dict(os.environ, HL_DELAY_LINK=DELAY_LINK))
+        return run(sys.executable, "-m", "tools.netpath", *args, cwd=cwd,
+                   env=dict(os.environ, HL_DELAY_LINK=DELAY_LINK))
 
     def up(self, *args) -> str:
         up = self.cli("up", *args)
@@ -365,9 +367,11 @@ class Lifecycle(unittest.TestCase):
                 self.assertEqual(result.stderr == "", code == 0, result.stderr)
 
     def test_run_sigterm_and_interpreter_exit_remove_everything(self):
-        run_cmd = [sys.executable, "-m", "tools.netpath", "run", "--routers", "3", "--names", "--inside", "--", "sh", "-c"]
+        run_cmd = [sys.executable, "-m", "tools.netpath", "run", "--routers", "3", "--names", "--inside", "--",
+                   "sh", "-c"]
         script = "from tools.netpath import NetnsPath\nprint(NetnsPath(routers=1, names=True).up().handle)\n"
-        for argv, code, shown in ((run_cmd + ['echo "$NETNS_PATH_HANDLE"; ip -br addr show e0; exit 7'], 7, "198.18.1.1/24"),
+        for argv, code, shown in ((run_cmd + ['echo "$NETNS_PATH_HANDLE"; ip -br addr show e0; exit 7'], 7,
+                                   "198.18.1.1/24"),
                                   (run_cmd + ['echo "$NETNS_PATH_HANDLE"; exec sleep 600'], -signal.SIGTERM, ""),
                                   ([sys.executable, "-c", script], 0, "")):
             with self.subTest(argv=argv[-1]):

@@ -8,5 +8,6 @@ Command line: `python3 -m tools.netpath --help` from the repository root.
 """
 
 from .lifetime import FixtureError, namespaces_of  # noqa: F401
-from .namespaces import NETNS_DIR, SKIP_EXIT, InNamespace, exit_unless_available, setns, unavailable_reason  # noqa: F401
+from .namespaces import (NETNS_DIR, SKIP_EXIT, InNamespace, exit_unless_available, setns,  # noqa: F401
+                         unavailable_reason)
 from .path import FixtureUnavailable, NetnsPath  # noqa: F401

@@ -54,10 +54,10 @@ BUILD_OPTIONS = [
     ("--names", dict(action="store_true", help="hosts file with rK.path.test and target.path.test for the source")),
     ("--ecmp", dict(type=int, metavar="K", help="router K splits into two equal-cost branches of two routers each")),
     ("--icmp-ratelimit", dict(type=int, default=0, metavar="MS",
-                              help="ICMP rate limit in every namespace (default 0: every probe answered; kernel: 1000)")),
+                              help="ICMP rate limit, every namespace (default 0: all answered; kernel: 1000)")),
     ("--target-icmp-ratelimit", dict(type=int, metavar="MS", help="the same, target only")),
-    ("--icmp-limit", dict(metavar="RATE", help="nftables limit on routers' ICMP output, e.g. '1/second burst 1 packets'")),
-    ("--icmp-limit-routers", dict(type=int, nargs="+", metavar="K", help="only these routers get --icmp-limit (default all)")),
+    ("--icmp-limit", dict(metavar="RATE", help="nftables limit on routers' ICMP, e.g. '1/second burst 1 packets'")),
+    ("--icmp-limit-routers", dict(type=int, nargs="+", metavar="K", help="only these get --icmp-limit (default all)")),
     ("--delay-ms", dict(type=_numbers, default=0.0, metavar="MS", help="slow links: one way, each direction, "
                                                                         "one value or one per link (1,2,...)")),
     ("--jitter-ms", dict(type=_numbers, default=0.0, metavar="MS", help="spread over delay +- jitter; the same")),

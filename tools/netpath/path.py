@@ -390,7 +390,8 @@ class NetnsPath:
                 values.update({"net.%s.fib_multipath_hash_policy" % v: 3, "net.%s.fib_multipath_hash_fields" % v: 0x37})
         for conf in ("all", "default"):
             if "ip6" in self.fams:
-                values.update({"net.ipv6.conf.%s.accept_dad" % conf: 0, "net.ipv6.conf.%s.forwarding" % conf: int(router)})
+                values.update({"net.ipv6.conf.%s.accept_dad" % conf: 0,
+                               "net.ipv6.conf.%s.forwarding" % conf: int(router)})
             elif self.emulated:
                 # IPv4 only: without IPv6 announcements every frame a slow link
                 # carries is one a test or tracer sent, and its counters add up.
