@@ -18,7 +18,14 @@ import struct
 import sys
 import time
 
-from tools.netpath import icmp_checksum
+
+
+def icmp_checksum(data: bytes) -> int:
+    """The Internet checksum."""
+    total = sum(struct.unpack("!%dH" % ((len(data) + 1) // 2), data + b"\0" * (len(data) % 2)))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return ~total & 0xFFFF
 
 
 def icmp(type_: int, code: int, rest: bytes, body: bytes) -> bytes:

@@ -7,7 +7,7 @@
 Command line: `python3 -m tools.netpath --help` from the repository root.
 """
 
-from .lifetime import FixtureError, namespaces_of, remove_handle, remove_stale, all_handles  # noqa: F401
-from .namespaces import (InNamespace, exit_unless_available, icmp_checksum, read_sysctl,  # noqa: F401
-                         setns, unavailable_reason, NETNS_DIR, SKIP_EXIT)
-from .path import FixtureUnavailable, NetnsPath, find_delay_link  # noqa: F401
+from .lifetime import FixtureError, namespaces_of  # noqa: F401
+from .namespaces import (NETNS_DIR, SKIP_EXIT, InNamespace, exit_unless_available, setns,  # noqa: F401
+                         unavailable_reason)
+from .path import FixtureUnavailable, NetnsPath  # noqa: F401

@@ -14,6 +14,7 @@ import atexit
 import json
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -25,6 +26,7 @@ from .namespaces import NETNS_DIR, PREFIX
 HANDLE_RE = re.compile(r"^hlpath-[0-9a-f]{8}$")
 ETC_NETNS = "/etc/netns"
 OWNERS_DIR = "/run/hoplantern-netns"
+STOPPERS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
 
 class FixtureError(Exception):
@@ -33,15 +35,14 @@ class FixtureError(Exception):
 
 live: dict[str, object] = {}  # handle -> NetnsPath, while this process owns it
 live_lock = threading.RLock()
-_children: set[subprocess.Popen] = set()
-_handlers_installed = False
+children: set[subprocess.Popen] = set()  # ended before anything is removed
 _previous_handlers: dict[int, object] = {}
 
 
 def teardown_all() -> None:
     # A child `ip` may still be creating namespaces: stop it first, or it could
     # add one after the removal below has looked.
-    for child in list(_children):
+    for child in list(children):
         try:
             child.kill()
             # Not child.wait(): the interrupted main thread may be inside it,
@@ -56,7 +57,7 @@ def teardown_all() -> None:
 
 def _on_signal(signum, frame):
     teardown_all()
-    previous = _previous_handlers.get(signum)
+    previous = _previous_handlers[signum]
     if signum == signal.SIGINT and previous is signal.default_int_handler:
         raise KeyboardInterrupt
     if callable(previous):
@@ -69,14 +70,13 @@ def _on_signal(signum, frame):
 
 
 def install_handlers() -> None:
-    global _handlers_installed
-    if _handlers_installed:
+    if install_handlers.done:
         return
-    _handlers_installed = True
+    install_handlers.done = True
     atexit.register(teardown_all)
     if threading.current_thread() is not threading.main_thread():
         return  # signal handlers can only be set from the main thread; atexit still works
-    for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+    for signum in STOPPERS:
         previous = signal.getsignal(signum)
         # Someone else's SIGINT handler (e.g. unittest's --catch) keeps control;
         # the with-block and atexit still remove the namespaces then.
@@ -86,13 +86,7 @@ def install_handlers() -> None:
         signal.signal(signum, _on_signal)
 
 
-def track(child: subprocess.Popen) -> None:
-    """The signal handler ends `child` before removing anything."""
-    _children.add(child)
-
-
-def untrack(child: subprocess.Popen) -> None:
-    _children.discard(child)
+install_handlers.done = False
 
 
 def run_batches(jobs: list[tuple[list[str], str]], check: bool = True) -> list[str]:
@@ -102,25 +96,23 @@ def run_batches(jobs: list[tuple[list[str], str]], check: bool = True) -> list[s
         for args, text in jobs:
             proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.PIPE, text=True)
-            track(proc)
-            procs.append((args, proc))
+            children.add(proc)
+            procs.append(proc)
             proc.stdin.write(text)  # a batch is a few KiB: fits the pipe, never blocks
             proc.stdin.close()
-        errors, failures = [], []
-        for args, proc in procs:
-            errors.append(proc.stderr.read().strip())
-            if proc.wait() != 0:
-                failures.append("%s failed (exit %d): %s" % (" ".join(args), proc.returncode, errors[-1]))
+        errors = [proc.stderr.read().strip() for proc in procs]
+        failures = ["%s failed (exit %d): %s" % (" ".join(proc.args), proc.returncode, err)
+                    for proc, err in zip(procs, errors) if proc.wait() != 0]
         if check and failures:
             raise FixtureError("; ".join(failures))
         return errors
     finally:
-        for _, proc in procs:
+        for proc in procs:
             if proc.poll() is None:
                 proc.kill()
                 proc.wait()
             proc.stderr.close()
-            untrack(proc)
+            children.discard(proc)
 
 
 # --- processes known by pid and start time ---------------------------------
@@ -139,40 +131,44 @@ def process_start(pid: int) -> str | None:
 
 
 def alive(pid: int) -> bool:
-    state = _stat_field(pid, 0)
-    return state is not None and state != "Z"
+    return _stat_field(pid, 0) not in (None, "Z")
 
 
 def stop_process(pid: int, start: str | None, grace: float = 2.0) -> None:
     """SIGTERM, then SIGKILL after `grace` seconds, to the process started at `start`."""
-    if not pid or start is None or process_start(pid) != start:
+    try:
+        fd = os.pidfd_open(pid) if pid and start else None
+    except ProcessLookupError:
         return
-    for sig in (signal.SIGTERM, signal.SIGKILL):
-        try:
-            os.kill(pid, sig)
-        except ProcessLookupError:
-            return
-        deadline = time.monotonic() + grace
-        while time.monotonic() < deadline:
-            try:
-                if os.waitpid(pid, os.WNOHANG)[0]:  # ours: reaped
-                    return
-            except ChildProcessError:
-                pass  # someone else's child: watch /proc instead
-            if process_start(pid) != start or not alive(pid):
-                return
-            time.sleep(0.005)
+    if fd is None:
+        return
+    with os.fdopen(fd) as pidfd:  # readable once the process has ended
+        for sig in (signal.SIGTERM, signal.SIGKILL):
+            # Checked with the pidfd open: the pid cannot go to another process meanwhile.
+            if process_start(pid) != start or select.select([pidfd], [], [], 0)[0]:
+                break
+            signal.pidfd_send_signal(fd, sig)
+            if select.select([pidfd], [], [], grace)[0]:
+                break
+    try:
+        os.waitpid(pid, os.WNOHANG)  # ours: reaped
+    except ChildProcessError:
+        pass
 
 
 # --- files of a path ----------------------------------------------------------
 
-def owner_file(handle: str) -> str:
-    return os.path.join(OWNERS_DIR, handle)
-
-
 def link_file(handle: str, what: str) -> str:
     """The delaying link's pid ("pid"), counters ("stats.json") and messages ("log")."""
     return os.path.join(OWNERS_DIR, "%s.link-%s" % (handle, what))
+
+
+def read_json(file: str) -> dict:
+    try:
+        with open(file) as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return {}  # none (yet), or being written
 
 
 def write_json(file: str, value) -> None:
@@ -184,18 +180,7 @@ def write_json(file: str, value) -> None:
 
 def write_owner(handle: str, pid: int) -> None:
     """pid 0: nobody owns the path; it stays until `down`."""
-    write_json(owner_file(handle), {"pid": pid, "start": process_start(pid) if pid else None})
-
-
-def _owner_gone(handle: str) -> bool:
-    """True only when the path had an owner and that process no longer runs."""
-    try:
-        with open(owner_file(handle)) as f:
-            owner = json.load(f)
-    except (OSError, ValueError):
-        return False  # no owner recorded (or being written): leave it alone
-    pid = owner.get("pid") or 0
-    return pid > 0 and process_start(pid) != owner.get("start")
+    write_json(os.path.join(OWNERS_DIR, handle), {"pid": pid, "start": process_start(pid) if pid else None})
 
 
 def namespaces_of(handle: str) -> list[str]:
@@ -210,48 +195,39 @@ def namespaces_of(handle: str) -> list[str]:
         return []
 
 
+def _listdir(directory: str) -> list[str]:
+    try:
+        return os.listdir(directory)
+    except FileNotFoundError:
+        return []
+
+
 def all_handles() -> list[str]:
-    handles = set()
-    for directory in (NETNS_DIR, ETC_NETNS, OWNERS_DIR):
-        try:
-            names = os.listdir(directory)
-        except FileNotFoundError:
-            continue
-        handles.update(n[:len(PREFIX) + 8] for n in names if HANDLE_RE.match(n[:len(PREFIX) + 8]))
-    return sorted(handles)
+    names = [n[:len(PREFIX) + 8] for d in (NETNS_DIR, ETC_NETNS, OWNERS_DIR) for n in _listdir(d)]
+    return sorted({n for n in names if HANDLE_RE.match(n)})
 
 
 def remove_handle(handle: str) -> list[str]:
     """Removes every namespace and file of one path; safe to repeat."""
     # The delaying link first: it holds sockets in the link namespaces.
-    try:
-        with open(link_file(handle, "pid")) as f:
-            link = json.load(f)
-        stop_process(int(link.get("pid") or 0), link.get("start"))
-    except (OSError, ValueError):
-        pass
+    link = read_json(link_file(handle, "pid"))
+    stop_process(int(link.get("pid") or 0), link.get("start"))
     names = namespaces_of(handle)
     problems = []
     if names:
         # -force: go on past a namespace that someone else already removed.
         err = run_batches([(["ip", "-force", "-batch", "-"], "".join("netns del %s\n" % n for n in names))],
                           check=False)[0]
-        left = namespaces_of(handle)
-        if left:
-            problems.append("namespaces left: %s (%s)" % (", ".join(left), err))
+        if namespaces_of(handle):
+            problems.append("namespaces left: %s (%s)" % (", ".join(namespaces_of(handle)), err))
     etc_dir = os.path.join(ETC_NETNS, handle + "-src")
-    if os.path.isdir(etc_dir):
-        shutil.rmtree(etc_dir, ignore_errors=True)
-        if os.path.exists(etc_dir):
-            problems.append("could not remove " + etc_dir)
+    shutil.rmtree(etc_dir, ignore_errors=True)
+    if os.path.exists(etc_dir):
+        problems.append("could not remove " + etc_dir)
     if problems:
         raise FixtureError("; ".join(problems))
     # The owner file last, so a path half removed still names its owner.
-    try:
-        files = sorted(n for n in os.listdir(OWNERS_DIR) if n.startswith(handle))
-    except FileNotFoundError:
-        files = []
-    for name in sorted(files, key=lambda n: n == handle):
+    for name in sorted((n for n in _listdir(OWNERS_DIR) if n.startswith(handle)), key=lambda n: n == handle):
         try:
             os.unlink(os.path.join(OWNERS_DIR, name))
         except FileNotFoundError:
@@ -260,10 +236,12 @@ def remove_handle(handle: str) -> list[str]:
 
 
 def remove_stale() -> list[str]:
-    """Removes paths whose owning process died without removing them."""
+    """Removes paths whose owner was recorded and no longer runs."""
     removed = []
     for handle in all_handles():
-        if handle not in live and _owner_gone(handle):
+        owner = read_json(os.path.join(OWNERS_DIR, handle))
+        pid = owner.get("pid") or 0
+        if handle not in live and pid > 0 and process_start(pid) != owner.get("start"):
             try:
                 remove_handle(handle)
                 removed.append(handle)

@@ -1,9 +1,9 @@
-"""Entering network namespaces from this process, their sysctls, and whether
-this machine can make them at all.
+"""Entering network namespaces from this process, their sysctls, and whether this
+machine can make them at all.
 
-Sysctls and readiness checks move the calling thread into each namespace in
-turn: /proc/sys/net and new sockets follow the thread's namespace, so no process
-is started per namespace and building a path stays fast.
+Sysctls and readiness checks move the calling thread into each namespace in turn:
+/proc/sys/net and new sockets follow the thread's namespace, so no process is
+started per namespace and building a path stays fast.
 """
 
 from __future__ import annotations
@@ -21,24 +21,19 @@ import sys
 NETNS_DIR = "/run/netns"
 PREFIX = "hlpath-"
 SKIP_EXIT = 77  # what ctest and automake read as "skipped"
-
 CLONE_NEWNET = 0x40000000
 SIOCGIFFLAGS = 0x8913
-IFF_UP, IFF_RUNNING = 0x1, 0x40
-
-_libc = None
+IFF_UP_RUNNING = 0x1 | 0x40
+# Some kernels keep these global only: nothing to set inside a namespace there.
+OPTIONAL_SYSCTLS = ("icmp_msgs_", "disable_ipv6")
 
 
 def setns(fd: int) -> None:
     if hasattr(os, "setns"):  # Python 3.12 and later
-        os.setns(fd, CLONE_NEWNET)
-        return
-    global _libc
-    if _libc is None:
-        _libc = ctypes.CDLL(None, use_errno=True)
-    if _libc.setns(fd, CLONE_NEWNET) != 0:
-        err = ctypes.get_errno()
-        raise OSError(err, "setns: " + os.strerror(err))
+        return os.setns(fd, CLONE_NEWNET)
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.setns(fd, CLONE_NEWNET) != 0:
+        raise OSError(ctypes.get_errno(), "setns: " + os.strerror(ctypes.get_errno()))
 
 
 class InNamespace:
@@ -46,7 +41,6 @@ class InNamespace:
 
     def __init__(self, name: str):
         self.name = name
-        self.home = -1
 
     def __enter__(self):
         self.home = os.open("/proc/thread-self/ns/net", os.O_RDONLY | os.O_CLOEXEC)
@@ -65,42 +59,24 @@ class InNamespace:
             setns(self.home)
         finally:
             os.close(self.home)
-        return False
 
 
-def write_sysctl(name: str, value, required: bool = True) -> None:
-    """Sets a sysctl of the current namespace; `required=False` for those some
-    kernels keep global only (nothing to set there)."""
-    try:
-        with open("/proc/sys/" + name.replace(".", "/"), "w") as f:
-            f.write(str(value))
-    except FileNotFoundError:
-        if required:
-            raise
-
-
-def read_sysctl(ns: str, name: str) -> str:
-    with InNamespace(ns):
-        with open("/proc/sys/" + name.replace(".", "/")) as f:
-            return f.read().strip()
+def write_sysctls(values: dict) -> None:
+    """Sets sysctls ("net.ipv4.ip_forward": 1, ...) of the current namespace."""
+    for name, value in values.items():
+        try:
+            with open("/proc/sys/" + name.replace(".", "/"), "w") as f:
+                f.write(str(value))
+        except FileNotFoundError:
+            if not any(part in name for part in OPTIONAL_SYSCTLS):
+                raise
 
 
 def interface_running(name: str) -> bool:
     """Up and running: until the kernel marks a veth running, its queue drops packets."""
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
         res = fcntl.ioctl(s.fileno(), SIOCGIFFLAGS, struct.pack("16sH22x", name.encode(), 0))
-    flags = struct.unpack("16sH22x", res)[1]
-    return flags & (IFF_UP | IFF_RUNNING) == IFF_UP | IFF_RUNNING
-
-
-def icmp_checksum(data: bytes) -> int:
-    """The Internet checksum, for the ICMP messages tests and tools craft."""
-    if len(data) % 2:
-        data += b"\0"
-    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return ~total & 0xFFFF
+    return struct.unpack("16sH22x", res)[1] & IFF_UP_RUNNING == IFF_UP_RUNNING
 
 
 def unavailable_reason(need_nft: bool = False) -> str | None:
@@ -111,12 +87,11 @@ def unavailable_reason(need_nft: bool = False) -> str | None:
     """
     if os.geteuid() != 0:
         return "needs root to create network namespaces (running as uid %d)" % os.geteuid()
-    if shutil.which("ip") is None:
-        return "the `ip` command (iproute2) is not installed"
-    if need_nft and shutil.which("nft") is None:
-        return "the `nft` command (nftables) is not installed"
-    # Named like a real path's namespace, so `down --all` finds it too should
-    # this process die between the two commands.
+    for tool, package, needed in (("ip", "iproute2", True), ("nft", "nftables", need_nft)):
+        if needed and shutil.which(tool) is None:
+            return "the `%s` command (%s) is not installed" % (tool, package)
+    # Named like a real path's namespace, so `down --all` finds it too should this
+    # process die between the two commands.
     probe = PREFIX + secrets.token_hex(4) + "-src"
     for verb in ("add", "del"):
         try:
