@@ -36,9 +36,6 @@ T* Bind(const std::map<int, QWidget*>& controls, int id)
 constexpr std::pair<AddressChoice, const char*> kFamilies[] = {
     { AddressChoice::Auto, "Auto" }, { AddressChoice::V4, "IPv4" }, { AddressChoice::V6, "IPv6" } };
 
-// The longest address the IP address column shows: eight full groups, nothing to compress.
-constexpr char kWidestAddress[] = "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff";
-
 } // namespace
 
 CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
@@ -132,9 +129,14 @@ void CTraceDlg::SetUpResultsList()
     QHeaderView* header = m_list->header();
     for (int c = 0; c < HOP_COLUMN_COUNT; ++c)
         header->resizeSection(c, kHopColumns[c].width);
-    // An IPv6 address is much longer than the IPv4 one the column was first sized for.
-    const int padding = 2 * m_list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 8;
-    const int addressWidth = m_list->fontMetrics().horizontalAdvance(QLatin1String(kWidestAddress)) + padding;
+    // An IPv6 address is much longer than the IPv4 one the column was first sized for:
+    // room for eight full groups of the font's widest hex digit, and the cell's margins.
+    const QFontMetrics fm = m_list->fontMetrics();
+    int digit = 0;
+    for (const QChar c : QStringLiteral("0123456789abcdef"))
+        digit = std::max(digit, fm.horizontalAdvance(c));
+    const int margins = 2 * m_list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 8;
+    const int addressWidth = 32 * digit + 7 * fm.horizontalAdvance(QLatin1Char(':')) + margins;
     header->resizeSection(1, std::max(header->sectionSize(1), addressWidth));
 
     m_list->GetColumnOrderArray(m_anColumnOrder, hl::kColumnCount);
