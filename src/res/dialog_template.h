@@ -31,6 +31,7 @@ inline constexpr uint32_t WS_EX_APPWINDOW = 0x00040000;
 // Buttons: the low four bits are the button type.
 inline constexpr uint32_t BS_TYPEMASK = 0x0000000F;
 inline constexpr uint32_t BS_PUSHBUTTON = 0x00000000;
+inline constexpr uint32_t BS_AUTOCHECKBOX = 0x00000003;
 inline constexpr uint32_t BS_OWNERDRAW = 0x0000000B;
 inline constexpr uint32_t BS_FLAT = 0x00008000;
 
@@ -47,6 +48,9 @@ inline constexpr uint32_t SS_LEFTNOWORDWRAP = 0x0000000C;
 inline constexpr uint32_t SS_CENTERIMAGE = 0x00000200;
 inline constexpr uint32_t SS_SUNKEN = 0x00001000;
 
+// Combo boxes: a drop-down list, which offers its items and takes no typing.
+inline constexpr uint32_t CBS_DROPDOWNLIST = 0x00000003;
+
 // List views.
 inline constexpr uint32_t LVS_REPORT = 0x00000001;
 inline constexpr uint32_t LVS_NOLABELWRAP = 0x00000080;
@@ -56,6 +60,7 @@ inline constexpr char kButtonClass[] = "Button";
 inline constexpr char kEditClass[] = "Edit";
 inline constexpr char kStaticClass[] = "Static";
 inline constexpr char kListViewClass[] = "SysListView32";
+inline constexpr char kComboBoxClass[] = "ComboBox";
 
 struct DluRect {
     int x;

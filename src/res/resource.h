@@ -29,4 +29,6 @@ inline constexpr int IDC_TARGET = 1131;
 inline constexpr int IDC_HOPS = 1167;
 inline constexpr int IDC_TIMEOUT = 1168;
 inline constexpr int IDC_TRIES = 1169;
+inline constexpr int IDC_FAMILY = 1170;
+inline constexpr int IDC_FIXED_FLOW = 1171;
 inline constexpr int IDC_ABOUT = 33774;

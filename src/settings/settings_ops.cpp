@@ -79,6 +79,27 @@ bool SaveOptions(RegistryStore& store, int nTries, int nHops, int nTimeout)
     return tries && hops && timeout;
 }
 
+void LoadTraceChoices(RegistryStore& store, int& nFamily, bool& bFixedFlow)
+{
+    const QString section = QString::fromLatin1(kOptionsSection);
+    nFamily = store.GetProfileInt(section, QString::fromLatin1(kAddressFamilyEntry),
+                                  kDefaultAddressFamily);
+    if (nFamily != 4 && nFamily != 6)
+        nFamily = kDefaultAddressFamily;
+    bFixedFlow = store.GetProfileInt(section, QString::fromLatin1(kFixedFlowEntry),
+                                     kDefaultFixedFlow) != 0;
+}
+
+bool SaveTraceChoices(RegistryStore& store, int nFamily, bool bFixedFlow)
+{
+    const QString section = QString::fromLatin1(kOptionsSection);
+    const bool family =
+        store.WriteProfileInt(section, QString::fromLatin1(kAddressFamilyEntry), nFamily);
+    const bool flow =
+        store.WriteProfileInt(section, QString::fromLatin1(kFixedFlowEntry), bFixedFlow ? 1 : 0);
+    return family && flow;
+}
+
 void LoadWindowPosition(RegistryStore& store, WindowRect& rect)
 {
     QByteArray bytes = RectBytes(rect);

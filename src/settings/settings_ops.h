@@ -25,6 +25,12 @@ inline constexpr char kTimeoutEntry[] = "Timeout";
 inline constexpr int kDefaultTries = 3;
 inline constexpr int kDefaultHops = 16;
 inline constexpr int kDefaultTimeout = 3000;
+// Beside them: the address family (0 for the host name's own, 4 or 6) and whether every
+// probe keeps one flow (0 or 1). A settings file from before they existed lacks both.
+inline constexpr char kAddressFamilyEntry[] = "Address family";
+inline constexpr char kFixedFlowEntry[] = "Fixed flow";
+inline constexpr int kDefaultAddressFamily = 0;
+inline constexpr bool kDefaultFixedFlow = false;
 
 // The window's outer rectangle in screen pixels; stored as 16 bytes, little-endian.
 struct WindowRect {
@@ -42,6 +48,11 @@ inline constexpr int kColumnCount = 5;
 // Each value is read separately (Retries, Hop number, Timeout) and falls back to its default.
 void LoadOptions(RegistryStore& store, int& nTries, int& nHops, int& nTimeout);
 bool SaveOptions(RegistryStore& store, int nTries, int nHops, int nTimeout);
+
+// The family and the one-flow choice, read and written with the options. A stored family
+// other than 0, 4 or 6 reads as 0; any stored flow value but 0 reads as on.
+void LoadTraceChoices(RegistryStore& store, int& nFamily, bool& bFixedFlow);
+bool SaveTraceChoices(RegistryStore& store, int nFamily, bool bFixedFlow);
 
 // rect holds the window's current rectangle, which serves as the default.
 void LoadWindowPosition(RegistryStore& store, WindowRect& rect);

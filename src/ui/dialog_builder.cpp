@@ -3,6 +3,8 @@
 #include "hop_list_view.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -55,6 +57,8 @@ bool IsClass(const DialogControl& c, const char* name)
 QWidget* CreateButton(const DialogControl& c, QWidget* parent)
 {
     const QString caption = QString::fromLatin1(c.caption);
+    if ((c.style & BS_TYPEMASK) == BS_AUTOCHECKBOX)
+        return new QCheckBox(caption, parent);
     QPushButton* button = (c.style & BS_TYPEMASK) == BS_OWNERDRAW ? new CommandButton(caption, parent)
                                                                   : new QPushButton(caption, parent);
     button->setAutoDefault(true);
@@ -68,6 +72,15 @@ QWidget* CreateEdit(const DialogControl& c, QWidget* parent)
     if (c.style & ES_NUMBER)
         edit->installEventFilter(new DigitsOnlyFilter(edit));
     return edit;
+}
+
+// The dialog fills in the items; a drop-down list takes no typed text.
+QWidget* CreateComboBox(const DialogControl& c, QWidget* parent)
+{
+    auto* combo = new QComboBox(parent);
+    combo->setEditable((c.style & CBS_DROPDOWNLIST) != CBS_DROPDOWNLIST);
+    combo->setFrame(c.style & WS_BORDER);
+    return combo;
 }
 
 QWidget* CreateStatic(const DialogControl& c, QWidget* parent)
@@ -108,6 +121,8 @@ QWidget* CreateKnownControl(const DialogControl& c, QWidget* parent)
         return CreateEdit(c, parent);
     if (IsClass(c, kListViewClass))
         return CreateListView(c, parent);
+    if (IsClass(c, kComboBoxClass))
+        return CreateComboBox(c, parent);
     if (IsClass(c, kStaticClass))
         return CreateStatic(c, parent);
     return new QWidget(parent);
@@ -120,7 +135,8 @@ QWidget* CreateControl(const DialogControl& c, QWidget* parent, const ControlFac
         w = CreateKnownControl(c, parent);
     // Buttons, fields and lists take the focus; without a tab stop they can still be
     // clicked into, but Tab passes them by.
-    const bool focusable = IsClass(c, kButtonClass) || IsClass(c, kEditClass) || IsClass(c, kListViewClass);
+    const bool focusable = IsClass(c, kButtonClass) || IsClass(c, kEditClass) || IsClass(c, kListViewClass)
+        || IsClass(c, kComboBoxClass);
     w->setFocusPolicy(!focusable ? Qt::NoFocus : (c.style & WS_TABSTOP) ? Qt::StrongFocus : Qt::ClickFocus);
     w->setObjectName(QString::fromLatin1(c.name));
     w->setProperty(kControlIdProperty, c.id);

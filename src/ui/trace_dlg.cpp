@@ -7,7 +7,9 @@
 #include "privileges.h"
 #include "resource.h"
 
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -15,6 +17,7 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -28,6 +31,10 @@ T* Bind(const std::map<int, QWidget*>& controls, int id)
     Q_ASSERT_X(w, "CTraceDlg", "template 102 lacks a control the window binds");
     return w;
 }
+
+// The family list's items, in the order the combo box shows them.
+constexpr std::pair<AddressChoice, const char*> kFamilies[] = {
+    { AddressChoice::Auto, "Auto" }, { AddressChoice::V4, "IPv4" }, { AddressChoice::V6, "IPv6" } };
 
 } // namespace
 
@@ -44,6 +51,10 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     m_editHost = Bind<QLineEdit>(m_controls, IDC_HOST);
     m_stStatus = Bind<QLabel>(m_controls, IDC_STATUS);
     m_stTarget = Bind<QLabel>(m_controls, IDC_TARGET);
+    m_cbFamily = Bind<QComboBox>(m_controls, IDC_FAMILY);
+    m_chkFixedFlow = Bind<QCheckBox>(m_controls, IDC_FIXED_FLOW);
+    for (const auto& [family, text] : kFamilies)
+        m_cbFamily->addItem(QString::fromLatin1(text), int(family));
 
     // Enter anywhere but on another button starts a trace.
     m_btnTrace->setDefault(true);
@@ -118,6 +129,15 @@ void CTraceDlg::SetUpResultsList()
     QHeaderView* header = m_list->header();
     for (int c = 0; c < HOP_COLUMN_COUNT; ++c)
         header->resizeSection(c, kHopColumns[c].width);
+    // An IPv6 address is much longer than the IPv4 one the column was first sized for:
+    // room for eight full groups of the font's widest hex digit, and the cell's margins.
+    const QFontMetrics fm = m_list->fontMetrics();
+    int digit = 0;
+    for (const QChar c : QStringLiteral("0123456789abcdef"))
+        digit = std::max(digit, fm.horizontalAdvance(c));
+    const int margins = 2 * m_list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 8;
+    const int addressWidth = 32 * digit + 7 * fm.horizontalAdvance(QLatin1Char(':')) + margins;
+    header->resizeSection(1, std::max(header->sectionSize(1), addressWidth));
 
     m_list->GetColumnOrderArray(m_anColumnOrder, hl::kColumnCount);
     LoadColumnOrder();
@@ -143,6 +163,8 @@ void CTraceDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Text(pDX, IDC_HOST, m_strHost);
     DDX_Text(pDX, IDC_TIMEOUT, m_nTimeout);
     DDX_Text(pDX, IDC_TRIES, m_nTries);
+    DDX_Family(pDX, IDC_FAMILY, m_family);
+    DDX_Check(pDX, IDC_FIXED_FLOW, m_bFixedFlow);
 }
 
 void CTraceDlg::DDX_Text(CDataExchange* pDX, int nIDC, int& value)
@@ -171,6 +193,28 @@ void CTraceDlg::DDX_Text(CDataExchange* pDX, int nIDC, QString& value)
         value = edit->text();
     else
         edit->setText(value);
+}
+
+void CTraceDlg::DDX_Family(CDataExchange* pDX, int nIDC, AddressChoice& value)
+{
+    if (pDX->m_bFailed)
+        return;
+    auto* combo = qobject_cast<QComboBox*>(GetDlgItem(nIDC));
+    if (pDX->m_bSaveAndValidate)
+        value = AddressChoice(combo->currentData().toInt());
+    else
+        combo->setCurrentIndex(std::max(0, combo->findData(int(value))));
+}
+
+void CTraceDlg::DDX_Check(CDataExchange* pDX, int nIDC, bool& value)
+{
+    if (pDX->m_bFailed)
+        return;
+    auto* box = qobject_cast<QCheckBox*>(GetDlgItem(nIDC));
+    if (pDX->m_bSaveAndValidate)
+        value = box->isChecked();
+    else
+        box->setChecked(value);
 }
 
 QWidget* CTraceDlg::GetDlgItem(int id) const
@@ -234,11 +278,15 @@ void CTraceDlg::OnClose()
 void CTraceDlg::LoadOptions()
 {
     hl::LoadOptions(m_store, m_nTries, m_nHops, m_nTimeout);
+    int family = int(m_family);
+    hl::LoadTraceChoices(m_store, family, m_bFixedFlow);
+    m_family = AddressChoice(family);
 }
 
 void CTraceDlg::SaveOptions()
 {
     hl::SaveOptions(m_store, m_nTries, m_nHops, m_nTimeout);
+    hl::SaveTraceChoices(m_store, int(m_family), m_bFixedFlow);
 }
 
 void CTraceDlg::LoadWindowPosition(hl::WindowRect& rect)

@@ -16,6 +16,8 @@
 
 #include <map>
 
+class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 
@@ -90,6 +92,8 @@ protected:
 private:
     void DDX_Text(CDataExchange* pDX, int nIDC, int& value);
     void DDX_Text(CDataExchange* pDX, int nIDC, QString& value);
+    void DDX_Family(CDataExchange* pDX, int nIDC, AddressChoice& value);
+    void DDX_Check(CDataExchange* pDX, int nIDC, bool& value);
     void SetUpResultsList();
     void RefitToFrame();
 
@@ -118,6 +122,8 @@ public:
     CommandButton* m_btnTrace = nullptr;
     HopListView* m_list = nullptr;
     QLineEdit* m_editHost = nullptr;
+    QComboBox* m_cbFamily = nullptr;
+    QCheckBox* m_chkFixedFlow = nullptr;
     QLabel* m_stStatus = nullptr;
     QLabel* m_stTarget = nullptr;
 

@@ -77,24 +77,6 @@ QRect PixelsOf(const QImage& image, const QColor& color)
     return box;
 }
 
-// The mean position of the pixels inside the button's border that are lighter (`sign` 1)
-// or darker (`sign` -1) than `face`, each weighted by how much.
-QPointF CentreOf(const QImage& image, const QColor& face, int sign)
-{
-    QPointF sum;
-    double total = 0;
-    for (int y = 3; y < image.height() - 3; ++y) {
-        for (int x = 3; x < image.width() - 3; ++x) {
-            const int d = sign * (image.pixelColor(x, y).lightness() - face.lightness());
-            if (d > 0) {
-                sum += QPointF(x, y) * d;
-                total += d;
-            }
-        }
-    }
-    return total > 0 ? sum / total : QPointF(-1, -1);
-}
-
 // The main window's three buttons and a field, as the dialog manager sees them.
 struct Dialog {
     QDialog dialog;
@@ -294,27 +276,6 @@ private slots:
         QVERIFY(!PixelsOf(image, ink).isEmpty());
         QCOMPARE(PixelsOf(image, ink), PixelsOf(hover, ink).translated(state == u"pressed" ? QPoint(1, 1) : QPoint()));
         Step(b, u"release out"_s);
-    }
-
-    void disabledTextIsEmbossedWithoutFocusFrame()
-    {
-        Dialog d;
-        QVERIFY(QTest::qWaitForWindowActive(&d.dialog));
-        const QPalette pal = DistinctPalette();
-        d.host->setFocus();
-        d.host->setEnabled(false);
-        const QImage image = d.host->grab().toImage();
-        QCOMPARE(image.pixelColor(0, 0), pal.color(QPalette::Dark));
-        QCOMPARE(image.pixelColor(1, 1), pal.color(QPalette::Light));
-        QCOMPARE(image.pixelColor(3, d.host->height() / 2), pal.color(QPalette::Button));
-        // The light copy peeks out below and to the right of the shadow-coloured text.
-        const QPointF shadowText = CentreOf(image, pal.color(QPalette::Button), -1);
-        const QPointF lightText = CentreOf(image, pal.color(QPalette::Button), 1);
-        QVERIFY(shadowText.x() > 3);
-        QVERIFY2(lightText.x() > shadowText.x() + 0.25 && lightText.y() > shadowText.y() + 0.25,
-            qPrintable(QStringLiteral("light text at %1,%2; shadow text at %3,%4")
-                           .arg(lightText.x()).arg(lightText.y()).arg(shadowText.x()).arg(shadowText.y())));
-        QVERIFY(PixelsOf(image, pal.color(QPalette::ButtonText)).isEmpty());
     }
 };
 

@@ -247,6 +247,35 @@ private slots:
         QCOMPARE(Read(m_path + ".damaged"), damaged ? content : QByteArray("garbage\n"));
     }
 
+    void familyAndFlowSitBesideTheOptions_data()
+    {
+        QTest::addColumn<QByteArray>("options");  // the Options section's values in the file
+        QTest::addColumn<int>("family");
+        QTest::addColumn<bool>("flow");
+        QTest::newRow("a file from before them") << QByteArray("\"Retries\"=dword:00000005\n") << 0 << false;
+        QTest::newRow("IPv6, one flow")
+            << QByteArray("\"Address family\"=dword:00000006\n\"Fixed flow\"=dword:00000001\n") << 6 << true;
+        QTest::newRow("IPv4") << QByteArray("\"Address family\"=dword:00000004\n") << 4 << false;
+        QTest::newRow("no such family, any flow but 0")
+            << QByteArray("\"Address family\"=dword:00000005\n\"Fixed flow\"=dword:00000007\n") << 0 << true;
+    }
+    void familyAndFlowSitBesideTheOptions()
+    {
+        QFETCH(QByteArray, options);
+        QFETCH(int, family);
+        QFETCH(bool, flow);
+        Write(m_path, "[HKEY_CURRENT_USER\\Software\\Veltrosyn\\Hoplantern\\Options]\n" + options);
+        RegistryStore store(m_path);
+        int loadedFamily = -1;
+        bool loadedFlow = !flow;
+        LoadTraceChoices(store, loadedFamily, loadedFlow);
+        QCOMPARE(loadedFamily, family);
+        QCOMPARE(loadedFlow, flow);
+        QVERIFY(SaveTraceChoices(store, family, flow));
+        QVERIFY(Read(m_path).contains("\"Address family\"=dword:0000000" + QByteArray::number(family) +
+                                      "\n\"Fixed flow\"=dword:0000000" + (flow ? "1\n" : "0\n")));
+    }
+
     void unusableStoreGivesDefaultsAndStaysAsItIs_data()
     {
         QTest::addColumn<QString>("kind");

@@ -10,7 +10,9 @@
 #include "trace_dlg.h"
 #include "ui_test_support.h"
 
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QTimer>
@@ -69,7 +71,7 @@ QRect TemplateRect(const CTraceDlg& dlg, int id)
 enum : unsigned { W = 1, H = 2, X = 4, Y = 8 };
 constexpr std::pair<int, unsigned> kControls[] = { { IDC_HOST, W }, { IDC_RESULTS, W | H }, { IDC_STATUS, W | Y },
     { IDC_TRIES, X }, { IDC_TRIES_LABEL, X }, { IDC_HOPS, X }, { IDC_HOPS_LABEL, X }, { IDC_TIMEOUT, X },
-    { IDC_MS_LABEL, X }, { IDOK, X }, { IDC_ABOUT, X | Y }, { IDC_TARGET_LABEL, X | Y }, { IDC_TARGET, X | Y },
+    { IDC_MS_LABEL, X }, { IDC_FAMILY, X }, { IDC_FIXED_FLOW, X }, { IDOK, X }, { IDC_ABOUT, X | Y }, { IDC_TARGET_LABEL, X | Y }, { IDC_TARGET, X | Y },
     { IDC_HOST_BUTTON, 0 }, { IDCANCEL, 0 } };
 
 std::map<int, QRect> Geometries(const Window& w)
@@ -121,17 +123,18 @@ private slots:
     {
         Window w;
         QCOMPARE(w->windowTitle(), u"Veltrosyn hoplantern"_s);
-        const DialogBaseUnits units = BaseUnitsOf(w->font());
-        QVERIFY(units.cx > 0 && units.cy > 0);
-        QCOMPARE(w->size(), MapDialogRect({ 0, 0, 387, 244 }, units).size());
+        const res::DialogTemplate* t = res::FindDialogTemplate(IDD_TRACE_DIALOG);
+        QCOMPARE(w->size(), MapDialogRect({ 0, 0, t->cx, t->cy }, BaseUnitsOf(w->font())).size());
         for (const auto& [id, follow] : kControls)
             QCOMPARE(w.item(id)->geometry(), TemplateRect(*w.dlg, id));
         const std::pair<int, const char*> texts[] = { { IDOK, "Trace" }, { IDC_HOST_BUTTON, "Host >" },
             { IDC_ABOUT, "About..." }, { IDC_STATUS, "Idle" }, { IDC_TARGET, "" }, { IDC_TARGET_LABEL, "Target:" },
             { IDC_TRIES_LABEL, "tries" }, { IDC_HOPS_LABEL, "hops" }, { IDC_MS_LABEL, "ms" }, { IDC_TRIES, "3" },
-            { IDC_HOPS, "16" }, { IDC_TIMEOUT, "3000" }, { IDC_HOST, "" } };
+            { IDC_HOPS, "16" }, { IDC_TIMEOUT, "3000" }, { IDC_HOST, "" }, { IDC_FIXED_FLOW, "one flow" } };
         for (const auto& [id, text] : texts)
             QCOMPARE(w.text(id), QString::fromLatin1(text));
+        QCOMPARE(w->m_cbFamily->currentText(), u"Auto"_s);
+        QCOMPARE(w->m_cbFamily->count(), 3);
         QVERIFY(!w.item(IDCANCEL)->isVisible());
         QVERIFY(w.item(IDOK)->isVisible());
         QVERIFY(w->m_btnTrace->isDefault());
@@ -146,36 +149,26 @@ private slots:
             at = at->nextInFocusChain();
         } while (at != w->m_btnTrace && order.size() < 50);
         QCOMPARE(order,
-            QList<int>({ IDOK, IDC_RESULTS, IDC_HOST, IDC_HOPS, IDC_TIMEOUT, IDC_HOST_BUTTON, IDC_TRIES, IDC_ABOUT }));
-    }
-
-    void dialogUnitsMapEdgeByEdgeRounded()
-    {
-        // 14 * 7 / 4 = 24.5 and 230 * 14 / 8 = 402.5 round up; 385 * 7 / 4 = 673.75 to 674.
-        QCOMPARE(MapDialogRect({ 2, 14, 383, 216 }, { 7, 14 }), QRect(QPoint(4, 25), QPoint(673, 402)));
-        QCOMPARE(MapDialogRect({ 0, 0, 4, 8 }, { 6, 13 }), QRect(0, 0, 6, 13));
-        // Neighbours that share an edge in dialog units share it in pixels.
-        const DialogBaseUnits odd { 7, 15 };
-        QCOMPARE(MapDialogRect({ 32, 0, 165, 13 }, odd).right() + 1, MapDialogRect({ 197, 0, 1, 13 }, odd).left());
+            QList<int>({ IDOK, IDC_RESULTS, IDC_HOST, IDC_HOPS, IDC_TIMEOUT, IDC_FAMILY, IDC_FIXED_FLOW, IDC_HOST_BUTTON,
+                IDC_TRIES, IDC_ABOUT }));
     }
 
     void listShowsFiveColumnsDraggableWithSeveralRowsSelectable()
     {
         Window w;
-        const struct {
-            const char* title;
-            int width;
-            Qt::Alignment align;
-        } columns[] = { { "Hop", 32, Qt::AlignLeft }, { "IP address", 95, Qt::AlignRight },
-            { "Time", 65, Qt::AlignRight }, { "Host name", 245, Qt::AlignRight }, { "Result", 163, Qt::AlignLeft } };
+        const std::pair<const char*, Qt::Alignment> columns[] = { { "Hop", Qt::AlignLeft },
+            { "IP address", Qt::AlignRight }, { "Time", Qt::AlignRight }, { "Host name", Qt::AlignRight },
+            { "Result", Qt::AlignLeft } };
         QAbstractItemModel* m = w->m_list->model();
         QCOMPARE(w.header()->count(), 5);
         for (int c = 0; c < 5; ++c) {
-            QCOMPARE(m->headerData(c, Qt::Horizontal).toString(), QString::fromLatin1(columns[c].title));
-            QCOMPARE(w.header()->sectionSize(c), columns[c].width);
+            QCOMPARE(m->headerData(c, Qt::Horizontal).toString(), QString::fromLatin1(columns[c].first));
             const auto align = m->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>();
-            QCOMPARE(align & Qt::AlignHorizontal_Mask, columns[c].align);
+            QCOMPARE(align & Qt::AlignHorizontal_Mask, columns[c].second);
         }
+        // The address column holds the longest IPv6 address whole.
+        for (const QString widest : { u"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"_s, u"8888:8888:8888:8888:8888:8888:8888:8888"_s })
+            QVERIFY(w.header()->sectionSize(1) > w->m_list->fontMetrics().horizontalAdvance(widest));
         QVERIFY(w.header()->sectionsMovable());
         QCOMPARE(w->m_list->selectionMode(), QAbstractItemView::ExtendedSelection);
         QCOMPARE(w->m_list->selectionBehavior(), QAbstractItemView::SelectRows);
@@ -184,13 +177,14 @@ private slots:
         // A new trace keeps the widths and the order the user gave the columns.
         w.header()->moveSection(4, 0);
         w.header()->resizeSection(3, 100);
+        w.header()->resizeSection(1, 70);
         w.setFields("5", "192.0.2.1", "3000", "3");
         w->m_btnTrace->click();
         w->m_btnTrace->click(); // the second trace empties the table of the first
         QCOMPARE(w.rows(), 5);
         QCOMPARE(w.header()->logicalIndex(0), 4);
         QCOMPARE(w.header()->sectionSize(3), 100);
-        QCOMPARE(w.header()->sectionSize(1), 95);
+        QCOMPARE(w.header()->sectionSize(1), 70);
     }
 
     // ---- Data exchange ---------------------------------------------------------------
@@ -426,23 +420,6 @@ private slots:
         QVERIFY(messages.messages.empty());
     }
 
-    void commandLineHostTracesOnceTheWindowRuns()
-    {
-        Window w(Window::Closed);
-        w->m_strHost = u"192.0.2.1"_s;
-        w->m_bAutoTrace = true;
-        w.open();
-        QCOMPARE(w.text(IDC_HOST), u"192.0.2.1"_s);
-        QCOMPARE(w.rows(), 0); // posted, not run during initialisation
-        QCoreApplication::sendPostedEvents(w.dlg.get(), QEvent::MetaCall);
-        QCOMPARE(w.rows(), 16);
-        QCOMPARE(w.text(IDC_TARGET), u"192.0.2.1"_s);
-
-        Window idle;
-        QCoreApplication::sendPostedEvents(idle.dlg.get(), QEvent::MetaCall);
-        QCOMPARE(idle.rows(), 0);
-    }
-
     void socketSetUpFailureIsShownAndTheWindowStays()
     {
         MessageRecorder messages;
@@ -522,6 +499,47 @@ private slots:
         QCOMPARE(w->m_list->size(), TemplateRect(*w.dlg, IDC_RESULTS).size() + (closeBox ? QSize(120, 30) : QSize(0, 0)));
     }
 
+    void familyAndOneFlowExchangeAndSurviveARestart_data()
+    {
+        QTest::addColumn<int>("index"); // in the family list: Auto, IPv4, IPv6
+        QTest::addColumn<bool>("oneFlow");
+        QTest::addColumn<int>("family"); // the member's value, also the one stored
+        QTest::newRow("Auto, flows free") << 0 << false << 0;
+        QTest::newRow("IPv4, one flow") << 1 << true << 4;
+        QTest::newRow("IPv6") << 2 << false << 6;
+    }
+    void familyAndOneFlowExchangeAndSurviveARestart()
+    {
+        QFETCH(int, index);
+        QFETCH(bool, oneFlow);
+        QFETCH(int, family);
+        {
+            Window w;
+            w->m_cbFamily->setCurrentIndex(index);
+            w->m_chkFixedFlow->setChecked(oneFlow);
+            QVERIFY(w->UpdateData(true));
+            QCOMPARE(int(w->m_family), family);
+            QCOMPARE(w->m_bFixedFlow, oneFlow);
+            w->close();
+        }
+        QCOMPARE(StoredInt(hl::kAddressFamilyEntry), family);
+        QCOMPARE(StoredInt(hl::kFixedFlowEntry), int(oneFlow));
+        Window w;
+        QCOMPARE(w->m_cbFamily->currentIndex(), index);
+        QCOMPARE(w->m_chkFixedFlow->isChecked(), oneFlow);
+        QCOMPARE(int(w->m_family), family);
+    }
+
+    void anOlderSettingsFileGivesTheNewChoicesTheirDefaults()
+    {
+        hl::RegistryStore store;
+        QVERIFY(hl::SaveOptions(store, 2, 20, 900));
+        Window w;
+        QCOMPARE(w.text(IDC_TRIES), u"2"_s);
+        QCOMPARE(w->m_cbFamily->currentText(), u"Auto"_s);
+        QVERIFY(!w->m_chkFixedFlow->isChecked());
+    }
+
     void firstRunStoresTheDefaultsAtLoading()
     {
         Window w;
@@ -534,26 +552,15 @@ private slots:
         QCOMPARE(qFromLittleEndian<qint32>(rect.constData() + 8) - qFromLittleEndian<qint32>(rect.constData()),
             w->frameGeometry().width());
         QVERIFY(!StoredInt("Retries").has_value()); // numbers only at the first close
+        QVERIFY(!StoredInt(hl::kAddressFamilyEntry).has_value());
+        QCOMPARE(w->m_family, AddressChoice::Auto);
+        QVERIFY(!w->m_bFixedFlow);
     }
 
     void damagedSettingsGiveTheDefaults()
     {
-        QFile file(settings->file());
-        QVERIFY(QDir().mkpath(QFileInfo(file).path()));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        static const char junk[] = "\x01\xff[[[not a store\n\"Retries\"=dword:zz\n\0\0garbage";
-        file.write(junk, sizeof junk - 1);
-        file.close();
-        {
-            Window w;
-            QCOMPARE(QStringList({ w.text(IDC_TRIES), w.text(IDC_HOPS), w.text(IDC_TIMEOUT) }),
-                QStringList({ "3", "16", "3000" }));
-            QCOMPARE(w.header()->logicalIndex(0), 0);
-            QCOMPARE(w->m_list->size(), TemplateRect(*w.dlg, IDC_RESULTS).size());
-        }
-
-        // Readable, but not values this program wrote.
-        settings->clear();
+        // Readable, but not values this program wrote (an unreadable file is the store's
+        // own test: it reads as empty).
         hl::RegistryStore store;
         const QString programKey = QString::fromLatin1(hl::kProgramKey);
         QVERIFY(store.SetValue(programKey, hl::kColumnOrderValue, hl::kRegBinary, QByteArray(40, '\x07')));
