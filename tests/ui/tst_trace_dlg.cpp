@@ -167,7 +167,7 @@ private slots:
             QCOMPARE(align & Qt::AlignHorizontal_Mask, columns[c].second);
         }
         // The address column holds the longest IPv6 address whole.
-        for (const QString widest : { u"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"_s, u"8888:8888:8888:8888:8888:8888:8888:8888"_s })
+        for (const QString& widest : { u"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"_s, u"8888:8888:8888:8888:8888:8888:8888:8888"_s })
             QVERIFY(w.header()->sectionSize(1) > w->m_list->fontMetrics().horizontalAdvance(widest));
         QVERIFY(w.header()->sectionsMovable());
         QCOMPARE(w->m_list->selectionMode(), QAbstractItemView::ExtendedSelection);
