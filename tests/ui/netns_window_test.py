@@ -5,7 +5,9 @@
 
 Builds a path of kernel routers with the namespace fixture, runs the window test
 binary once per FUNCTION inside the path's source namespace (the fixture's JSON in
-NETNS_PATH_JSON), and removes the path whatever happens.  Exits 77, which ctest reads
+NETNS_PATH_JSON), and removes the path whatever happens. A name server that answers
+2 s late runs in the source namespace and knows one name, slow.path.test (the target);
+every other name comes from the path's hosts file.  Exits 77, which ctest reads
 as "skipped", where the path cannot be built (not root, no usable `ip netns`).
 """
 
@@ -36,7 +38,13 @@ def main(argv):
         print("cannot build the router path: %s" % up.stderr.strip(), file=sys.stderr)
         return 1
     path = json.loads(up.stdout)
+    dns = None
     try:
+        with open(os.path.join("/etc/netns", path["source_ns"], "resolv.conf"), "w") as f:
+            f.write("nameserver 127.0.0.1\noptions timeout:5 attempts:1\n")
+        slow_dns = os.path.join(os.path.dirname(os.path.abspath(fixture)), "slow_dns.py")
+        dns = subprocess.Popen(["ip", "netns", "exec", path["source_ns"], sys.executable, slow_dns, "--delay", "2",
+                                "--name", "slow.path.test=" + path["target"]])
         env = dict(os.environ, NETNS_PATH_JSON=json.dumps(path))
         env.setdefault("QT_QPA_PLATFORM", "offscreen")
         status = 0
@@ -47,6 +55,9 @@ def main(argv):
                 status = 1
         return status
     finally:
+        if dns:
+            dns.kill()
+            dns.wait()
         subprocess.run(path["down"], check=False)
 
 
