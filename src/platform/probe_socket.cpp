@@ -4,7 +4,6 @@
 #include "receive_time.h"
 
 #include <cerrno>
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -38,9 +37,10 @@ int UdpProbeSocket::OpenFlow(const NetAddress& target)
     if (route < 0)
         return errno;
     sockaddr_storage sa;
-    socklen_t len = target.ToSockaddr(9, &sa); // any port: nothing is sent;
-    if (connect(route, reinterpret_cast<const sockaddr*>(&sa), len) != 0
-        || getsockname(route, reinterpret_cast<sockaddr*>(&sa), &(len = sizeof sa)) != 0) {
+    socklen_t len = target.ToSockaddr(9, &sa); // any port: connecting sends nothing
+    const bool routed = connect(route, reinterpret_cast<const sockaddr*>(&sa), len) == 0;
+    len = sizeof sa;
+    if (!routed || getsockname(route, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
         const int error = errno;
         close(route);
         return error;
