@@ -13,7 +13,8 @@ links that hold each frame for 10 ms each way (tools/hl_delay_link), so hop k is
                traced with -m 30. hoplantern-cli -n on its defaults as root (raw
                socket) and as user nobody without privilege, against traceroute -n
                and traceroute -n -N 32 -q 1; ours/best is its median over the
-               better traceroute's.
+               better traceroute's. The same with --fixed-flow (every probe on
+               one flow); flow/default is its median over the default mode's.
   2. failures  False failures: over N traces per scenario on paths with jitter
                (+-50% of each link's delay), 2% loss per link, a router whose ICMP
                leaves 200 ms late, and a router limiting its ICMP to 1 a second,
@@ -136,6 +137,9 @@ def tools(cli: str, nobody_cli: str):
     return [
         ("hoplantern-cli -n (root)", [cli, "-n"], parse_hoplantern, cli),
         ("hoplantern-cli -n (nobody)", AS_NOBODY + [nobody_cli, "-n"], parse_hoplantern, "setpriv"),
+        ("hoplantern-cli -n --fixed-flow (root)", [cli, "-n", "--fixed-flow"], parse_hoplantern, cli),
+        ("hoplantern-cli -n --fixed-flow (nobody)", AS_NOBODY + [nobody_cli, "-n", "--fixed-flow"], parse_hoplantern,
+         "setpriv"),
         ("traceroute -n", ["traceroute", "-n"], parse_traceroute, "traceroute"),
         ("traceroute -n -N 32 -q 1", ["traceroute", "-n", "-N", "32", "-q", "1"], parse_traceroute, "traceroute"),
     ]
@@ -225,15 +229,19 @@ def bench_time(cli: str, nobody_cli: str, runs: int, delay_link: str, results: d
         medians = {label: statistics.median(s) for label, s in samples.items()}
         best = min((medians[label] for label in theirs), default=float("nan"))
         print(f"\n  {name}  ({hops}-hop path, {DELAY_MS:g} ms per link each way; median of {runs} runs)")
-        print(f"  {'tool':<30}{'median':>9}{'min':>9}{'max':>9}{'hops':>7}{'ours/best':>11}")
+        print(f"  {'tool':<40}{'median':>9}{'min':>9}{'max':>9}{'hops':>7}{'ours/best':>11}{'flow/default':>14}")
         rows = []
         for label, _, _ in tool_list:
             s = samples[label]
             ratio = medians[label] / best if label in ours else None
+            default = label.replace(" --fixed-flow", "")
+            flow = medians[label] / medians[default] if default != label and default in medians else None
             rows.append({"tool": label, "median_s": medians[label], "min_s": min(s), "max_s": max(s),
-                         "hops": reached(outputs[label][-1], hops), "ours_over_best": ratio, "samples_s": s})
-            print(f"  {label:<30}{medians[label]:>8.2f}s{min(s):>8.2f}s{max(s):>8.2f}s{rows[-1]['hops']:>7}"
-                  + (f"{ratio:>10.2f}x" if ratio is not None else ""))
+                         "hops": reached(outputs[label][-1], hops), "ours_over_best": ratio,
+                         "flow_over_default": flow, "samples_s": s})
+            print(f"  {label:<40}{medians[label]:>8.2f}s{min(s):>8.2f}s{max(s):>8.2f}s{rows[-1]['hops']:>7}"
+                  + (f"{ratio:>10.2f}x" if ratio is not None else f"{'':>11}")
+                  + (f"{flow:>13.2f}x" if flow is not None else ""))
         results["time"].append({"scenario": name, "hops": hops, "runs": runs, "tools": rows, "outputs": outputs})
     print("\n  ours/best = hoplantern-cli's median / the faster traceroute's; below 1: hoplantern-cli is faster.")
     print("  hops = hops that answered in the last run, target included.")

@@ -14,6 +14,7 @@ packages=(
   traceroute mtr-tiny iputils-tracepath  # the benchmarks compare against them
   lintian appstream desktop-file-utils bash-completion  # checking the Debian package
   iputils-ping         # the IPv6 path self-checks
+  ethtool              # checksum offload off on a tracer's veth, so quoted checksums are final
 )
 
 as_root() {

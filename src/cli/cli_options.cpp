@@ -27,6 +27,7 @@ constexpr OptionSpec kOptions[] = {
     { "w", "wait", "MS", "wait per round in milliseconds (default 3000)" },
     { "n", "numeric", "", "no reverse lookups of router names" },
     { "", "fixed-wait", "", "pace the rounds by the full wait, never start one early" },
+    { "", "fixed-flow", "", "send every probe on one flow (same ports), for load-balanced paths" },
     { "", "json", "", "print the result as one JSON object" },
     { "", "csv", "", "print the result as CSV (RFC 4180) with a header row" },
     { "h", "help", "", "print this help and exit" },
@@ -71,7 +72,7 @@ QString CliUsage()
 {
     QString usage = QStringLiteral(
         "usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
-        "                      [--json | --csv] HOST\n");
+        "                      [--fixed-flow] [--json | --csv] HOST\n");
     for (const OptionSpec& spec : kOptions) {
         QString names = *spec.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(spec.shortName)) : QStringLiteral("    ");
         names += Typed(QLatin1String(spec.longName));
@@ -157,6 +158,7 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
     options->host = hosts.front();
     options->lookups = !parser.isSet(QStringLiteral("numeric"));
     options->fixedWait = parser.isSet(QStringLiteral("fixed-wait"));
+    options->fixedFlow = parser.isSet(QStringLiteral("fixed-flow"));
     options->family = v4 ? AddressChoice::V4 : v6 ? AddressChoice::V6 : AddressChoice::Auto;
     options->format = json ? ReportFormat::Json : csv ? ReportFormat::Csv : ReportFormat::Text;
     // An address of the other family is a mistake to point out, not a reason to trace

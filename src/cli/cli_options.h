@@ -15,6 +15,7 @@ struct CliOptions {
     ReportFormat format = ReportFormat::Text;
     AddressChoice family = AddressChoice::Auto; // -4 or -6
     bool fixedWait = false; // rounds paced by the full wait time
+    bool fixedFlow = false; // every probe on one flow
     bool version = false;   // -V/--version was given
 };
 

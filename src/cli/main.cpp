@@ -48,6 +48,7 @@ int main(int argc, char** argv)
     params.m_nTimeout = options.timeout;
     params.m_bLookups = options.lookups;
     params.m_bFixedWait = options.fixedWait;
+    params.m_bFixedFlow = options.fixedFlow;
     params.m_family = options.family;
 
     const QStringList failures = engine.OpenIcmpSocket(params.m_nTimeout);

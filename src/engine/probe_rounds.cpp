@@ -4,7 +4,7 @@ void ProbeRounds::Begin(uint16_t sourcePort, int rows)
 {
     if (m_rounds.size() >= kMaxRounds)
         m_rounds.pop_front();
-    m_rounds.push_back({ sourcePort, kNotSent, std::vector<int64_t>(size_t(rows), kNotSent) });
+    m_rounds.push_back({ sourcePort, m_nextIndex++, kNotSent, std::vector<int64_t>(size_t(rows), kNotSent) });
 }
 
 void ProbeRounds::Sent(int row, int64_t atUs)
@@ -24,6 +24,15 @@ int64_t ProbeRounds::SendTime(uint16_t sourcePort, int row) const
             continue;
         // A port the system gave an earlier round again belongs to the latest one.
         return row >= 0 && size_t(row) < it->sentUs.size() ? it->sentUs[size_t(row)] : kNotSent;
+    }
+    return kNotSent;
+}
+
+int64_t ProbeRounds::SendTimeOfRound(int round, int modulo, int row) const
+{
+    for (auto it = m_rounds.rbegin(); it != m_rounds.rend(); ++it) {
+        if (it->index % modulo == round)
+            return row >= 0 && size_t(row) < it->sentUs.size() ? it->sentUs[size_t(row)] : kNotSent;
     }
     return kNotSent;
 }

@@ -6,18 +6,27 @@
 
 // When each probe of a trace left, round by round, until the trace ends: an answer is
 // timed from the probe it answers, which the quoted source port (one socket, one port
-// per round) and the quoted destination port (one per row) name together.
+// per round) and the quoted destination port (one per row) name together, or, on a
+// fixed flow, the round's number and the row that the probe's tag names.
 class ProbeRounds {
 public:
     static constexpr int kNotSent = -1;
 
-    void Clear() { m_rounds.clear(); }
+    void Clear()
+    {
+        m_rounds.clear();
+        m_nextIndex = 0;
+    }
     // A new round from a socket bound to this port.
     void Begin(uint16_t sourcePort, int rows);
     void Sent(int row, int64_t atUs);
     // When the probe for this row left from this port: the latest round that used the
     // port and probed the row. kNotSent for a port or row of no round of ours.
     int64_t SendTime(uint16_t sourcePort, int row) const;
+    // The same for the round whose number is `round` modulo `modulo`, the latest such.
+    int64_t SendTimeOfRound(int round, int modulo, int row) const;
+    // The latest round's number: 0 for the first of the trace.
+    int LatestRound() const { return m_rounds.empty() ? -1 : m_rounds.back().index; }
     // When the row's latest probe left; kNotSent when it was never probed.
     int64_t LatestSendTime(int row) const;
     // When the row's first probe of those still remembered left.
@@ -28,10 +37,12 @@ public:
 private:
     struct Round {
         uint16_t sourcePort;
+        int index;
         int64_t startUs = kNotSent;
         std::vector<int64_t> sentUs; // per row
     };
     // Rounds long past cannot be answered any more (their sockets are gone too).
     static constexpr size_t kMaxRounds = 64;
     std::deque<Round> m_rounds;
+    int m_nextIndex = 0;
 };

@@ -94,16 +94,14 @@ void TraceEngine::SendProbes(const NetAddress& target)
 {
     SetTarget(QString::fromStdString(target.ToText()));
 
+    if (m_params.m_bFixedFlow) {
+        SendFlowProbes(target);
+        return;
+    }
     static const char kProbeData[2] = { 0, 0 };
     ProbeSocket& sock = *m_platform.probe;
-    for (int attempt = 0;; ++attempt) {
-        const int error = sock.Open(target.af());
-        if (error == 0)
-            break;
-        if ((error != ENOBUFS && error != EMFILE && error != ENFILE) || attempt >= kSocketRetries)
-            return;
-        sched_yield();
-    }
+    if (!OpenProbeSocket(target, false))
+        return;
     m_target = target;
     m_rounds.Begin(sock.LocalPort(), m_list.GetItemCount());
     for (int j = 0; j < m_list.GetItemCount() && RowMatters(j); ++j) {
@@ -119,4 +117,17 @@ void TraceEngine::SendProbes(const NetAddress& target)
         sched_yield();
     }
     sock.Close();
+}
+
+bool TraceEngine::OpenProbeSocket(const NetAddress& target, bool flow)
+{
+    ProbeSocket& sock = *m_platform.probe;
+    for (int attempt = 0;; ++attempt) {
+        const int error = flow ? sock.OpenFlow(target) : sock.Open(target.af());
+        if (error == 0)
+            return true;
+        if ((error != ENOBUFS && error != EMFILE && error != ENFILE) || attempt >= kSocketRetries)
+            return false;
+        sched_yield();
+    }
 }

@@ -65,6 +65,10 @@ void TraceEngine::TakeAnswer(const IcmpAnswer& answer, int64_t handlerUs)
 {
     if (answer.kind != IcmpAnswer::Probe)
         return;
+    if (m_params.m_bFixedFlow) {
+        TakeFlowAnswer(answer, handlerUs);
+        return;
+    }
     const int j = 255 - (answer.quotedDestinationPort & 0xff);
     if (j >= m_list.GetItemCount() || answer.quotedDestination != m_target)
         return;
@@ -72,6 +76,11 @@ void TraceEngine::TakeAnswer(const IcmpAnswer& answer, int64_t handlerUs)
     const int64_t sentUs = m_rounds.SendTime(answer.quotedSourcePort, j);
     if (sentUs == ProbeRounds::kNotSent)
         return;
+    FillRow(answer, j, sentUs, handlerUs);
+}
+
+void TraceEngine::FillRow(const IcmpAnswer& answer, int j, int64_t sentUs, int64_t handlerUs)
+{
     // The kernel's receive time measures the path alone; the handler's time would add
     // however long the UI thread was busy. On a fast link the answer can arrive before
     // sendto() has returned and the send time was read: that round trip was under a

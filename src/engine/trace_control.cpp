@@ -38,6 +38,10 @@ void TraceEngine::OnOK(const TraceParameters& params)
     ++m_nResolveId; // an answer to an earlier trace's resolution no longer counts
     m_resolved = {};
     m_rounds.Clear();
+    CloseFlow();
+    m_bOneAtATime = false;
+    m_loneRows.clear();
+    m_nLoneRow = -1;
     m_platform.timer->KillTimer(IDT_ROUND);
     OnTimer(IDT_ROUND);
     NotifyIfFinished();
@@ -83,6 +87,11 @@ void TraceEngine::OnRoundTimer(int nIDEvent)
         ArmRoundTimer();
         return;
     }
+    // A round of lone probes goes on with its next row before the round counts as done.
+    if (m_params.m_bFixedFlow && SendNextLoneProbe()) {
+        ArmRoundTimer();
+        return;
+    }
     OnTimer(IDT_ROUND);
 }
 
@@ -109,9 +118,13 @@ int64_t TraceEngine::RoundDue() const
     const int complete = FirstCompleteRow();
     for (int j = 0; j < m_list.GetItemCount() && (complete < 0 || j <= complete); ++j) {
         const HopRow* row = m_list.GetItemData(j);
-        rows.push_back({ row->answered(), row->nRttUs, m_rounds.FirstSendTime(j), m_rounds.LatestSendTime(j) });
+        // A lone probe waits for its own row alone, from when it left.
+        const bool waited = m_nLoneRow < 0 || j == m_nLoneRow;
+        rows.push_back({ row->answered(), row->nRttUs, waited ? m_rounds.FirstSendTime(j) : ProbeRounds::kNotSent,
+            waited ? m_rounds.LatestSendTime(j) : ProbeRounds::kNotSent });
     }
-    return NextRoundDue(rows, m_rounds.LatestRoundStart(), int64_t(m_params.m_nTimeout) * 1000, m_nRoundsLeft <= 0);
+    const int64_t start = m_nLoneRow >= 0 ? m_rounds.LatestSendTime(m_nLoneRow) : m_rounds.LatestRoundStart();
+    return NextRoundDue(rows, start, int64_t(m_params.m_nTimeout) * 1000, m_nRoundsLeft <= 0);
 }
 
 int TraceEngine::FirstCompleteRow() const
@@ -149,6 +162,8 @@ void TraceEngine::EndTrace(bool bMarkUnanswered)
         m_nRoundsLeft = 0;
     m_bAwaitingTarget = false;
     m_platform.timer->KillTimer(IDT_ROUND);
+    CloseFlow(); // before the lookups stop the answers, which may close its descriptor
+    m_nLoneRow = -1;
     if (bMarkUnanswered) {
         for (int i = 0; i < m_list.GetItemCount(); ++i) {
             if (!m_list.GetItemData(i)->answered())

@@ -1,4 +1,5 @@
 #pragma once
+#include "flow_tag.h"
 #include "hop_row_list.h"
 #include "probe_rounds.h"
 #include "trace_parameters.h"
@@ -9,6 +10,8 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <deque>
+#include <optional>
 
 inline constexpr int IDT_ROUND = 39;    // id of the round timer
 inline constexpr int kMaxHopRows = 255; // a time-to-live holds at most 255
@@ -74,6 +77,7 @@ private:
     // Probes (probe_transmission.cpp)
     void SendRound();
     void SendProbes(const NetAddress& target);
+    bool OpenProbeSocket(const NetAddress& target, bool flow);
     void ResolveTarget();
     void OnResolved(int id, NetAddress address);
     void FailResolution(const QString& status);
@@ -81,6 +85,13 @@ private:
     bool ReadAnswer(int64_t handlerUs);
     void TakeAnswer(const IcmpAnswer& answer, int64_t handlerUs);
     void DrainAnswers();
+    void FillRow(const IcmpAnswer& answer, int row, int64_t sentUs, int64_t handlerUs);
+    // Fixed flow (flow_probes.cpp)
+    void SendFlowProbes(const NetAddress& target);
+    void SendFlowProbe(int row);
+    bool SendNextLoneProbe();
+    void TakeFlowAnswer(const IcmpAnswer& answer, int64_t handlerUs);
+    void CloseFlow();
     // Names (name_lookups.cpp)
     void StartLookups();
     void TrimHopRows();
@@ -104,6 +115,15 @@ private:
     int m_nResolveId = 0;  // of the resolution whose answer counts
     bool m_bAwaitingTarget = false; // the first round waits for its resolution
     ProbeRounds m_rounds;
+    // Fixed flow: the one socket's flow while it is open, and its tags.
+    ProbeFlow m_flow;
+    std::optional<FlowTags> m_flowTags;
+    // An answer came back naming no probe (a router that quotes 28 bytes, through the
+    // error queue): from then on the rows still silent are probed one at a time, so an
+    // answer without a tag belongs to the one probe under way.
+    bool m_bOneAtATime = false;
+    std::deque<int> m_loneRows; // still to probe alone this round
+    int m_nLoneRow = -1;        // the row whose lone probe is under way
 
     bool m_bIcmpOpen = false;
     bool m_bResolveFailed = false;

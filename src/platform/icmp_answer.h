@@ -1,6 +1,7 @@
 #pragma once
 #include "net_address.h"
 
+#include <array>
 #include <cstdint>
 
 // What the platform read from the network about one of our probes: an ICMP or ICMPv6
@@ -19,6 +20,13 @@ struct IcmpAnswer {
     NetAddress quotedDestination;
     uint16_t quotedSourcePort = 0; // host byte order
     uint16_t quotedDestinationPort = 0;
+    // The rest of what the answer quotes of the probe, where it does: the UDP checksum
+    // (every router quotes the 8 UDP header bytes; the error queue gives no header) and
+    // the first data bytes (absent from a router that quotes only 28 bytes).
+    bool hasQuotedChecksum = false;
+    uint16_t quotedChecksum = 0;
+    uint8_t quotedDataLength = 0; // bytes valid in quotedData
+    std::array<uint8_t, 2> quotedData {};
     // When the kernel received it, in microseconds of CLOCK_MONOTONIC, where it can
     // tell: the time of arrival on the host, free of any wait for the UI thread.
     bool stamped = false;

@@ -1,5 +1,6 @@
 #include "icmp_datagram.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -8,6 +9,21 @@ constexpr uint8_t kUdp = 17;
 uint16_t Port(const uint8_t* p)
 {
     return uint16_t(p[0] << 8 | p[1]);
+}
+
+// The checksum and the first data bytes of the quoted UDP datagram, as far as the
+// answer holds them and the probe had them (`udpLength`: what the quoted IP header
+// says the datagram was).
+void TakeQuotedUdpRest(const uint8_t* data, size_t len, size_t udp, size_t udpLength, IcmpAnswer* answer)
+{
+    if (udp + 8 > len)
+        return;
+    answer->hasQuotedChecksum = true;
+    answer->quotedChecksum = Port(data + udp + 6);
+    const size_t quoted = std::min({ len - (udp + 8), udpLength > 8 ? udpLength - 8 : size_t(0),
+                                     answer->quotedData.size() });
+    std::memcpy(answer->quotedData.data(), data + udp + 8, quoted);
+    answer->quotedDataLength = uint8_t(quoted);
 }
 }
 
@@ -38,6 +54,8 @@ void ParseIcmpV4Datagram(const uint8_t* data, size_t len, IcmpAnswer* answer)
     answer->quotedDestination = NetAddress::FromV4(destination);
     answer->quotedSourcePort = Port(data + udp);
     answer->quotedDestinationPort = Port(data + udp + 2);
+    const size_t total = Port(data + quoted + 2);
+    TakeQuotedUdpRest(data, len, udp, total > quotedHeader ? total - quotedHeader : 0, answer);
     answer->kind = IcmpAnswer::Probe;
 }
 
@@ -68,5 +86,6 @@ void ParseIcmpV6Message(const uint8_t* data, size_t len, IcmpAnswer* answer)
     std::memcpy(answer->quotedDestination.bytes.data(), data + kQuoted + 24, 16);
     answer->quotedSourcePort = Port(data + kUdpAt);
     answer->quotedDestinationPort = Port(data + kUdpAt + 2);
+    TakeQuotedUdpRest(data, len, kUdpAt, Port(data + kQuoted + 4), answer);
     answer->kind = IcmpAnswer::Probe;
 }

@@ -2,6 +2,7 @@
 
 #include "receive_time.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime> // linux/errqueue.h uses timespec without including it
 #include <linux/errqueue.h>
@@ -11,7 +12,8 @@ bool ReadErrorQueue(int fd, uint16_t localPort, IcmpAnswer* answer)
 {
     StampedMessage m; // its sender is the probe's original destination
     char data[64];
-    if (m.Receive(fd, data, sizeof data, MSG_ERRQUEUE, answer) < 0)
+    const ssize_t n = m.Receive(fd, data, sizeof data, MSG_ERRQUEUE, answer);
+    if (n < 0)
         return false;
     for (cmsghdr* c = CMSG_FIRSTHDR(&m.msg); c; c = CMSG_NXTHDR(&m.msg, c)) {
         const bool v4 = c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR;
@@ -32,6 +34,9 @@ bool ReadErrorQueue(int fd, uint16_t localPort, IcmpAnswer* answer)
                 ? reinterpret_cast<const sockaddr_in6*>(&m.from)->sin6_port
                 : reinterpret_cast<const sockaddr_in*>(&m.from)->sin_port);
         answer->quotedSourcePort = localPort;
+        // What the router quoted past the UDP header; nothing when it quoted 28 bytes.
+        answer->quotedDataLength = uint8_t(std::min(size_t(n), answer->quotedData.size()));
+        std::memcpy(answer->quotedData.data(), data, answer->quotedDataLength);
         answer->kind = IcmpAnswer::Probe;
         return true;
     }

@@ -25,6 +25,37 @@ bool UdpProbeSocket::HandsOverErrors() const
 
 int UdpProbeSocket::Open(int af)
 {
+    return OpenBound(af, {});
+}
+
+int UdpProbeSocket::OpenFlow(const NetAddress& target)
+{
+    // The source address the kernel would pick, from a connected socket: connecting
+    // the probe socket itself would also tie an IPv6 flow label to it.
+    Close();
+    const int route = socket(target.af(), SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (route < 0)
+        return errno;
+    sockaddr_storage sa;
+    socklen_t len = target.ToSockaddr(9, &sa); // any port: connecting sends nothing
+    const bool routed = connect(route, reinterpret_cast<const sockaddr*>(&sa), len) == 0;
+    len = sizeof sa;
+    if (!routed || getsockname(route, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+        const int error = errno;
+        close(route);
+        return error;
+    }
+    close(route);
+    const int error = OpenBound(target.af(), NetAddress::FromSockaddr(reinterpret_cast<const sockaddr*>(&sa)));
+    if (error == 0 && HandsOverErrors()) {
+        m_sink->AdoptProbeSocket(m_fd, m_port); // answers come while it still sends
+        m_bShared = true;
+    }
+    return error;
+}
+
+int UdpProbeSocket::OpenBound(int af, const NetAddress& local)
+{
     Close();
     m_af = af;
     m_fd = socket(af, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
@@ -42,6 +73,8 @@ int UdpProbeSocket::Open(int af)
     sockaddr_storage any {};
     any.ss_family = sa_family_t(af);
     socklen_t len = af == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (local.valid())
+        len = local.ToSockaddr(0, &any);
     if (bind(m_fd, reinterpret_cast<const sockaddr*>(&any), len) != 0
         || getsockname(m_fd, reinterpret_cast<sockaddr*>(&any), &len) != 0) {
         const int error = errno;
@@ -49,6 +82,7 @@ int UdpProbeSocket::Open(int af)
         m_fd = -1;
         return error;
     }
+    m_local = local;
     m_port = ntohs(af == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&any)->sin6_port
                                   : reinterpret_cast<const sockaddr_in*>(&any)->sin_port);
     return 0;
@@ -80,7 +114,9 @@ void UdpProbeSocket::Close()
 {
     if (m_fd < 0)
         return;
-    if (HandsOverErrors())
+    if (m_bShared)
+        m_bShared = false; // the sink has it already
+    else if (HandsOverErrors())
         m_sink->AdoptProbeSocket(m_fd, m_port); // its answers are still on their way
     else
         close(m_fd);

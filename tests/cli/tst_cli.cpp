@@ -43,7 +43,7 @@ void TestCli::options_data()
     QTest::newRow("compacted switches") << QStringList { "-6nt7", "h" } << "h" << QList { 7, 16, 3000 } << "6n"
                                         << ReportFormat::Text;
     QTest::newRow("long family and fixed")
-        << QStringList { "--ipv6", "--fixed-wait", "h" } << "h" << QList { 3, 16, 3000 } << "6w"
+        << QStringList { "--ipv6", "--fixed-wait", "--fixed-flow", "h" } << "h" << QList { 3, 16, 3000 } << "6wf"
         << ReportFormat::Text;
     QTest::newRow("-- ends the options") << QStringList { "--json", "--", "-odd-name" } << "-odd-name"
                                          << QList { 3, 16, 3000 } << "" << ReportFormat::Json;
@@ -64,6 +64,7 @@ void TestCli::options()
     QCOMPARE(o.lookups, !flags.contains('n'));
     QCOMPARE(o.family, flags.contains('4') ? AddressChoice::V4 : flags.contains('6') ? AddressChoice::V6 : AddressChoice::Auto);
     QCOMPARE(o.fixedWait, flags.contains('w'));
+    QCOMPARE(o.fixedFlow, flags.contains('f'));
     QCOMPARE(o.format, format);
     QVERIFY(!o.version);
 }
@@ -127,7 +128,7 @@ void TestCli::usageNamesEveryOption()
 {
     const QString usage = CliUsage();
     for (const char* name : { "-4, --ipv4", "-6, --ipv6", "-t, --tries TRIES", "-m, --max-hops HOPS", "-w, --wait MS",
-             "-n, --numeric", "--fixed-wait", "--json", "--csv", "-h, --help", "-V, --version" })
+             "-n, --numeric", "--fixed-wait", "--fixed-flow", "--json", "--csv", "-h, --help", "-V, --version" })
         QVERIFY2(usage.contains(QLatin1String(name)), name);
 }
 

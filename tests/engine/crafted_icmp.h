@@ -1,7 +1,8 @@
 #pragma once
 // Builds the messages the raw sockets deliver. IPv4: IPv4 header, ICMP header, the
 // quoted IPv4 header and the first 8 bytes of the quoted UDP probe. IPv6: from the
-// ICMPv6 header on, then the quoted IPv6 header and UDP header.
+// ICMPv6 header on, then the quoted IPv6 header and UDP header, and as much of the
+// probe's data as the answer is to quote.
 #include <arpa/inet.h>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +17,9 @@ struct CraftedIcmp {
     uint8_t quotedDestination6[16] = {};    // IPv6
     uint16_t quotedSourcePort = 40001;      // host byte order: the first round's
     uint16_t quotedPort = 65535;            // the quoted destination port
+    uint16_t quotedChecksum = 0;
+    std::vector<uint8_t> quotedData;        // the probe's data bytes the answer quotes
+    size_t probeData = 2;                   // the probe's data length, as quoted headers say
     size_t outerOptions = 0;                // bytes of IP options, a multiple of 4
     size_t quotedOptions = 0;
 
@@ -28,6 +32,8 @@ struct CraftedIcmp {
             const size_t at = d.size();
             d.resize(at + 40, 0);
             d[at] = 0x60;
+            d[at + 4] = 0;
+            d[at + 5] = uint8_t(8 + probeData);
             d[at + 6] = quotedProtocol;
             d[at + 7] = 1;
             std::memcpy(&d[at + 24], quotedDestination6, 16);
@@ -45,10 +51,13 @@ struct CraftedIcmp {
             ipHeader(outerOptions, 1, htonl(0xC6120001));
             d.insert(d.end(), { type, code, 0, 0, 0, 0, 0, 0 });
             ipHeader(quotedOptions, quotedProtocol, quotedDestination);
+            d[d.size() - 20 - quotedOptions + 3] = uint8_t(20 + quotedOptions + 8 + probeData);
         }
         put16(quotedSourcePort);
         put16(quotedPort);
-        d.insert(d.end(), { 0, 10, 0, 0 });
+        put16(uint16_t(8 + probeData));
+        put16(quotedChecksum);
+        d.insert(d.end(), quotedData.begin(), quotedData.end());
         return d;
     }
 };

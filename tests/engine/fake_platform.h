@@ -7,6 +7,9 @@
 #include "icmp_datagram.h"
 #include "trace_platform.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <set>
@@ -56,6 +59,7 @@ struct SentProbe {
     uint16_t port;
     int ttl;
     size_t len;
+    std::array<uint8_t, 2> data; // the first data bytes
     int socket;    // which Open() it came from
     uint32_t tick; // the clock when it left
 };
@@ -66,7 +70,10 @@ struct FakeProbeSocket final : ProbeSocket {
     std::deque<int> openErrors; // errors the next Open() calls return
     int opens = 0;
     int closes = 0;
+    int flowOpens = 0; // of them, OpenFlow()
     int ttl = 64;
+    // The address the route to a flow's target starts from.
+    static NetAddress Source() { return NetAddress::FromV4(htonl(0xC6120101)); } // 198.18.1.1
     // Each round's socket has a port of its own: 40001 for the first.
     static uint16_t PortOf(int socket) { return uint16_t(40000 + socket); }
     int Open(int) override
@@ -79,15 +86,24 @@ struct FakeProbeSocket final : ProbeSocket {
         ++opens;
         return 0;
     }
+    int OpenFlow(const NetAddress& to) override
+    {
+        const int e = Open(to.af());
+        flowOpens += e == 0;
+        return e;
+    }
     uint16_t LocalPort() const override { return PortOf(opens); }
+    NetAddress LocalAddress() const override { return Source(); }
     bool SetTtl(int t) override
     {
         ttl = t;
         return true;
     }
-    bool SendTo(const NetAddress& to, uint16_t port, const void*, size_t len) override
+    bool SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) override
     {
-        sent.push_back({ to, port, ttl, len, opens, clock ? clock->GetTickCount() : 0 });
+        std::array<uint8_t, 2> first {};
+        std::memcpy(first.data(), data, std::min(len, first.size()));
+        sent.push_back({ to, port, ttl, len, first, opens, clock ? clock->GetTickCount() : 0 });
         return true;
     }
     void Close() override { ++closes; }

@@ -2,6 +2,7 @@
 // sets and lookups that complete when and how the test says. Real paths are covered by
 // the namespace tests.
 #include "fake_platform.h"
+#include "flow_tag.h"
 #include "round_schedule.h"
 #include "trace_engine.h"
 
@@ -9,6 +10,7 @@
 #include <QtTest>
 
 #include <climits>
+#include <set>
 
 Q_DECLARE_METATYPE(std::vector<RowWait>)
 
@@ -54,6 +56,32 @@ private:
         d.quotedSourcePort = FakeProbeSocket::PortOf(round ? round : fake->probe->opens);
         fake->icmp->queue.push_back({ d.bytes(), from });
     }
+    // Fixed flow: an answer quoting probe number `probe` (in the order sent) as the
+    // wire carried it, with its checksum (`checksum`: else 0, no tag) and `data` of
+    // its data bytes; `sourcePort` 0 is the trace's own.
+    enum Quote { ChecksumOnly, DataOnly, Both, Neither };
+    void flowAnswer(size_t probe, uint8_t type, uint32_t from, Quote quote, uint16_t sourcePort = 0)
+    {
+        const SentProbe& p = fake->probe->sent.at(probe);
+        const ProbeFlow flow { FakeProbeSocket::Source(), p.addr, FakeProbeSocket::PortOf(1), kFlowPort };
+        CraftedIcmp d;
+        d.type = type;
+        d.code = type == 3 ? 3 : 0;
+        d.quotedDestination = p.addr.v4();
+        d.quotedPort = p.port;
+        d.quotedSourcePort = sourcePort ? sourcePort : flow.sourcePort;
+        if (quote == ChecksumOnly || quote == Both)
+            d.quotedChecksum = UdpChecksum(flow, p.data.data(), p.data.size());
+        if (quote == DataOnly || quote == Both)
+            d.quotedData.assign(p.data.begin(), p.data.end());
+        fake->icmp->queue.push_back({ d.bytes(), from });
+        engine->OnIcmpRead();
+    }
+    void startFlow(int hops, int tries = 3)
+    {
+        params.m_bFixedFlow = true;
+        start("198.18.5.2", hops, tries);
+    }
     QString cell(int row, int column) const { return QString::fromStdString(rows->GetItemData(row)->text(column)); }
     QStringList column(int c) const
     {
@@ -83,6 +111,9 @@ private slots:
     void lookupsFillRowsInAnyOrder();
     void lookupThatCannotStartCountsAsDone();
     void staleLookupsCannotTouchNewTrace();
+    void fixedFlowOneSocketForTheTrace();
+    void fixedFlowAnswersThatMustNotCount();
+    void fixedFlowUntaggedAnswersFoundOneAtATime();
     void roundSchedule_data();
     void roundSchedule();
 };
@@ -474,6 +505,98 @@ void TestTraceEngine::staleLookupsCannotTouchNewTrace()
     QVERIFY(!engine->done());
     QCOMPARE(engine->status(), "Tracing...");
     QVERIFY(engine->platform().timer->IsActive());
+}
+
+void TestTraceEngine::fixedFlowOneSocketForTheTrace()
+{
+    fake->clock->now = 1000;
+    startFlow(4);
+    std::set<std::array<uint8_t, 2>> data;
+    for (const SentProbe& p : fake->probe->sent) {
+        QCOMPARE(p.port, kFlowPort);
+        QCOMPARE(p.socket, 1);
+        data.insert(p.data);
+    }
+    QCOMPARE(data.size(), size_t(4)); // each probe named by its own tag
+    QCOMPARE(fake->probe->flowOpens, 1);
+    QCOMPARE(fake->probe->closes, 0); // open until the trace ends
+    fake->clock->now = 1012;
+    flowAnswer(1, 11, Router(2), ChecksumOnly); // a router quoting 28 bytes
+    QCOMPARE(cell(1, 1), "198.18.2.2");
+    QCOMPARE(cell(1, 2), "12");
+    fake->clock->now = 4000;
+    engine->OnTimer(IDT_ROUND); // hops 1, 3 and 4 again, on the same flow
+    QCOMPARE(fake->probe->sent.size(), size_t(7));
+    QCOMPARE(fake->probe->opens, 1);
+    QCOMPARE(fake->probe->sent[4].ttl, 1);
+    QVERIFY(fake->probe->sent[4].data != fake->probe->sent[0].data); // another round's tag
+    fake->clock->now = 4010;
+    flowAnswer(0, 11, Router(1), DataOnly); // late, to round 1's probe: the error queue's view
+    QCOMPARE(cell(0, 2), "3010");
+    flowAnswer(5, 11, Router(3), Both);
+    QCOMPARE(cell(2, 2), "10");
+    QVERIFY(!engine->done());
+    flowAnswer(6, 3, kTarget, DataOnly);
+    QCOMPARE(column(4), QStringList({ "next", "next", "next", "complete" }));
+    QVERIFY(engine->done());
+    QCOMPARE(fake->probe->closes, 1);
+}
+
+void TestTraceEngine::fixedFlowAnswersThatMustNotCount()
+{
+    startFlow(4);
+    // Another program's flow, or a probe of ours to another port.
+    flowAnswer(0, 11, Router(1), Both, FakeProbeSocket::PortOf(2));
+    fake->probe->sent[1].port = 65534;
+    flowAnswer(1, 11, Router(2), Both);
+    // Tags of a round never sent, in the checksum and in the data.
+    SentProbe foreign = fake->probe->sent[2];
+    const FlowTags tags({ FakeProbeSocket::Source(), foreign.addr, FakeProbeSocket::PortOf(1), kFlowPort });
+    foreign.data = tags.DataFor(tags.Tag(9, 2));
+    fake->probe->sent.push_back(foreign);
+    flowAnswer(4, 11, Router(3), ChecksumOnly);
+    flowAnswer(4, 11, Router(3), DataOnly);
+    QCOMPARE(column(4), QStringList(4, "tracing..."));
+    engine->OnTimer(IDT_ROUND);
+    QCOMPARE(fake->probe->sent.size(), size_t(5 + 4)); // nothing untagged: all at once again
+}
+
+void TestTraceEngine::fixedFlowUntaggedAnswersFoundOneAtATime()
+{
+    fake->clock->now = 1000;
+    startFlow(5);
+    flowAnswer(0, 11, Router(1), ChecksumOnly);
+    flowAnswer(1, 11, Router(2), Neither); // quotes no tag: whose is it?
+    flowAnswer(2, 11, Router(3), Neither);
+    flowAnswer(4, 3, kTarget, ChecksumOnly);
+    QCOMPARE(column(4), QStringList({ "next", "tracing...", "tracing...", "tracing...", "complete" }));
+    fake->clock->now = 2000;
+    engine->OnTimer(IDT_ROUND); // the silent rows, the lowest alone
+    QCOMPARE(fake->probe->sent.size(), size_t(6));
+    QCOMPARE(fake->probe->sent.back().ttl, 2);
+    fake->clock->now = 2005;
+    flowAnswer(5, 11, Router(2), Neither);
+    QCOMPARE(cell(1, 1), "198.18.2.2");
+    QCOMPARE(cell(1, 2), "5");
+    emit engine->platform().timer->timeout(IDT_ROUND); // answered: on to the next row at once
+    QCOMPARE(fake->probe->sent.size(), size_t(7));
+    QCOMPARE(fake->probe->sent.back().ttl, 3);
+    fake->clock->now = 3000; // hop 3 stays silent this time; its wait runs out
+    emit engine->platform().timer->timeout(IDT_ROUND);
+    QCOMPARE(fake->probe->sent.back().ttl, 4);
+    QCOMPARE(cell(2, 4), "tracing...");
+    fake->clock->now = 3007;
+    flowAnswer(7, 11, Router(4), Neither);
+    QCOMPARE(cell(3, 1), "198.18.4.2");
+    QCOMPARE(cell(3, 2), "7");
+    QCOMPARE(engine->roundsLeft(), 1);
+    fake->clock->now = 4000;
+    emit engine->platform().timer->timeout(IDT_ROUND); // third round: hop 3 alone
+    QCOMPARE(fake->probe->sent.size(), size_t(9));
+    QCOMPARE(fake->probe->sent.back().ttl, 3);
+    flowAnswer(8, 11, Router(3), Neither);
+    QVERIFY(engine->done());
+    QCOMPARE(column(1), QStringList({ "198.18.1.2", "198.18.2.2", "198.18.3.2", "198.18.4.2", "198.18.5.2" }));
 }
 
 void TestTraceEngine::roundSchedule_data()

@@ -7,6 +7,7 @@
 #include "icmp_classification.h"
 #include "icmp_datagram.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -20,14 +21,32 @@ bool SameReading(const IcmpAnswer& a, const IcmpAnswer& b)
         return true;
     if (a.type != b.type || a.code != b.code)
         return false;
+    // What a shorter quote held stays the same; a longer one may only hold more.
     return a.kind == IcmpAnswer::NotUdp
         || (a.quotedDestination == b.quotedDestination && a.quotedSourcePort == b.quotedSourcePort
-            && a.quotedDestinationPort == b.quotedDestinationPort);
+            && a.quotedDestinationPort == b.quotedDestinationPort && (!a.hasQuotedChecksum || b.hasQuotedChecksum)
+            && (!a.hasQuotedChecksum || a.quotedChecksum == b.quotedChecksum)
+            && a.quotedDataLength <= b.quotedDataLength
+            && std::memcmp(a.quotedData.data(), b.quotedData.data(), a.quotedDataLength) == 0);
 }
 
 uint16_t Port(const uint8_t* p)
 {
     return uint16_t(p[0] << 8 | p[1]);
+}
+
+// The fixed-flow tag's carriers: the checksum once the 8 UDP header bytes are quoted,
+// then as many data bytes as are quoted and the quoted header says the probe had.
+void CheckTagFields(const uint8_t* udp, size_t have, size_t probeData, const IcmpAnswer& r)
+{
+    FUZZ_CHECK(r.hasQuotedChecksum == (have >= 8));
+    if (!r.hasQuotedChecksum) {
+        FUZZ_CHECK(r.quotedDataLength == 0);
+        return;
+    }
+    FUZZ_CHECK(r.quotedChecksum == Port(udp + 6));
+    const size_t n = std::min({ have - 8, probeData, r.quotedData.size() });
+    FUZZ_CHECK(r.quotedDataLength == n && std::memcmp(r.quotedData.data(), udp + 8, n) == 0);
 }
 
 void CheckV4(const uint8_t* data, size_t size, const IcmpAnswer& r)
@@ -48,6 +67,8 @@ void CheckV4(const uint8_t* data, size_t size, const IcmpAnswer& r)
         FUZZ_CHECK(r.quotedDestination.isV4() && std::memcmp(r.quotedDestination.bytes.data(), quoted + 16, 4) == 0);
         FUZZ_CHECK(r.quotedSourcePort == Port(quoted + inner));
         FUZZ_CHECK(r.quotedDestinationPort == Port(quoted + inner + 2));
+        const size_t total = Port(quoted + 2);
+        CheckTagFields(quoted + inner, size - (outer + 8 + inner), total > inner + 8 ? total - inner - 8 : 0, r);
     }
 }
 
@@ -62,6 +83,8 @@ void CheckV6(const uint8_t* data, size_t size, const IcmpAnswer& r)
         FUZZ_CHECK(r.quotedDestination.family == NetAddress::V6
             && std::memcmp(r.quotedDestination.bytes.data(), data + 8 + 24, 16) == 0);
         FUZZ_CHECK(r.quotedDestinationPort == Port(data + 48 + 2));
+        const size_t udpLength = Port(data + 8 + 4);
+        CheckTagFields(data + 48, size - 48, udpLength > 8 ? udpLength - 8 : 0, r);
     }
 }
 

@@ -6,9 +6,12 @@
 //
 // After every event the rows must be what the answers say: an answer changes only the
 // row of the probe it quotes, only when it quotes a probe to the target, and after the
-// end of a trace nothing but the names of the lookups changes anything.
+// end of a trace nothing but the names of the lookups changes anything. On a fixed
+// flow the probe is the one whose tag (data bytes, else checksum) the answer quotes,
+// and an answer quoting no tag lands, if anywhere, in the row of the latest probe.
 #include "dotted_quad.h"
 #include "fake_platform.h"
+#include "flow_tag.h"
 #include "fuzz_check.h"
 #include "icmp_classification.h"
 #include "trace_engine.h"
@@ -115,6 +118,7 @@ private:
     {
         const uint8_t h = m_in.byte();
         m_params.m_nHops = h < 0xf8 ? h % 24 : h == 0xf8 ? -3 : h == 0xff ? 300 : 200 + (h - 0xf9) * 10;
+        m_params.m_bFixedFlow = h < 0xf8 && (h / 24) & 1;
         const uint8_t t = m_in.byte();
         m_params.m_nTries = (t & 7) == 7 ? INT_MIN : t % 5;
         m_params.m_bLookups = !(t & 0x10);
@@ -163,6 +167,8 @@ private:
         c.quotedProtocol = (f & 2) ? 1 : 17;
         // Mostly a round of this trace, now and then one of no round at all.
         c.quotedSourcePort = FakeProbeSocket::PortOf(m_fake.probe->opens - (f & 0x40 ? 1 : 0) + (f & 0x20 ? 9 : 0));
+        if (m_params.m_bFixedFlow)
+            TagAnswer(hop, &c);
         static const size_t kOptions[] = { 0, 4, 12, 40 }; // 40: the longest header, 60 bytes
         c.outerOptions = kOptions[f >> 2 & 3];
         c.quotedOptions = kOptions[f >> 4 & 3];
@@ -174,6 +180,54 @@ private:
         d.stamped = op & 0x80;
         d.arrivalTick = m_fake.clock->now - (op >> 3 & 0x0f);
         Deliver(std::move(d));
+    }
+
+    // Quotes a probe sent on this trace's flow: its checksum, its data, both or neither,
+    // now and then to another port.
+    void TagAnswer(uint8_t hop, CraftedIcmp* c)
+    {
+        c->quotedPort = hop & 0x10 ? uint16_t(kFlowPort + 1) : kFlowPort;
+        const auto& sent = m_fake.probe->sent;
+        if (sent.empty())
+            return;
+        const SentProbe& p = sent[(hop & 0x0f) % sent.size()];
+        const int quote = hop >> 5 & 3;
+        if (quote & 1)
+            c->quotedChecksum = UdpChecksum(Flow(), p.data.data(), p.data.size());
+        if (quote & 2)
+            c->quotedData.assign(p.data.begin(), p.data.end());
+    }
+
+    ProbeFlow Flow() const
+    {
+        return { FakeProbeSocket::Source(), m_engine->targetAddress(), FakeProbeSocket::PortOf(m_fake.probe->opens), kFlowPort };
+    }
+
+    // The fixed-flow probe an answer names by its tag; *untagged when it names none.
+    const SentProbe* TaggedProbe(const IcmpAnswer& reply, bool* untagged) const
+    {
+        *untagged = false;
+        const ProbeFlow flow = Flow();
+        if (reply.kind != IcmpAnswer::Probe || reply.quotedDestinationPort != kFlowPort
+            || reply.quotedSourcePort != flow.sourcePort || m_fake.probe->flowOpens == 0)
+            return nullptr;
+        const bool byData = reply.quotedDataLength >= 2;
+        const SentProbe* probe = nullptr;
+        bool tagged = byData;
+        for (const SentProbe& p : m_fake.probe->sent) {
+            const bool named = byData ? p.data == reply.quotedData
+                                      : reply.hasQuotedChecksum && UdpChecksum(flow, p.data.data(), 2) == reply.quotedChecksum;
+            if (named && p.socket == m_fake.probe->opens) {
+                probe = &p;
+                tagged = true;
+            }
+        }
+        int round;
+        int row;
+        if (!byData && reply.hasQuotedChecksum && FlowTags(flow).Decode(reply.quotedChecksum, &round, &row))
+            tagged = true; // a tag of a probe never sent: no row at all
+        *untagged = !tagged;
+        return probe;
     }
 
     void Deliver(FakeIcmpSocket::Datagram d)
@@ -188,17 +242,28 @@ private:
         const bool stamped = d.stamped;
         const uint32_t stamp = d.arrivalTick;
         const uint32_t handled = m_fake.clock->now;
-        const int j = 255 - (reply.quotedDestinationPort & 0xff);
+        int j = 255 - (reply.quotedDestinationPort & 0xff);
         // The probe it answers: the latest one of the round whose port it quotes.
         const SentProbe* probe = nullptr;
-        for (const SentProbe& p : m_fake.probe->sent) {
-            if (p.ttl == j + 1 && FakeProbeSocket::PortOf(p.socket) == reply.quotedSourcePort)
-                probe = &p;
+        bool untagged = false;
+        if (m_params.m_bFixedFlow) {
+            probe = TaggedProbe(reply, &untagged);
+            j = probe ? probe->ttl - 1 : INT_MAX;
+        } else {
+            for (const SentProbe& p : m_fake.probe->sent) {
+                if (p.ttl == j + 1 && FakeProbeSocket::PortOf(p.socket) == reply.quotedSourcePort)
+                    probe = &p;
+            }
         }
         m_fake.icmp->queue.push_back(std::move(d));
         m_engine->OnIcmpRead();
         m_fake.icmp->queue.clear();
         const Snapshot after = Rows(m_rows);
+        // Without a tag: nowhere, or the row of the one probe under way, the latest sent.
+        if (untagged && after != before && !m_fake.probe->sent.empty()) {
+            probe = &m_fake.probe->sent.back();
+            j = probe->ttl - 1;
+        }
 
         const size_t rowsBefore = before.size() / HOP_COLUMN_COUNT;
         const bool matches = !wasDone && reply.kind == IcmpAnswer::Probe && reply.quotedDestination == target

@@ -129,6 +129,14 @@ engine = {
     "host-long": bytes([3, 0x43]) + host("a" * 500),
     # Beyond 255 hops: the table stops at 255.
     "many-hops": bytes([0xFF, 1]) + crafted(3, 3, 0x80 | 38) + TICK,
+    # Fixed flow (hop byte 24 + hops): answers quoting a probe's checksum (0x20), its
+    # data (0x40), both (0x60) or neither; low 4 bits pick the probe, 0x10 another port.
+    "flow-tags": bytes([28, 3]) + crafted(11, 0, 0x20) + crafted(11, 0, 0x41, sender=2)
+    + crafted(11, 0, 0x70) + crafted(11, 0, 0x20, flags=0x80, cut=9) + crafted(3, 3, 0x63, sender=5),
+    # An answer without a tag; the next round probes the silent rows one at a time.
+    "flow-one-at-a-time": bytes([28, 3]) + crafted(11, 0, 0x01, sender=2) + crafted(11, 0, 0x20)
+    + crafted(3, 3, 0x23, sender=5) + TICK + crafted(11, 0, 0x04, sender=2) + bytes([0x20])
+    + crafted(11, 0, 0x05, sender=3) + lookup(0, "r1.path.test"),
 }
 for name, data in engine.items():
     write("trace_engine", name, data)

@@ -12,6 +12,7 @@ first is kept.
 
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -208,6 +209,100 @@ class EmulatedRoundTrips(unittest.TestCase):
         for h in hops:
             self.assertIsNotNone(h["time_ms"], h)
             self.assertLessEqual(abs(h["time_ms"] - path.rtt_ms(h["hop"])), RTT_TOLERANCE_MS, h)
+
+
+def offload_off(path: NetnsPath) -> None:
+    """Transmit checksum offload off on the source's interfaces: a veth otherwise sends
+    an unfinished UDP checksum, and routers quote that instead of the probe's tag."""
+    links = subprocess.run(["ip", "-n", path.source_ns, "-o", "link", "show"], capture_output=True, text=True,
+                           check=True).stdout
+    for name in re.findall(r"^\d+: ([^:@]+)", links, re.M):
+        if name != "lo":
+            subprocess.run(path.exec_args("ethtool", "-K", name, "tx", "off"), capture_output=True, check=True)
+
+
+def copy_for_nobody(case: type) -> str:
+    """A copy of the tracer the unprivileged user can reach, removed with the class."""
+    bindir = tempfile.mkdtemp(prefix="hoplantern-flow-")
+    os.chmod(bindir, 0o755)
+    case.addClassCleanup(shutil.rmtree, bindir)
+    copy = os.path.join(bindir, "hoplantern-cli")
+    shutil.copy(CLI, copy)
+    os.chmod(copy, 0o755)
+    return copy
+
+
+FLOW_PRIVILEGES = (("raw socket", ()), ("error queue", AS_NOBODY))
+
+
+@unittest.skipUnless(shutil.which("setpriv") and shutil.which("ethtool"), "needs setpriv and ethtool")
+class FixedFlowThroughEcmp(unittest.TestCase):
+    """r1 splits into two equal-cost branches (hops 2 and 3), r4 joins them. With a
+    port per hop, hop 2's probe and hop 3's are hashed apart, and some table links
+    routers that are not connected; on one flow every table shows one real branch."""
+    TRACES = 20
+
+    @classmethod
+    def setUpClass(cls):
+        cls.path = path_for({"routers": 5, "ecmp": 1, "family": "dual"})
+        offload_off(cls.path)
+        cls.binary = copy_for_nobody(cls)
+        cls.branch = {a: r.branch for r in cls.path.routers if r.branch for a in (r.address, r.address6)}
+
+    def branches(self, family: str, fixed: bool, prefix=()) -> list:
+        """The branch of hop 2's and hop 3's answer in each of the traces."""
+        target = self.path.target if family == "4" else self.path.target6
+        args = ["--json", "-n", "-m", "10", "-w", "1000", "-" + family, *(["--fixed-flow"] if fixed else []), target]
+        tables = []
+        for _ in range(self.TRACES):
+            done = trace(self.path, *args, prefix=prefix, binary=self.binary)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            hops = json.loads(done.stdout)["hops"]
+            self.assertEqual((hops[-1]["address"], hops[-1]["result"], len(hops)), (target, "complete", 6), hops)
+            tables.append(tuple(self.branch.get(h["address"], "?") for h in hops[1:3]))
+        return tables
+
+    def test_default_mode_shows_a_path_that_does_not_exist(self):
+        for family in ("4", "6"):
+            with self.subTest(family=family):
+                tables = self.branches(family, False)
+                self.assertTrue(any(a != b for a, b in tables), tables)
+
+    def test_fixed_flow_shows_one_real_branch(self):
+        for family in ("4", "6"):
+            for name, prefix in FLOW_PRIVILEGES:
+                with self.subTest(family=family, answers=name):
+                    tables = self.branches(family, True, prefix)
+                    self.assertTrue(all(a == b and a in "ab" for a, b in tables), tables)
+
+
+@unittest.skipUnless(shutil.which("setpriv") and shutil.which("ethtool"), "needs setpriv and ethtool")
+class FixedFlowShortQuote(unittest.TestCase):
+    """Router 2 quotes only 28 bytes (tools/short_quote_router.py stands in for its
+    kernel): the raw socket reads the tag from the quoted checksum; the error queue
+    gets no tag at all and finds the row by probing the silent rows one at a time."""
+
+    def test_row_of_a_router_quoting_28_bytes(self):
+        path = path_for({"routers": 4, "silent": [2]})
+        offload_off(path)
+        binary = copy_for_nobody(type(self))
+        r2 = path.routers[1]
+        addrs = subprocess.run(["ip", "-n", r2.ns, "-o", "-4", "addr", "show"], capture_output=True, text=True).stdout
+        interface = re.search(r"^\d+: (\S+)\s+inet %s/" % re.escape(r2.address), addrs, re.M).group(1)
+        responder = subprocess.Popen(["ip", "netns", "exec", r2.ns, sys.executable, "-m", "tools.short_quote_router",
+                                      "--interface", interface, "--address", r2.address, "--seconds", "120"],
+                                     cwd=ROOT, stdout=subprocess.PIPE, text=True)
+        self.addCleanup(responder.stdout.close)
+        self.addCleanup(responder.wait)
+        self.addCleanup(responder.terminate)
+        self.assertEqual(responder.stdout.readline().strip(), "ready")
+        expected = [(r.address, "next") for r in path.routers] + [(path.target, "complete")]
+        for name, prefix in FLOW_PRIVILEGES:
+            with self.subTest(answers=name):
+                done = trace(path, "--json", "-n", "--fixed-flow", "-t", "3", "-w", "1000", path.target,
+                             prefix=prefix, binary=binary)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual([(h["address"], h["result"]) for h in json.loads(done.stdout)["hops"]], expected)
 
 
 if __name__ == "__main__":
