@@ -41,6 +41,7 @@
 // stdout. --stats FILE gets per-link counters as JSON at exit and on SIGUSR1.
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
@@ -51,7 +52,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/if_packet.h>
 #include <net/ethernet.h>
@@ -59,7 +59,6 @@
 #include <queue>
 #include <sched.h>
 #include <string>
-#include <thread>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -67,6 +66,7 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/timerfd.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -137,11 +137,11 @@ struct Direction {
     // Counters of one direction of one link.
     uint64_t received = 0;
     uint64_t forwarded = 0;
-    uint64_t lost = 0;       // dropped on purpose, at the link's loss rate
+    uint64_t lost = 0; // dropped on purpose, at the link's loss rate
     uint64_t overflowed = 0; // dropped because --queue-limit frames were already held
     uint64_t sendErrors = 0;
     uint64_t held = 0;
-    uint64_t lateIcmp = 0;   // held longer by --late-icmp
+    uint64_t lateIcmp = 0; // held longer by --late-icmp
     // How late frames left against their due time: what the emulation adds on top
     // of the delay it was asked for.
     int64_t lateSumNs = 0;
@@ -530,7 +530,8 @@ void Forwarder::Drain(uint32_t linkIndex, int side, int64_t monoNow, int64_t rea
         if (link.jitterNs > 0)
             delay += int64_t((m_random.Unit() * 2.0 - 1.0) * double(link.jitterNs));
         int family = 0;
-        if (const uint8_t* source = link.lateIcmp.empty() ? nullptr : IcmpSource(m_buffer.data(), size_t(got), &family)) {
+        if (const uint8_t* source
+            = link.lateIcmp.empty() ? nullptr : IcmpSource(m_buffer.data(), size_t(got), &family)) {
             for (const LateIcmp& late : link.lateIcmp) {
                 if (late.family == family && std::memcmp(source, late.address, family == AF_INET ? 4 : 16) == 0) {
                     delay += late.extraNs;
@@ -539,8 +540,8 @@ void Forwarder::Drain(uint32_t linkIndex, int side, int64_t monoNow, int64_t rea
             }
         }
         const int64_t due = arrival + std::max<int64_t>(delay, 0);
-        m_heap.push(Held { due, m_seq++, linkIndex, uint8_t(side),
-            std::vector<uint8_t>(m_buffer.begin(), m_buffer.begin() + got) });
+        m_heap.push(Held {
+            due, m_seq++, linkIndex, uint8_t(side), std::vector<uint8_t>(m_buffer.begin(), m_buffer.begin() + got) });
         ++d.held;
     }
 }
@@ -563,8 +564,7 @@ void Forwarder::SendDue(int64_t now)
         if (due > now) {
             if (due - now > kSpinNs || due > chainEnd)
                 break;
-            while ((now = Now(CLOCK_MONOTONIC)) < due) {
-            }
+            while ((now = Now(CLOCK_MONOTONIC)) < due) { }
         }
         const Held& h = m_heap.top();
         Link& link = m_o.links[h.link];
@@ -617,12 +617,13 @@ void Forwarder::WriteStats() const
     FILE* f = std::fopen(tmp.c_str(), "w");
     if (!f)
         return;
-    std::fprintf(f, "{\"pid\": %d, \"state\": \"%s\", \"held\": %zu, \"links\": [", int(getpid()), m_stopReason,
-        m_heap.size());
+    std::fprintf(
+        f, "{\"pid\": %d, \"state\": \"%s\", \"held\": %zu, \"links\": [", int(getpid()), m_stopReason, m_heap.size());
     for (size_t i = 0; i < m_o.links.size(); ++i) {
         const Link& l = m_o.links[i];
-        std::fprintf(f, "%s\n {\"netns\": \"%s\", \"a\": \"%s\", \"b\": \"%s\", \"delay_ms\": %.6f, \"jitter_ms\": %.6f, "
-                        "\"loss\": %.6f, \"directions\": [",
+        std::fprintf(f,
+            "%s\n {\"netns\": \"%s\", \"a\": \"%s\", \"b\": \"%s\", \"delay_ms\": %.6f, \"jitter_ms\": %.6f, "
+            "\"loss\": %.6f, \"directions\": [",
             i ? "," : "", l.netns.c_str(), l.ifName[0].c_str(), l.ifName[1].c_str(), double(l.delayNs) / 1e6,
             double(l.jitterNs) / 1e6, l.loss);
         for (int s = 0; s < 2; ++s) {
@@ -631,8 +632,8 @@ void Forwarder::WriteStats() const
                 "%s{\"from\": \"%s\", \"received\": %" PRIu64 ", \"forwarded\": %" PRIu64 ", \"lost\": %" PRIu64
                 ", \"overflowed\": %" PRIu64 ", \"send_errors\": %" PRIu64 ", \"held\": %" PRIu64
                 ", \"late_icmp\": %" PRIu64 ", \"late_mean_us\": %.3f, \"late_max_us\": %.3f}",
-                s ? ", " : "", l.ifName[s].c_str(), d.received, d.forwarded, d.lost, d.overflowed, d.sendErrors,
-                d.held, d.lateIcmp, d.forwarded ? double(d.lateSumNs) / double(d.forwarded) / 1e3 : 0.0,
+                s ? ", " : "", l.ifName[s].c_str(), d.received, d.forwarded, d.lost, d.overflowed, d.sendErrors, d.held,
+                d.lateIcmp, d.forwarded ? double(d.lateSumNs) / double(d.forwarded) / 1e3 : 0.0,
                 double(d.lateMaxNs) / 1e3);
         }
         std::fputs("]}", f);

@@ -1,10 +1,10 @@
 #include "trace_app.h"
 
-#include <QGuiApplication>
 #include "message_box.h"
 #include "resource.h"
 #include "string_table.h"
 #include "trace_dlg.h"
+#include <QGuiApplication>
 
 #include <QApplication>
 

@@ -27,8 +27,8 @@ public:
     // Always false: once the window has closed, or start-up failed, the program ends.
     virtual bool InitInstance();
 
-    QString m_lpCmdLine;           // the command-line tail
-    QString m_pszRegistryKey;      // set by InitInstance
+    QString m_lpCmdLine; // the command-line tail
+    QString m_pszRegistryKey; // set by InitInstance
     CTraceDlg* m_pMainWnd = nullptr; // while the main window runs
 
 protected:

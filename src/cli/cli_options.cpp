@@ -70,11 +70,11 @@ QString DanglingOption(const QStringList& args)
 
 QString CliUsage()
 {
-    QString usage = QStringLiteral(
-        "usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
-        "                      [--fixed-flow] [--json | --csv] HOST\n");
+    QString usage = QStringLiteral("usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
+                                   "                      [--fixed-flow] [--json | --csv] HOST\n");
     for (const OptionSpec& spec : kOptions) {
-        QString names = *spec.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(spec.shortName)) : QStringLiteral("    ");
+        QString names
+            = *spec.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(spec.shortName)) : QStringLiteral("    ");
         names += Typed(QLatin1String(spec.longName));
         if (*spec.valueName)
             names += u' ' + QLatin1String(spec.valueName);
@@ -116,8 +116,8 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
 
     // Every value given is checked; the last one of an option counts. The k-th value of
     // an option came with the k-th of its names in the order typed.
-    for (const auto& [name, target] : { std::pair { "tries", &options->tries }, std::pair { "max-hops", &options->hops },
-             std::pair { "wait", &options->timeout } }) {
+    for (const auto& [name, target] : { std::pair { "tries", &options->tries },
+             std::pair { "max-hops", &options->hops }, std::pair { "wait", &options->timeout } }) {
         const QString longName = QLatin1String(name);
         const QStringList values = parser.values(longName);
         const auto spec = std::find_if(std::begin(kOptions), std::end(kOptions),
@@ -165,9 +165,10 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
     // something else.
     const NetAddress literal = HostResolver::ParseAddress(options->host.toStdString());
     if ((v6 && literal.family == NetAddress::V4) || (v4 && literal.family == NetAddress::V6)) {
-        *error = QStringLiteral("'%1' is an IPv%2 address, but %3 asks for IPv%4")
-                     .arg(options->host, v4 ? QStringLiteral("6") : QStringLiteral("4"), v4 ? QStringLiteral("-4") : QStringLiteral("-6"),
-                         v4 ? QStringLiteral("4") : QStringLiteral("6"));
+        *error
+            = QStringLiteral("'%1' is an IPv%2 address, but %3 asks for IPv%4")
+                  .arg(options->host, v4 ? QStringLiteral("6") : QStringLiteral("4"),
+                      v4 ? QStringLiteral("-4") : QStringLiteral("-6"), v4 ? QStringLiteral("4") : QStringLiteral("6"));
         return false;
     }
     return true;

@@ -16,7 +16,7 @@ struct CliOptions {
     AddressChoice family = AddressChoice::Auto; // -4 or -6
     bool fixedWait = false; // rounds paced by the full wait time
     bool fixedFlow = false; // every probe on one flow
-    bool version = false;   // -V/--version was given
+    bool version = false; // -V/--version was given
 };
 
 // Parses the command line (arguments without the program name). On a usage error

@@ -55,11 +55,10 @@ int main(int argc, char** argv)
     const int socketError = engine.platform().icmp->LastError();
     DropAllCapabilities(); // the raw socket, if any, is open: nothing else needs privilege
     if (!engine.CanReceive()) {
-        PrintErr(QStringLiteral(
-            "hoplantern-cli: %1: %2\n"
-            "No ICMP answers can be received: neither a raw ICMP socket nor the probe sockets'\n"
-            "error queues are available to this process. Grant it the raw-socket capability once:\n"
-            "  sudo setcap cap_net_raw+ep %3\n")
+        PrintErr(QStringLiteral("hoplantern-cli: %1: %2\n"
+                                "No ICMP answers can be received: neither a raw ICMP socket nor the probe sockets'\n"
+                                "error queues are available to this process. Grant it the raw-socket capability once:\n"
+                                "  sudo setcap cap_net_raw+ep %3\n")
                      .arg(failures.value(0), QString::fromLocal8Bit(std::strerror(socketError)),
                          QCoreApplication::applicationFilePath()));
         return kCannotReceive;

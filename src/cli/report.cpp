@@ -79,7 +79,8 @@ std::string Csv(const HopRowList& rows)
 // addresses and host names a table holds.
 size_t Width(const std::string& s)
 {
-    return size_t(std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+    return size_t(
+        std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
 }
 
 std::string Text(const HopRowList& rows, const TraceReport& report)

@@ -6,7 +6,7 @@
 
 // What the tracer prints at the end: the final table, the target and the status line.
 struct TraceReport {
-    std::string host;   // as typed
+    std::string host; // as typed
     std::string target; // dotted address, or "unknown"
     std::string status;
     int family = 4; // of the address traced: 4 or 6

@@ -43,6 +43,6 @@ public:
     uint16_t TagOfData(const uint8_t* data) const;
 
 private:
-    uint16_t m_rest = 0;          // folded sum of pseudo header and UDP header, checksum 0
+    uint16_t m_rest = 0; // folded sum of pseudo header and UDP header, checksum 0
     std::array<uint16_t, 2> m_avoid {}; // the unfinished-offload values, ascending
 };

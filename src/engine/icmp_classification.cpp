@@ -42,17 +42,17 @@ Classification ClassifyV6(uint8_t type, uint8_t code)
     case 1: // destination unreachable
         switch (code) {
         case 0: return { "network unreachable" }; // no route
-        case 1:                                    // administratively prohibited
-        case 5:                                    // source address failed policy
-        case 6: return { "prohibited" };           // reject route
-        case 3: return { "host unreachable" };     // address unreachable
-        case 4: return { "complete", true };       // port unreachable
+        case 1: // administratively prohibited
+        case 5: // source address failed policy
+        case 6: return { "prohibited" }; // reject route
+        case 3: return { "host unreachable" }; // address unreachable
+        case 4: return { "complete", true }; // port unreachable
         default: break;
         }
         break;
     case 2: return { "fragmentation reqired" }; // packet too big
-    case 3: return { "next" };                  // time exceeded
-    case 4: return { "invalid datagram" };      // parameter problem
+    case 3: return { "next" }; // time exceeded
+    case 4: return { "invalid datagram" }; // parameter problem
     default: break;
     }
     char buf[40];

@@ -113,7 +113,8 @@ void TraceEngine::SendProbes(const NetAddress& target)
         sock.SendTo(target, port, kProbeData, sizeof kProbeData);
         const int64_t sentUs = m_platform.clock->MonotonicMicros();
         m_rounds.Sent(j, sentUs);
-        m_list.UpdateHopRow(nullptr, nullptr, nullptr, nullptr, nullptr, HOPROW_TIME_SENT, TickClock::TickOf(sentUs), j);
+        m_list.UpdateHopRow(
+            nullptr, nullptr, nullptr, nullptr, nullptr, HOPROW_TIME_SENT, TickClock::TickOf(sentUs), j);
         sched_yield();
     }
     sock.Close();

@@ -9,7 +9,7 @@
 namespace {
 // However many answers a flood has queued, one drain gives the UI thread back.
 constexpr int kMaxDrained = 4096;
-}
+} // namespace
 
 QStringList TraceEngine::OpenIcmpSocket(int timeoutMs)
 {

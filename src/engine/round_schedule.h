@@ -14,14 +14,14 @@
 // second from its first probe, for routers whose answers leave late.
 struct RowWait {
     bool answered = false;
-    int64_t rttUs = -1;       // of the answer, when answered
+    int64_t rttUs = -1; // of the answer, when answered
     int64_t firstSentUs = -1; // of the row's first probe; -1 when never probed
-    int64_t lastSentUs = -1;  // of its latest probe
+    int64_t lastSentUs = -1; // of its latest probe
 };
 
-inline constexpr int64_t kNearFactor = 2;             // silent row with an answer beyond it
+inline constexpr int64_t kNearFactor = 2; // silent row with an answer beyond it
 inline constexpr int64_t kNearFloorUs = 100 * 1000;
-inline constexpr int64_t kTailFactor = 3;             // silent row beyond every answer
+inline constexpr int64_t kTailFactor = 3; // silent row beyond every answer
 inline constexpr int64_t kTailFloorUs = 1000 * 1000;
 inline constexpr int64_t kLastRoundFloorUs = 500 * 1000;
 // The longest wait is the upper bound of every one of these.

@@ -13,7 +13,7 @@
 #include <deque>
 #include <optional>
 
-inline constexpr int IDT_ROUND = 39;    // id of the round timer
+inline constexpr int IDT_ROUND = 39; // id of the round timer
 inline constexpr int kMaxHopRows = 255; // a time-to-live holds at most 255
 
 struct IcmpAnswer;
@@ -110,9 +110,9 @@ private:
     int m_nRoundsLeft = 0;
     bool m_bDone = false;
     bool m_bFirstRound = false;
-    NetAddress m_target;   // probed by the latest round
+    NetAddress m_target; // probed by the latest round
     NetAddress m_resolved; // the latest resolution of the host name
-    int m_nResolveId = 0;  // of the resolution whose answer counts
+    int m_nResolveId = 0; // of the resolution whose answer counts
     bool m_bAwaitingTarget = false; // the first round waits for its resolution
     ProbeRounds m_rounds;
     // Fixed flow: the one socket's flow while it is open, and its tags.
@@ -123,7 +123,7 @@ private:
     // answer without a tag belongs to the one probe under way.
     bool m_bOneAtATime = false;
     std::deque<int> m_loneRows; // still to probe alone this round
-    int m_nLoneRow = -1;        // the row whose lone probe is under way
+    int m_nLoneRow = -1; // the row whose lone probe is under way
 
     bool m_bIcmpOpen = false;
     bool m_bResolveFailed = false;

@@ -9,11 +9,11 @@ enum class AddressChoice { Auto = 0, V4 = 4, V6 = 6 };
 // fields to these members, the command line and the settings fill them, and the
 // engine takes a copy when a trace starts.
 struct TraceParameters {
-    QString m_strHost;       // a host name or an address, as typed
-    int m_nTries = 3;        // rounds of probes; 0 or below means one round
-    int m_nHops = 16;        // rows, the highest hop limit probed (at most 255 are traced)
-    int m_nTimeout = 3000;   // the longest wait for a round's answers, milliseconds
-    bool m_bLookups = true;  // false: the trace ends without reverse lookups
+    QString m_strHost; // a host name or an address, as typed
+    int m_nTries = 3; // rounds of probes; 0 or below means one round
+    int m_nHops = 16; // rows, the highest hop limit probed (at most 255 are traced)
+    int m_nTimeout = 3000; // the longest wait for a round's answers, milliseconds
+    bool m_bLookups = true; // false: the trace ends without reverse lookups
     AddressChoice m_family = AddressChoice::Auto;
     // Rounds paced by the full wait time, as the classic tracer did, instead of
     // starting the next round once the answers so far say nothing more is coming.

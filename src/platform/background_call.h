@@ -28,8 +28,7 @@ public:
 
     // work() runs on the new thread; deliver(result) later on the owner's thread.
     // False when no thread could be started.
-    template <typename Work, typename Deliver>
-    bool Run(Work work, Deliver deliver)
+    template <typename Work, typename Deliver> bool Run(Work work, Deliver deliver)
     {
         try {
             std::thread([mailbox = m_mailbox, work = std::move(work), deliver = std::move(deliver)] {

@@ -43,8 +43,9 @@ NetAddress LookUp(const std::string& name, int af)
 
 void SystemHostResolver::Resolve(int id, const std::string& name, int af)
 {
-    const bool started = m_calls.Run([name, af] { return LookUp(name, af); },
-        [this, id](const NetAddress& address) { emit resolved(id, address); });
+    const bool started = m_calls.Run(
+        [name, af] { return LookUp(name, af); }, [this, id](const NetAddress& address) { emit resolved(id, address); });
     if (!started)
-        QMetaObject::invokeMethod(this, [this, id] { emit resolved(id, {}); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, id] { emit resolved(id, {}); }, Qt::QueuedConnection);
 }

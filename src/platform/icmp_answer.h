@@ -10,8 +10,8 @@
 struct IcmpAnswer {
     enum Kind : uint8_t {
         Malformed, // too short, or header lengths that do not fit: dropped unseen
-        NotUdp,    // quotes something other than a UDP datagram (or is no error at all)
-        Probe,     // quotes a UDP datagram: the quoted fields below are valid
+        NotUdp, // quotes something other than a UDP datagram (or is no error at all)
+        Probe, // quotes a UDP datagram: the quoted fields below are valid
     };
     Kind kind = Malformed;
     NetAddress sender; // the router or host that answered

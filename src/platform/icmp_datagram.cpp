@@ -20,12 +20,12 @@ void TakeQuotedUdpRest(const uint8_t* data, size_t len, size_t udp, size_t udpLe
         return;
     answer->hasQuotedChecksum = true;
     answer->quotedChecksum = Port(data + udp + 6);
-    const size_t quoted = std::min({ len - (udp + 8), udpLength > 8 ? udpLength - 8 : size_t(0),
-                                     answer->quotedData.size() });
+    const size_t quoted
+        = std::min({ len - (udp + 8), udpLength > 8 ? udpLength - 8 : size_t(0), answer->quotedData.size() });
     std::memcpy(answer->quotedData.data(), data + udp + 8, quoted);
     answer->quotedDataLength = uint8_t(quoted);
 }
-}
+} // namespace
 
 void ParseIcmpV4Datagram(const uint8_t* data, size_t len, IcmpAnswer* answer)
 {
@@ -61,8 +61,8 @@ void ParseIcmpV4Datagram(const uint8_t* data, size_t len, IcmpAnswer* answer)
 
 void ParseIcmpV6Message(const uint8_t* data, size_t len, IcmpAnswer* answer)
 {
-    constexpr size_t kQuoted = 8;                // after the ICMPv6 header
-    constexpr size_t kUdpAt = kQuoted + 40;      // after the quoted IPv6 header
+    constexpr size_t kQuoted = 8; // after the ICMPv6 header
+    constexpr size_t kUdpAt = kQuoted + 40; // after the quoted IPv6 header
     answer->kind = IcmpAnswer::Malformed;
     if (len < kQuoted)
         return;

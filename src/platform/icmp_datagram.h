@@ -5,7 +5,7 @@
 #include <cstdint>
 
 inline constexpr size_t kIcmpReadBuffer = 1000; // one datagram is read into this much
-inline constexpr size_t kIcmpMinLength = 56;    // IPv4 + ICMP + quoted IPv4 + quoted UDP
+inline constexpr size_t kIcmpMinLength = 56; // IPv4 + ICMP + quoted IPv4 + quoted UDP
 
 // Reads an ICMP message as a raw IPv4 socket delivers it, IPv4 header first. Both IPv4
 // header lengths are read, so answers that carry IP options are understood; with

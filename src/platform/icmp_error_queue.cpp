@@ -30,9 +30,9 @@ bool ReadErrorQueue(int fd, uint16_t localPort, IcmpAnswer* answer)
         answer->code = ee.ee_code;
         const sockaddr* to = reinterpret_cast<const sockaddr*>(&m.from);
         answer->quotedDestination = NetAddress::FromSockaddr(to);
-        answer->quotedDestinationPort = ntohs(to->sa_family == AF_INET6
-                ? reinterpret_cast<const sockaddr_in6*>(&m.from)->sin6_port
-                : reinterpret_cast<const sockaddr_in*>(&m.from)->sin_port);
+        answer->quotedDestinationPort
+            = ntohs(to->sa_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&m.from)->sin6_port
+                                              : reinterpret_cast<const sockaddr_in*>(&m.from)->sin_port);
         answer->quotedSourcePort = localPort;
         // What the router quoted past the UDP header; nothing when it quoted 28 bytes.
         answer->quotedDataLength = uint8_t(std::min(size_t(n), answer->quotedData.size()));

@@ -191,8 +191,7 @@ bool SystemIcmpSocket::Receive(IcmpAnswer* answer)
             return true;
         // Something answered a probe with data; drop it so the socket stops reporting.
         char discard[64];
-        while (recv(probe.fd, discard, sizeof discard, MSG_DONTWAIT) >= 0) {
-        }
+        while (recv(probe.fd, discard, sizeof discard, MSG_DONTWAIT) >= 0) { }
     }
     return false;
 }

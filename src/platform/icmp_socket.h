@@ -74,10 +74,10 @@ private:
     void CloseProbeSockets();
     bool ReceiveRaw(const WatchedFd& raw, IcmpAnswer* answer);
 
-    int m_fd4 = -1;                 // raw ICMP socket
-    bool m_errorQueue4 = false;     // IPv4 answers through the probe sockets
-    bool m_errorQueue6 = false;     // IPv6 answers through the probe sockets
+    int m_fd4 = -1; // raw ICMP socket
+    bool m_errorQueue4 = false; // IPv4 answers through the probe sockets
+    bool m_errorQueue6 = false; // IPv6 answers through the probe sockets
     bool m_notify = false;
-    std::vector<WatchedFd> m_raw;   // the raw ICMP and ICMPv6 sockets that opened
+    std::vector<WatchedFd> m_raw; // the raw ICMP and ICMPv6 sockets that opened
     std::vector<WatchedFd> m_probes;
 };

@@ -25,7 +25,7 @@ struct NetAddress {
     bool valid() const { return family != None; }
     bool isV4() const { return family == V4; }
     uint32_t v4() const; // network byte order; 0 for an IPv6 address
-    int af() const;      // AF_INET, AF_INET6 or AF_UNSPEC
+    int af() const; // AF_INET, AF_INET6 or AF_UNSPEC
     // Dotted quad, or the compressed IPv6 form (RFC 5952, as inet_ntop writes it).
     std::string ToText() const;
     // A socket address for this address and port (host byte order); its length.

@@ -13,9 +13,9 @@ int ThreadedReverseResolver::Start(const NetAddress& addr)
         sockaddr_storage sa;
         const socklen_t len = addr.ToSockaddr(0, &sa);
         char host[NI_MAXHOST] = {};
-        const int error = len == 0 ? EAI_FAMILY
-                                   : getnameinfo(reinterpret_cast<const sockaddr*>(&sa), len, host, sizeof host,
-                                       nullptr, 0, NI_NAMEREQD);
+        const int error = len == 0
+            ? EAI_FAMILY
+            : getnameinfo(reinterpret_cast<const sockaddr*>(&sa), len, host, sizeof host, nullptr, 0, NI_NAMEREQD);
         return std::make_pair(error, error == 0 ? QByteArray(host) : QByteArray());
     };
     auto deliver = [this, handle](const std::pair<int, QByteArray>& r) { Deliver(handle, r.first, r.second); };

@@ -18,8 +18,8 @@ constexpr uint32_t kText = kVisibleChild | WS_GROUP;
 constexpr DialogControl kAboutControls[] = {
     { IDC_STATIC, "IDC_ABOUT_ICON", kStaticClass, "", { 7, 7, 21, 20 }, kVisibleChild | SS_ICON, 0 },
     { IDCANCEL, "IDCANCEL", kButtonClass, "OK", { 152, 7, 50, 15 }, kFlatButton, 0 },
-    { IDC_STATIC, "IDC_VERSION", kStaticClass, kVersionLine, { 35, 7, 111, 8 },
-        kText | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0 },
+    { IDC_STATIC, "IDC_VERSION", kStaticClass, kVersionLine, { 35, 7, 111, 8 }, kText | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+        0 },
     { IDC_STATIC, "IDC_NOTICE", kStaticClass, kNoticeLine, { 35, 17, 90, 8 }, kText, 0 },
     { IDC_STATIC, "IDC_STATIC", kStaticClass, "Feedback:", { 7, 29, 35, 8 }, kText, 0 },
     { IDC_MAIL_LINK, "IDC_MAIL_LINK", kButtonClass, kAuthorMail, { 43, 29, 79, 8 }, kLinkButton, 0 },

@@ -16,7 +16,7 @@ inline constexpr uint32_t ES_MULTILINE = 0x00000004;
 inline constexpr uint32_t ES_READONLY = 0x00000800;
 inline constexpr uint32_t ES_WANTRETURN = 0x00001000;
 
-const DialogTemplate& AboutDialogTemplate();     // IDD_ABOUTBOX
+const DialogTemplate& AboutDialogTemplate(); // IDD_ABOUTBOX
 const DialogTemplate& QuickHelpDialogTemplate(); // IDD_QUICK_HELP
 
 } // namespace res

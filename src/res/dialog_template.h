@@ -18,8 +18,8 @@ inline constexpr uint32_t WS_CAPTION = 0x00C00000;
 inline constexpr uint32_t WS_BORDER = 0x00800000;
 inline constexpr uint32_t WS_SYSMENU = 0x00080000;
 inline constexpr uint32_t WS_THICKFRAME = 0x00040000;
-inline constexpr uint32_t WS_GROUP = 0x00020000;     // on a control
-inline constexpr uint32_t WS_TABSTOP = 0x00010000;   // on a control
+inline constexpr uint32_t WS_GROUP = 0x00020000; // on a control
+inline constexpr uint32_t WS_TABSTOP = 0x00010000; // on a control
 inline constexpr uint32_t WS_MINIMIZEBOX = 0x00020000; // on a window
 inline constexpr uint32_t WS_MAXIMIZEBOX = 0x00010000; // on a window
 inline constexpr uint32_t DS_SETFONT = 0x00000040;
@@ -71,7 +71,7 @@ struct DluRect {
 
 struct DialogControl {
     int id;
-    const char* name;      // the identifier's name, also the widget's object name
+    const char* name; // the identifier's name, also the widget's object name
     const char* className; // one of the k...Class names
     const char* caption;
     DluRect rect;

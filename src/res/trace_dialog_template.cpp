@@ -19,8 +19,8 @@ constexpr DialogControl kTraceControls[] = {
     { IDOK, "IDOK", kButtonClass, "Trace", { 419, 0, 47, 13 }, kFlatButton, 0 },
     { IDC_RESULTS, "IDC_RESULTS", kListViewClass, "", { 2, 14, 464, 216 },
         kVisibleChild | WS_TABSTOP | LVS_REPORT | LVS_NOLABELWRAP, WS_EX_STATICEDGE },
-    { IDC_HOST, "IDC_HOST", kEditClass, "", { 32, 0, 165, 13 },
-        kVisibleChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 0 },
+    { IDC_HOST, "IDC_HOST", kEditClass, "", { 32, 0, 165, 13 }, kVisibleChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL,
+        0 },
     { IDC_STATUS, "IDC_STATUS", kStaticClass, "Idle", { 2, 232, 335, 11 },
         kVisibleChild | WS_GROUP | SS_SUNKEN | SS_LEFT, 0 },
     { IDC_HOPS, "IDC_HOPS", kEditClass, "", { 236, 0, 29, 13 }, kNumberEdit, 0 },
@@ -41,8 +41,8 @@ constexpr DialogControl kTraceControls[] = {
     { IDC_TRIES_LABEL, "IDC_TRIES_LABEL", kStaticClass, "tries", { 218, 2, 17, 8 }, kLabel, 0 },
     { IDC_ABOUT, "IDC_ABOUT", kButtonClass, "About...", { 338, 232, 40, 11 }, kFlatButton, 0 },
     // Never shown: it only gives Esc a command to arrive as.
-    { IDCANCEL, "IDCANCEL", kButtonClass, "About...", { 325, 0, 6, 6 },
-        WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, WS_EX_CLIENTEDGE },
+    { IDCANCEL, "IDCANCEL", kButtonClass, "About...", { 325, 0, 6, 6 }, WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON,
+        WS_EX_CLIENTEDGE },
 };
 
 constexpr DialogTemplate kTraceDialog = {
@@ -52,8 +52,7 @@ constexpr DialogTemplate kTraceDialog = {
     244,
     "MS Sans Serif",
     8,
-    WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX
-        | WS_MAXIMIZEBOX | DS_SETFONT,
+    WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | DS_SETFONT,
     WS_EX_APPWINDOW,
     kTraceControls,
 };

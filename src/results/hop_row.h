@@ -20,15 +20,15 @@ struct HopRow {
     std::string pszHost;
     std::string pszResult;
     uint32_t dwSendTick = 0; // tick of the hop's latest probe
-    int hLookup = -1;        // reverse lookup handle: -1 none started, 0 start failed
+    int hLookup = -1; // reverse lookup handle: -1 none started, 0 start failed
     std::array<char, HOSTBUF_SIZE> pHostBuf {}; // the lookup's answer, NUL-terminated
 
     // Typed state of the latest answer.
     bool bAnswered = false;
     bool bReachedTarget = false; // the target itself answered ("complete")
-    NetAddress address;          // who answered
-    int32_t nTimeMs = 0;         // the Time shown, in ticks
-    int64_t nRttUs = -1;         // the same round trip in microseconds; -1 when not known
+    NetAddress address; // who answered
+    int32_t nTimeMs = 0; // the Time shown, in ticks
+    int64_t nRttUs = -1; // the same round trip in microseconds; -1 when not known
 
     bool answered() const { return bAnswered; }
     // Text of column k (0 to 4); empty for any other column.
@@ -38,9 +38,9 @@ struct HopRow {
 // An answer as the engine hands it to its row: the texts follow from it.
 struct HopAnswer {
     NetAddress address;
-    std::string result;       // the Result text
+    std::string result; // the Result text
     bool reachedTarget = false;
-    uint32_t sendTick = 0;    // of the probe it answers
+    uint32_t sendTick = 0; // of the probe it answers
     uint32_t arrivalTick = 0;
     int64_t rttUs = -1;
 };
@@ -48,6 +48,6 @@ struct HopAnswer {
 // Time modes of UpdateHopRow.
 enum HopRowTimeMode {
     HOPROW_TIME_UNCHANGED = 0,
-    HOPROW_TIME_SENT = 1,     // store the tick as the hop's send tick
+    HOPROW_TIME_SENT = 1, // store the tick as the hop's send tick
     HOPROW_TIME_ANSWERED = 2, // the tick is the answer's arrival: show tick - send tick
 };

@@ -1,6 +1,5 @@
 #include "hop_row_list.h"
 
-
 const HopColumn kHopColumns[HOP_COLUMN_COUNT] = {
     { "Hop", 32, Qt::AlignLeft },
     { "IP address", 95, Qt::AlignRight },
@@ -22,8 +21,8 @@ const std::string& HopRow::text(int column) const
     }
 }
 
-void HopRowList::InsertHopRow(const char* pszHop, const char* pszAddress, const char* pszTime,
-    const char* pszHost, const char* pszResult, uint32_t dwSendTick, int nRow)
+void HopRowList::InsertHopRow(const char* pszHop, const char* pszAddress, const char* pszTime, const char* pszHost,
+    const char* pszResult, uint32_t dwSendTick, int nRow)
 {
     const int at = nRow < 0 ? 0 : nRow > GetItemCount() ? GetItemCount() : nRow;
     auto row = std::make_unique<HopRow>();
@@ -38,8 +37,8 @@ void HopRowList::InsertHopRow(const char* pszHop, const char* pszAddress, const 
     endInsertRows();
 }
 
-void HopRowList::UpdateHopRow(const char* pszHop, const char* pszAddress, const char* pszTime,
-    const char* pszHost, const char* pszResult, int nTimeMode, uint32_t dwTick, int nRow)
+void HopRowList::UpdateHopRow(const char* pszHop, const char* pszAddress, const char* pszTime, const char* pszHost,
+    const char* pszResult, int nTimeMode, uint32_t dwTick, int nRow)
 {
     HopRow* row = GetItemData(nRow);
     if (!row)
@@ -129,12 +128,9 @@ QVariant HopRowList::data(const QModelIndex& index, int role) const
     if (!row || index.column() < 0 || index.column() >= HOP_COLUMN_COUNT)
         return {};
     switch (role) {
-    case Qt::DisplayRole:
-        return QString::fromUtf8(row->text(index.column()));
-    case Qt::TextAlignmentRole:
-        return QVariant::fromValue(kHopColumns[index.column()].alignment | Qt::AlignVCenter);
-    default:
-        return {};
+    case Qt::DisplayRole: return QString::fromUtf8(row->text(index.column()));
+    case Qt::TextAlignmentRole: return QVariant::fromValue(kHopColumns[index.column()].alignment | Qt::AlignVCenter);
+    default: return {};
     }
 }
 
@@ -143,11 +139,8 @@ QVariant HopRowList::headerData(int section, Qt::Orientation orientation, int ro
     if (orientation != Qt::Horizontal || section < 0 || section >= HOP_COLUMN_COUNT)
         return {};
     switch (role) {
-    case Qt::DisplayRole:
-        return QString::fromLatin1(kHopColumns[section].title);
-    case Qt::TextAlignmentRole:
-        return QVariant::fromValue(kHopColumns[section].alignment | Qt::AlignVCenter);
-    default:
-        return {};
+    case Qt::DisplayRole: return QString::fromLatin1(kHopColumns[section].title);
+    case Qt::TextAlignmentRole: return QVariant::fromValue(kHopColumns[section].alignment | Qt::AlignVCenter);
+    default: return {};
     }
 }

@@ -43,8 +43,8 @@ std::optional<QStringList> ParseSectionLine(QStringView line)
         return std::nullopt;
     const QStringView inner = line.mid(1, line.size() - 2);
     const qsizetype rootLength = qsizetype(sizeof kRootName) - 1;
-    if (!inner.startsWith(QLatin1String(kRootName), Qt::CaseInsensitive) ||
-        inner.size() <= rootLength || inner[rootLength] != u'\\')
+    if (!inner.startsWith(QLatin1String(kRootName), Qt::CaseInsensitive) || inner.size() <= rootLength
+        || inner[rootLength] != u'\\')
         return std::nullopt;
     return SplitKeyPath(inner.mid(rootLength + 1).toString());
 }
@@ -57,16 +57,15 @@ std::optional<QStringList> ParseSectionLine(QStringView line)
 std::optional<RegKey::Named> ParseValueLine(const QString& line)
 {
     static const QRegularExpression pattern(
-        QRegularExpression::anchoredPattern(QStringLiteral(
-            R"re((?:@|"([^"\\]*+(?:\\["\\][^"\\]*+)*+)")\s*=\s*(?:dword:([0-9a-f]{8}))re"
-            R"re(|hex(?:\(([0-9a-f]{1,8})\))?:\s*((?:[0-9a-f]{2}(?:\s*,\s*[0-9a-f]{2})*+)?)))re")),
-        QRegularExpression::CaseInsensitiveOption |
-            QRegularExpression::UseUnicodePropertiesOption);
+        QRegularExpression::anchoredPattern(
+            QStringLiteral(R"re((?:@|"([^"\\]*+(?:\\["\\][^"\\]*+)*+)")\s*=\s*(?:dword:([0-9a-f]{8}))re"
+                           R"re(|hex(?:\(([0-9a-f]{1,8})\))?:\s*((?:[0-9a-f]{2}(?:\s*,\s*[0-9a-f]{2})*+)?)))re")),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
     static const QRegularExpression escape(QStringLiteral(R"(\\(.))"));
     const QRegularExpressionMatch match = pattern.match(line);
     if (!match.hasMatch())
         return std::nullopt;
-    RegKey::Named out{match.captured(1).replace(escape, QStringLiteral("\\1")), {}};
+    RegKey::Named out { match.captured(1).replace(escape, QStringLiteral("\\1")), {} };
     if (!CanBeWritten(out.name))
         return std::nullopt;
     if (match.hasCaptured(2)) {
@@ -74,8 +73,7 @@ std::optional<RegKey::Named> ParseValueLine(const QString& line)
         out.value.data.resize(4);
         qToLittleEndian(match.capturedView(2).toUInt(nullptr, 16), out.value.data.data());
     } else {
-        out.value.type =
-            match.hasCaptured(3) ? match.capturedView(3).toUInt(nullptr, 16) : kRegBinary;
+        out.value.type = match.hasCaptured(3) ? match.capturedView(3).toUInt(nullptr, 16) : kRegBinary;
         out.value.data = QByteArray::fromHex(match.capturedView(4).toLatin1());
     }
     return out;
@@ -96,8 +94,8 @@ QString FormatValue(const RegValue& value)
         const auto number = qFromLittleEndian<std::uint32_t>(value.data.constData());
         return QStringLiteral("dword:%1").arg(number, 8, 16, QLatin1Char('0'));
     }
-    QString text = value.type == kRegBinary ? QStringLiteral("hex:")
-                                            : QStringLiteral("hex(%1):").arg(value.type, 0, 16);
+    QString text
+        = value.type == kRegBinary ? QStringLiteral("hex:") : QStringLiteral("hex(%1):").arg(value.type, 0, 16);
     return text + QString::fromLatin1(value.data.toHex(','));
 }
 
@@ -113,7 +111,7 @@ bool PathLess(const RegKey* a, const RegKey* b)
     return left.size() < right.size();
 }
 
-}  // namespace
+} // namespace
 
 const RegValue* RegKey::Find(const QString& name) const
 {
@@ -127,14 +125,14 @@ const RegValue* RegKey::Find(const QString& name) const
 bool RegKey::Set(const QString& name, const RegValue& value)
 {
     for (Named& named : values) {
-        if (SameName(named.name, name)) {  // the name keeps its first spelling
+        if (SameName(named.name, name)) { // the name keeps its first spelling
             if (named.value.type == value.type && named.value.data == value.data)
                 return false;
             named.value = value;
             return true;
         }
     }
-    values.push_back({name, value});
+    values.push_back({ name, value });
     return true;
 }
 
@@ -152,18 +150,17 @@ RegKey& RegHive::Ensure(const QStringList& segments)
     RegKey* key = nullptr;
     for (const QString& segment : segments) {
         const QString wanted = key ? key->path + u'\\' + segment : segment;
-        const auto found = std::find_if(keys.begin(), keys.end(),
-                                        [&](const RegKey& k) { return SameName(k.path, wanted); });
-        key = found != keys.end() ? &*found : &keys.emplace_back(RegKey{wanted, {}});
+        const auto found
+            = std::find_if(keys.begin(), keys.end(), [&](const RegKey& k) { return SameName(k.path, wanted); });
+        key = found != keys.end() ? &*found : &keys.emplace_back(RegKey { wanted, {} });
     }
     return *key;
 }
 
 bool CanBeWritten(QStringView text)
 {
-    return text.isValidUtf16() && std::none_of(text.begin(), text.end(), [](QChar c) {
-               return c.unicode() < 0x20 || c.unicode() == 0x7f;
-           });
+    return text.isValidUtf16()
+        && std::none_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
 std::optional<QStringList> SplitKeyPath(const QString& keyPath)
@@ -188,8 +185,8 @@ RegHive ParseRegText(const QByteArray& bytes)
     RegKey* current = nullptr;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QString line = lines[i].trimmed().toString();
-        if (line.isEmpty() || line.startsWith(u';') || line == QLatin1String(kHeader) ||
-            line == QLatin1String(kOldHeader))
+        if (line.isEmpty() || line.startsWith(u';') || line == QLatin1String(kHeader)
+            || line == QLatin1String(kOldHeader))
             continue;
         if (line.startsWith(u'[')) {
             const std::optional<QStringList> segments = ParseSectionLine(line);
@@ -207,7 +204,7 @@ RegHive ParseRegText(const QByteArray& bytes)
         }
         const std::optional<RegKey::Named> parsed = ParseValueLine(line);
         if (current && parsed)
-            current->Set(parsed->name, parsed->value);  // a later line for the name wins
+            current->Set(parsed->name, parsed->value); // a later line for the name wins
         else
             hive.fullyUnderstood = false;
     }
@@ -223,12 +220,11 @@ QByteArray WriteRegText(const RegHive& hive)
 
     QString text = QLatin1String(kHeader) + u'\n';
     for (const RegKey* key : keys) {
-        text += QLatin1String("\n[") + QLatin1String(kRootName) + u'\\' + key->path +
-                QLatin1String("]\n");
+        text += QLatin1String("\n[") + QLatin1String(kRootName) + u'\\' + key->path + QLatin1String("]\n");
         for (const RegKey::Named& named : key->values)
             text += QuoteName(named.name) + u'=' + FormatValue(named.value) + u'\n';
     }
     return text.toUtf8();
 }
 
-}  // namespace hl
+} // namespace hl

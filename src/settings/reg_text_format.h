@@ -37,11 +37,11 @@ struct RegValue {
 
 struct RegKey {
     struct Named {
-        QString name;  // empty for the key's default value
+        QString name; // empty for the key's default value
         RegValue value;
     };
     QString path;
-    std::vector<Named> values;  // in the order they were first set
+    std::vector<Named> values; // in the order they were first set
 
     const RegValue* Find(const QString& name) const;
     // Returns whether that changed anything. An existing name keeps its first spelling.
@@ -75,4 +75,4 @@ RegHive ParseRegText(const QByteArray& bytes);
 // UTF-8, parents before children and siblings in alphabetical order, as an export lists them.
 QByteArray WriteRegText(const RegHive& hive);
 
-}  // namespace hl
+} // namespace hl

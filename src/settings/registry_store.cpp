@@ -36,13 +36,13 @@ Snapshot ReadFile(const QString& path)
     // device such as /dev/zero would never end.
     QFile file(path);
     if (!info.isFile() || !file.open(QIODevice::ReadOnly))
-        return {FileState::Unusable, {}};
+        return { FileState::Unusable, {} };
     const QByteArray bytes = file.read(RegistryStore::kMaxFileSize + 1);
     if (file.error() != QFileDevice::NoError)
-        return {FileState::Unusable, {}};
-    Snapshot snapshot{FileState::Read, {}};
+        return { FileState::Unusable, {} };
+    Snapshot snapshot { FileState::Read, {} };
     if (bytes.size() > RegistryStore::kMaxFileSize)
-        snapshot.hive.fullyUnderstood = false;  // not ours, and not to be half-read
+        snapshot.hive.fullyUnderstood = false; // not ours, and not to be half-read
     else
         snapshot.hive = ParseRegText(bytes);
     return snapshot;
@@ -53,8 +53,7 @@ Snapshot ReadFile(const QString& path)
 bool KeepDamagedCopy(const QString& path)
 {
     for (int i = 0; i < 100; ++i) {
-        const QString copy =
-            path + QLatin1String(".damaged") + (i > 0 ? u'.' + QString::number(i) : QString());
+        const QString copy = path + QLatin1String(".damaged") + (i > 0 ? u'.' + QString::number(i) : QString());
         if (!QFile::exists(copy))
             return QFile::copy(path, copy);
     }
@@ -64,8 +63,7 @@ bool KeepDamagedCopy(const QString& path)
 // One change under the lock: read the file as it is now, let edit change the keys (it
 // returns whether it did), and replace the file with the result. Readers see either the
 // old file or the new one, never a half-written one, and so does a crash.
-template <typename Edit>
-bool ModifyFile(const QString& path, Edit edit)
+template <typename Edit> bool ModifyFile(const QString& path, Edit edit)
 {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
@@ -77,16 +75,16 @@ bool ModifyFile(const QString& path, Edit edit)
 
     Snapshot snapshot = ReadFile(path);
     if (snapshot.state == FileState::Unusable)
-        return false;  // there is something there that cannot be read, so it cannot be kept
+        return false; // there is something there that cannot be read, so it cannot be kept
     if (!edit(snapshot.hive))
         return true;
     const QByteArray bytes = WriteRegText(snapshot.hive);
     if (bytes.size() > RegistryStore::kMaxFileSize)
-        return false;  // the file could not be read back
+        return false; // the file could not be read back
     // A settings file that is a symbolic link (kept with other dotfiles) stays one: the save
     // file replaces the file it points to, and the damaged copy goes beside that.
-    if (snapshot.state == FileState::Read && !snapshot.hive.fullyUnderstood &&
-        !KeepDamagedCopy(QFileInfo(path).canonicalFilePath()))
+    if (snapshot.state == FileState::Read && !snapshot.hive.fullyUnderstood
+        && !KeepDamagedCopy(QFileInfo(path).canonicalFilePath()))
         return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -102,7 +100,7 @@ QString ProfileSection(const QString& section)
     return QLatin1String(RegistryStore::kProfileRoot) + u'\\' + section;
 }
 
-}  // namespace
+} // namespace
 
 QString RegistryStore::DefaultFilePath()
 {
@@ -113,10 +111,12 @@ QString RegistryStore::DefaultFilePath()
     return base + QLatin1String("/Veltrosyn/Hoplantern.reg");
 }
 
-RegistryStore::RegistryStore(QString filePath) : m_filePath(std::move(filePath)) {}
+RegistryStore::RegistryStore(QString filePath)
+    : m_filePath(std::move(filePath))
+{
+}
 
-std::optional<RegValue> RegistryStore::QueryValue(const QString& keyPath,
-                                                  const QString& name) const
+std::optional<RegValue> RegistryStore::QueryValue(const QString& keyPath, const QString& name) const
 {
     const std::optional<QStringList> segments = SplitKeyPath(keyPath);
     if (!segments)
@@ -133,15 +133,12 @@ bool RegistryStore::KeyExists(const QString& keyPath) const
     return segments && ReadFile(m_filePath).hive.Find(segments->join(u'\\'));
 }
 
-bool RegistryStore::SetValue(const QString& keyPath, const QString& name, std::uint32_t type,
-                             const QByteArray& data)
+bool RegistryStore::SetValue(const QString& keyPath, const QString& name, std::uint32_t type, const QByteArray& data)
 {
     const std::optional<QStringList> segments = SplitKeyPath(keyPath);
     if (!segments || !CanBeWritten(name))
         return false;
-    return ModifyFile(m_filePath, [&](RegHive& hive) {
-        return hive.Ensure(*segments).Set(name, {type, data});
-    });
+    return ModifyFile(m_filePath, [&](RegHive& hive) { return hive.Ensure(*segments).Set(name, { type, data }); });
 }
 
 bool RegistryStore::CreateKey(const QString& keyPath)
@@ -159,7 +156,7 @@ bool RegistryStore::CreateKey(const QString& keyPath)
 int RegistryStore::GetProfileInt(const QString& section, const QString& entry, int def)
 {
     const QString key = ProfileSection(section);
-    CreateKey(key);  // a section that cannot be created is simply read as it is
+    CreateKey(key); // a section that cannot be created is simply read as it is
     const std::optional<RegValue> value = QueryValue(key, entry);
     if (!value || value->data.size() != 4)
         return def;
@@ -173,4 +170,4 @@ bool RegistryStore::WriteProfileInt(const QString& section, const QString& entry
     return SetValue(ProfileSection(section), entry, kRegDword, data);
 }
 
-}  // namespace hl
+} // namespace hl

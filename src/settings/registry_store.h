@@ -37,8 +37,7 @@ public:
     bool KeyExists(const QString& keyPath) const;
 
     // Both create the key and any missing keys above it.
-    bool SetValue(const QString& keyPath, const QString& name, std::uint32_t type,
-                  const QByteArray& data);
+    bool SetValue(const QString& keyPath, const QString& name, std::uint32_t type, const QByteArray& data);
     bool CreateKey(const QString& keyPath);
 
     // The application profile, as the framework's pair of the same names behaves: the read
@@ -51,4 +50,4 @@ private:
     QString m_filePath;
 };
 
-}  // namespace hl
+} // namespace hl

@@ -58,7 +58,7 @@ QByteArray OrderBytes(const int (&order)[kColumnOrderEntries])
     return bytes;
 }
 
-}  // namespace
+} // namespace
 
 void LoadOptions(RegistryStore& store, int& nTries, int& nHops, int& nTimeout)
 {
@@ -74,29 +74,24 @@ bool SaveOptions(RegistryStore& store, int nTries, int nHops, int nTimeout)
     // All three are attempted even when one fails, as three separate writes.
     const bool tries = store.WriteProfileInt(section, QString::fromLatin1(kRetriesEntry), nTries);
     const bool hops = store.WriteProfileInt(section, QString::fromLatin1(kHopNumberEntry), nHops);
-    const bool timeout =
-        store.WriteProfileInt(section, QString::fromLatin1(kTimeoutEntry), nTimeout);
+    const bool timeout = store.WriteProfileInt(section, QString::fromLatin1(kTimeoutEntry), nTimeout);
     return tries && hops && timeout;
 }
 
 void LoadTraceChoices(RegistryStore& store, int& nFamily, bool& bFixedFlow)
 {
     const QString section = QString::fromLatin1(kOptionsSection);
-    nFamily = store.GetProfileInt(section, QString::fromLatin1(kAddressFamilyEntry),
-                                  kDefaultAddressFamily);
+    nFamily = store.GetProfileInt(section, QString::fromLatin1(kAddressFamilyEntry), kDefaultAddressFamily);
     if (nFamily != 4 && nFamily != 6)
         nFamily = kDefaultAddressFamily;
-    bFixedFlow = store.GetProfileInt(section, QString::fromLatin1(kFixedFlowEntry),
-                                     kDefaultFixedFlow) != 0;
+    bFixedFlow = store.GetProfileInt(section, QString::fromLatin1(kFixedFlowEntry), kDefaultFixedFlow) != 0;
 }
 
 bool SaveTraceChoices(RegistryStore& store, int nFamily, bool bFixedFlow)
 {
     const QString section = QString::fromLatin1(kOptionsSection);
-    const bool family =
-        store.WriteProfileInt(section, QString::fromLatin1(kAddressFamilyEntry), nFamily);
-    const bool flow =
-        store.WriteProfileInt(section, QString::fromLatin1(kFixedFlowEntry), bFixedFlow ? 1 : 0);
+    const bool family = store.WriteProfileInt(section, QString::fromLatin1(kAddressFamilyEntry), nFamily);
+    const bool flow = store.WriteProfileInt(section, QString::fromLatin1(kFixedFlowEntry), bFixedFlow ? 1 : 0);
     return family && flow;
 }
 
@@ -104,13 +99,12 @@ void LoadWindowPosition(RegistryStore& store, WindowRect& rect)
 {
     QByteArray bytes = RectBytes(rect);
     LoadBinary(store, QString::fromLatin1(kWindowPositionValue), bytes);
-    rect = {GetInt32(bytes, 0), GetInt32(bytes, 1), GetInt32(bytes, 2), GetInt32(bytes, 3)};
+    rect = { GetInt32(bytes, 0), GetInt32(bytes, 1), GetInt32(bytes, 2), GetInt32(bytes, 3) };
 }
 
 bool SaveWindowPosition(RegistryStore& store, const WindowRect& rect)
 {
-    return store.SetValue(ProgramKey(), QString::fromLatin1(kWindowPositionValue), kRegBinary,
-                          RectBytes(rect));
+    return store.SetValue(ProgramKey(), QString::fromLatin1(kWindowPositionValue), kRegBinary, RectBytes(rect));
 }
 
 void LoadColumnOrder(RegistryStore& store, int (&order)[kColumnOrderEntries])
@@ -123,8 +117,7 @@ void LoadColumnOrder(RegistryStore& store, int (&order)[kColumnOrderEntries])
 
 bool SaveColumnOrder(RegistryStore& store, const int (&order)[kColumnOrderEntries])
 {
-    return store.SetValue(ProgramKey(), QString::fromLatin1(kColumnOrderValue), kRegBinary,
-                          OrderBytes(order));
+    return store.SetValue(ProgramKey(), QString::fromLatin1(kColumnOrderValue), kRegBinary, OrderBytes(order));
 }
 
 bool IsColumnPermutation(const int (&order)[kColumnOrderEntries])
@@ -138,4 +131,4 @@ bool IsColumnPermutation(const int (&order)[kColumnOrderEntries])
     return true;
 }
 
-}  // namespace hl
+} // namespace hl

@@ -66,4 +66,4 @@ bool SaveColumnOrder(RegistryStore& store, const int (&order)[kColumnOrderEntrie
 // would give the list duplicate or missing columns; the window keeps its default order then.
 bool IsColumnPermutation(const int (&order)[kColumnOrderEntries]);
 
-}  // namespace hl
+} // namespace hl

@@ -33,8 +33,8 @@ public:
     static constexpr QRgb kLinkPressedColor = 0x00FFFF;
 
 public slots:
-    void OnMailLink();  // a new mail to the author
-    void OnWebLink();   // the product's web page
+    void OnMailLink(); // a new mail to the author
+    void OnWebLink(); // the product's web page
     void OnQuickHelp(); // the quick help dialog, over this one
 
 protected:
@@ -45,7 +45,7 @@ private:
     CDefaultIdRouter* m_pDefId = nullptr;
 
 public:
-    QFont m_fontLink;      // the dialog's font, underlined
+    QFont m_fontLink; // the dialog's font, underlined
     QCursor m_hLinkCursor; // the pointing hand, over the links only
     CFlatButton* m_btnOK = nullptr;
     CFlatButton* m_btnQuickHelp = nullptr;

@@ -43,8 +43,8 @@ QSize TextNeeds(const QWidget* control)
     return {};
 }
 
-void LayOutToFit(QDialog& dialog, const res::DialogTemplate& tmpl,
-    const std::vector<std::pair<const QWidget*, QSize>>& needs)
+void LayOutToFit(
+    QDialog& dialog, const res::DialogTemplate& tmpl, const std::vector<std::pair<const QWidget*, QSize>>& needs)
 {
     DialogBaseUnits units = BaseUnitsOf(dialog.font());
     DialogBaseUnits fitted = units;

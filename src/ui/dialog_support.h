@@ -16,8 +16,7 @@ class QDialog;
 
 // The template's control `id` as the class its dialog made it (the builder, or the
 // dialog's own factory); a template without it, or of another class, is a programming error.
-template <typename T>
-T* ControlAs(const std::map<int, QWidget*>& controls, int id)
+template <typename T> T* ControlAs(const std::map<int, QWidget*>& controls, int id)
 {
     const auto it = controls.find(id);
     T* w = it == controls.end() ? nullptr : qobject_cast<T*>(it->second);
@@ -34,8 +33,8 @@ QSize TextNeeds(const QWidget* control);
 // templates were drawn for a font whose words ran narrower against its letters' average
 // than the desktop's fonts do; growing the units keeps every text whole and the
 // layout's proportions.
-void LayOutToFit(QDialog& dialog, const res::DialogTemplate& tmpl,
-    const std::vector<std::pair<const QWidget*, QSize>>& needs);
+void LayOutToFit(
+    QDialog& dialog, const res::DialogTemplate& tmpl, const std::vector<std::pair<const QWidget*, QSize>>& needs);
 
 // A template with a modal frame: a dialog window of its owner rather than a window of
 // its own in the task bar.

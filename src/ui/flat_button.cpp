@@ -35,10 +35,10 @@ enum class Edge { Etched, Raised, Sunken };
 
 void DrawEdge(QPainter& dc, const QRect& r, Edge edge, const QPalette& pal)
 {
-    const QColor light = pal.color(QPalette::Light);       // highlight
+    const QColor light = pal.color(QPalette::Light); // highlight
     const QColor midlight = pal.color(QPalette::Midlight); // light 3-D
-    const QColor dark = pal.color(QPalette::Dark);         // shadow
-    const QColor shadow = pal.color(QPalette::Shadow);     // dark shadow
+    const QColor dark = pal.color(QPalette::Dark); // shadow
+    const QColor shadow = pal.color(QPalette::Shadow); // dark shadow
     const QRect inner = r.adjusted(1, 1, -1, -1);
     switch (edge) {
     case Edge::Etched: // a sunken outer ring around a raised inner ring: a groove
@@ -246,7 +246,8 @@ void CFlatButton::PostClick()
 {
     // Queued, so that the dialog's handler (which may open a modal dialog) runs after the
     // button has finished with the release. A button destroyed meanwhile clicks no more.
-    QMetaObject::invokeMethod(this, [this] { emit clicked(false); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { emit clicked(false); }, Qt::QueuedConnection);
 }
 
 // ---- Painting ----------------------------------------------------------------------------
@@ -279,9 +280,7 @@ void CFlatButton::paintEvent(QPaintEvent*)
             DrawEdge(dc, rc, Edge::Raised, pal);
             FrameRect(dc, rc, face);
             break;
-        default:
-            DrawEdge(dc, rc, Edge::Etched, pal);
-            break;
+        default: DrawEdge(dc, rc, Edge::Etched, pal); break;
         }
         dc.setPen(pal.color(QPalette::ButtonText));
         dc.drawText(rc, kTextFormat, strText);

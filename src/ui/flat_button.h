@@ -63,7 +63,7 @@ private:
     void Init();
     void PostClick();
 
-    bool m_bFocus = false;       // had the focus when last painted; cleared on losing it
+    bool m_bFocus = false; // had the focus when last painted; cleared on losing it
     int m_nState = FLAT_NORMAL;
 };
 

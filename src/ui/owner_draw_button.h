@@ -9,11 +9,11 @@ class QPainter;
 
 // One draw request, as the dialog gets it.
 struct DrawItemRequest {
-    int nCtlID;        // the button's control id
-    QPainter* pDC;     // the button's painter: its font set, nothing filled
-    QRect rcItem;      // the button's rectangle
-    bool bSelected;    // pushed: the mouse button or the space bar is held on it
-    bool bFocus;       // it has the keyboard focus
+    int nCtlID; // the button's control id
+    QPainter* pDC; // the button's painter: its font set, nothing filled
+    QRect rcItem; // the button's rectangle
+    bool bSelected; // pushed: the mouse button or the space bar is held on it
+    bool bFocus; // it has the keyboard focus
     bool bDisabled;
 };
 

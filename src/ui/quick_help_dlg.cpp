@@ -66,7 +66,8 @@ QString CQuickHelpDlg::HelpText()
         QStringLiteral("traces all the way to host at once, therefore saving tenth to hundreds times."),
         QStringLiteral("It also measures the time neccesary for packet to return and looks up all intermediate"),
         QStringLiteral("routers."),
-        QStringLiteral(" Unlike the system's own tracert, it is based on UDP protocol, therefore allowing to trace networks"),
+        QStringLiteral(
+            " Unlike the system's own tracert, it is based on UDP protocol, therefore allowing to trace networks"),
         QStringLiteral("where incoming ICMP messages are filtered."),
         QString(),
         QStringLiteral(" Parameters:"),

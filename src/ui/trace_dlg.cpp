@@ -9,8 +9,8 @@
 
 #include <QCheckBox>
 #include <QClipboard>
-#include <QComboBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -23,8 +23,7 @@
 
 namespace {
 
-template <typename T>
-T* Bind(const std::map<int, QWidget*>& controls, int id)
+template <typename T> T* Bind(const std::map<int, QWidget*>& controls, int id)
 {
     const auto it = controls.find(id);
     T* w = it == controls.end() ? nullptr : qobject_cast<T*>(it->second);
@@ -33,8 +32,8 @@ T* Bind(const std::map<int, QWidget*>& controls, int id)
 }
 
 // The family list's items, in the order the combo box shows them.
-constexpr std::pair<AddressChoice, const char*> kFamilies[] = {
-    { AddressChoice::Auto, "Auto" }, { AddressChoice::V4, "IPv4" }, { AddressChoice::V6, "IPv6" } };
+constexpr std::pair<AddressChoice, const char*> kFamilies[]
+    = { { AddressChoice::Auto, "Auto" }, { AddressChoice::V4, "IPv4" }, { AddressChoice::V6, "IPv6" } };
 
 } // namespace
 
@@ -68,8 +67,7 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     // The host field and the list take every change of the window's size one to one, so
     // these minimums keep them at their floors for the whole run.
     m_sizeLaidOut = size();
-    setMinimumSize(width() - m_editHost->width() + kHostFieldMinWidth,
-        height() - m_list->height() + kResultsMinHeight);
+    setMinimumSize(width() - m_editHost->width() + kHostFieldMinWidth, height() - m_list->height() + kResultsMinHeight);
 
     // Where a new window of the desktop would open: centred on the screen.
     if (const QScreen* s = screen())

@@ -75,14 +75,14 @@ public:
     hl::RegistryStore& store() { return m_store; }
 
 public slots:
-    void OnOK();           // "Trace", Enter, or the automatic trace
-    void OnCancel();       // Esc: ends the window without saving anything
-    void OnHostButton();   // "Host >": the clipboard replaces the host text
-    void OnAboutButton();  // "About..."
+    void OnOK(); // "Trace", Enter, or the automatic trace
+    void OnCancel(); // Esc: ends the window without saving anything
+    void OnHostButton(); // "Host >": the clipboard replaces the host text
+    void OnAboutButton(); // "About..."
 
 protected:
     virtual void DoDataExchange(CDataExchange* pDX);
-    void OnClose();  // saves the settings; the window then ends
+    void OnClose(); // saves the settings; the window then ends
 
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -109,7 +109,7 @@ private:
     TraceEngine m_engine;
     hl::RegistryStore m_store;
     std::map<int, QWidget*> m_controls;
-    QSize m_sizeLaidOut;        // the client size the controls are placed for
+    QSize m_sizeLaidOut; // the client size the controls are placed for
     hl::WindowRect m_rcRestored {};
     bool m_bRefitFrame = false; // the restored rectangle awaits the window frame's size
 

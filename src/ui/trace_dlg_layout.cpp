@@ -23,8 +23,7 @@ void Shift(QWidget* w, int dx, int dy)
         w->move(w->pos() + QPoint(dx, dy));
 }
 
-template <size_t N>
-void ShiftAll(const CTraceDlg& dlg, const int (&ids)[N], int dx, int dy)
+template <size_t N> void ShiftAll(const CTraceDlg& dlg, const int (&ids)[N], int dx, int dy)
 {
     if (dx < 0) {
         for (size_t i = 0; i < N; ++i)

@@ -7,13 +7,13 @@
 #include "resource.h"
 #include "url_opener.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
-#include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
 #include <QTimer>
 
@@ -129,7 +129,7 @@ private slots:
 
     void linksOpenMailAndWebPage_data()
     {
-        QTest::addColumn<bool>("web");   // else the mail link
+        QTest::addColumn<bool>("web"); // else the mail link
         QTest::addColumn<bool>("space"); // pressed on the link, reached by Tab; else clicked
         QTest::addColumn<QUrl>("url");
         const QUrl mail(u"mailto:feedback@veltrosyn.example"_s);

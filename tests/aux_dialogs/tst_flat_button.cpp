@@ -32,8 +32,14 @@ QPalette DistinctPalette()
     return pal;
 }
 
-QPoint Inside(QWidget* w) { return w->rect().center(); }
-QPoint Outside(QWidget* w) { return { w->width() + 20, w->height() / 2 }; }
+QPoint Inside(QWidget* w)
+{
+    return w->rect().center();
+}
+QPoint Outside(QWidget* w)
+{
+    return { w->width() + 20, w->height() / 2 };
+}
 
 // One step of a mouse script, as "press in", "drag out" (a move with the button held),
 // "hover in" (a move without it), "release out", "double in" (the double-click event) or
@@ -115,20 +121,24 @@ private slots:
     {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("states"); // after each step: Normal, Hover, Pressed
-        QTest::addColumn<int>("clicks");     // the commands that arrive, each after its release
-        QTest::newRow("press, move out, release there: no command")
-            << "press in, drag out, release out" << "PPN" << 0;
-        QTest::newRow("press, out and in again, release: one command")
-            << "press in, drag out, drag in, release in" << "PPPH" << 1;
+        QTest::addColumn<int>("clicks"); // the commands that arrive, each after its release
+        QTest::newRow("press, move out, release there: no command") << "press in, drag out, release out"
+                                                                    << "PPN" << 0;
+        QTest::newRow("press, out and in again, release: one command") << "press in, drag out, drag in, release in"
+                                                                       << "PPPH" << 1;
         // The classic order (press, release, double click, release) and the toolkit's,
         // which sends a press before the double click.
-        QTest::newRow("double click replaces the press: two commands")
-            << "press in, release in, double in, release in" << "PHPH" << 2;
+        QTest::newRow("double click replaces the press: two commands") << "press in, release in, double in, release in"
+                                                                       << "PHPH" << 2;
         QTest::newRow("press then double click: two commands")
-            << "press in, release in, press in, double in, release in" << "PHPPH" << 2;
-        QTest::newRow("hover comes with moves and goes with leaving") << "hover in, leave" << "HN" << 0;
-        QTest::newRow("a release that no press began is no click") << "hover in, release in" << "HN" << 0;
-        QTest::newRow("a move without the button keeps the pressed look") << "press in, hover in" << "PP" << 0;
+            << "press in, release in, press in, double in, release in"
+            << "PHPPH" << 2;
+        QTest::newRow("hover comes with moves and goes with leaving") << "hover in, leave"
+                                                                      << "HN" << 0;
+        QTest::newRow("a release that no press began is no click") << "hover in, release in"
+                                                                   << "HN" << 0;
+        QTest::newRow("a move without the button keeps the pressed look") << "press in, hover in"
+                                                                          << "PP" << 0;
     }
     void mouse()
     {
@@ -237,8 +247,8 @@ private slots:
                                       QPalette::Button };
         // Sunken, and no focus frame while pressed, though the press gave the focus.
         QTest::newRow("pressed") << "pressed"
-                                 << QList<int> { QPalette::Dark, QPalette::Shadow, QPalette::Midlight,
-                                        QPalette::Light, QPalette::Button };
+                                 << QList<int> { QPalette::Dark, QPalette::Shadow, QPalette::Midlight, QPalette::Light,
+                                        QPalette::Button };
     }
     void eachStatePaintsItsEdgeAndFocusFrame()
     {
@@ -266,7 +276,8 @@ private slots:
         QList<QColor> expected, painted;
         for (int role : roles)
             expected << pal.color(QPalette::ColorRole(role));
-        for (QPoint p : { QPoint(0, 0), QPoint(1, 1), QPoint(r - 1, bottom - 1), QPoint(r, bottom), QPoint(3, b->height() / 2) })
+        for (QPoint p :
+            { QPoint(0, 0), QPoint(1, 1), QPoint(r - 1, bottom - 1), QPoint(r, bottom), QPoint(3, b->height() / 2) })
             painted << image.pixelColor(p);
         QCOMPARE(painted, expected);
         if (state == u"focus")

@@ -33,18 +33,18 @@ void TestCli::options_data()
     QTest::addColumn<ReportFormat>("format");
     QTest::newRow("defaults") << QStringList { "example.test" } << "example.test" << QList { 3, 16, 3000 } << ""
                               << ReportFormat::Text;
-    QTest::newRow("short, joined and apart") << QStringList { "-t1", "-m", " 30 ", "-w", "-5", "-n", "--csv", "198.18.5.2" }
-                                             << "198.18.5.2" << QList { 1, 30, -5 } << "n" << ReportFormat::Csv;
+    QTest::newRow("short, joined and apart")
+        << QStringList { "-t1", "-m", " 30 ", "-w", "-5", "-n", "--csv", "198.18.5.2" } << "198.18.5.2"
+        << QList { 1, 30, -5 } << "n" << ReportFormat::Csv;
     QTest::newRow("long, with = and apart")
         << QStringList { "--tries=2", "--max-hops", "40", "--wait=250", "--numeric", "--json", "h" } << "h"
         << QList { 2, 40, 250 } << "n" << ReportFormat::Json;
-    QTest::newRow("after the host, last one counts")
-        << QStringList { "h", "-t", "1", "--tries", "5", "-4" } << "h" << QList { 5, 16, 3000 } << "4" << ReportFormat::Text;
+    QTest::newRow("after the host, last one counts") << QStringList { "h", "-t", "1", "--tries", "5", "-4" } << "h"
+                                                     << QList { 5, 16, 3000 } << "4" << ReportFormat::Text;
     QTest::newRow("compacted switches") << QStringList { "-6nt7", "h" } << "h" << QList { 7, 16, 3000 } << "6n"
                                         << ReportFormat::Text;
-    QTest::newRow("long family and fixed")
-        << QStringList { "--ipv6", "--fixed-wait", "--fixed-flow", "h" } << "h" << QList { 3, 16, 3000 } << "6wf"
-        << ReportFormat::Text;
+    QTest::newRow("long family and fixed") << QStringList { "--ipv6", "--fixed-wait", "--fixed-flow", "h" } << "h"
+                                           << QList { 3, 16, 3000 } << "6wf" << ReportFormat::Text;
     QTest::newRow("-- ends the options") << QStringList { "--json", "--", "-odd-name" } << "-odd-name"
                                          << QList { 3, 16, 3000 } << "" << ReportFormat::Json;
 }
@@ -62,7 +62,10 @@ void TestCli::options()
     QCOMPARE(o.host, host);
     QCOMPARE((QList { o.tries, o.hops, o.timeout }), numbers);
     QCOMPARE(o.lookups, !flags.contains('n'));
-    QCOMPARE(o.family, flags.contains('4') ? AddressChoice::V4 : flags.contains('6') ? AddressChoice::V6 : AddressChoice::Auto);
+    QCOMPARE(o.family,
+        flags.contains('4')       ? AddressChoice::V4
+            : flags.contains('6') ? AddressChoice::V6
+                                  : AddressChoice::Auto);
     QCOMPARE(o.fixedWait, flags.contains('w'));
     QCOMPARE(o.fixedFlow, flags.contains('f'));
     QCOMPARE(o.format, format);
@@ -103,14 +106,17 @@ void TestCli::usageErrors_data()
     QTest::newRow("missing value, compacted") << QStringList { "a", "-nm" } << "option -m needs a number";
     QTest::newRow("missing value, long") << QStringList { "a", "--wait" } << "option --wait needs a number";
     QTest::newRow("not a number") << QStringList { "-m", "4 2", "a" } << "option -m: '4 2' is not an integer";
-    QTest::newRow("not a number, long") << QStringList { "--max-hops=x", "a" } << "option --max-hops: 'x' is not an integer";
+    QTest::newRow("not a number, long") << QStringList { "--max-hops=x", "a" }
+                                        << "option --max-hops: 'x' is not an integer";
     QTest::newRow("an earlier bad value") << QStringList { "-t", "z", "--tries", "2", "a" } << "option -t: 'z' is not";
     QTest::newRow("minus zero") << QStringList { "-w", "-0", "a" } << "not an integer";
     QTest::newRow("empty value") << QStringList { "--tries=", "a" } << "'' is not an integer";
     QTest::newRow("both formats") << QStringList { "--json", "--csv", "a" } << "--json and --csv exclude each other";
     QTest::newRow("both families") << QStringList { "-4", "--ipv6", "a" } << "-4 and -6 exclude each other";
-    QTest::newRow("IPv4 address with -6") << QStringList { "-6", "198.18.5.2" } << "'198.18.5.2' is an IPv4 address, but -6 asks for IPv6";
-    QTest::newRow("IPv6 address with -4") << QStringList { "-4", "[2001:db8::1]" } << "'[2001:db8::1]' is an IPv6 address, but -4 asks for IPv4";
+    QTest::newRow("IPv4 address with -6")
+        << QStringList { "-6", "198.18.5.2" } << "'198.18.5.2' is an IPv4 address, but -6 asks for IPv6";
+    QTest::newRow("IPv6 address with -4")
+        << QStringList { "-4", "[2001:db8::1]" } << "'[2001:db8::1]' is an IPv6 address, but -4 asks for IPv4";
     QTest::newRow("value to a switch") << QStringList { "--json=yes", "a" } << "--json";
 }
 
@@ -136,7 +142,8 @@ namespace {
 // Rows as a trace leaves them: answers through the engine's own row operation.
 void Answer(HopRowList& rows, int row, uint32_t address, const char* result, int timeMs, int64_t rttUs)
 {
-    rows.UpdateHopRow(HopAnswer { NetAddress::FromV4(htonl(address)), result, false, 1000, uint32_t(1000 + timeMs), rttUs }, row);
+    rows.UpdateHopRow(
+        HopAnswer { NetAddress::FromV4(htonl(address)), result, false, 1000, uint32_t(1000 + timeMs), rttUs }, row);
 }
 
 void Fill(HopRowList& rows)
@@ -149,7 +156,7 @@ void Fill(HopRowList& rows)
     Answer(rows, 2, 0xC6120502, "complete", -10, -1);
     rows.UpdateHopRow(nullptr, nullptr, nullptr, "ziel.bücher.test", nullptr, HOPROW_TIME_UNCHANGED, 0, 2);
 }
-}
+} // namespace
 
 void TestCli::jsonIsValidAndTyped()
 {
@@ -182,7 +189,8 @@ void TestCli::jsonIsValidAndTyped()
     QVERIFY(hops[3]["time_ms"].isNull());
     QCOMPARE(hops[3]["host"].toString(), QString::fromUtf8("bad\uFFFD\uFFFD name\x01"));
 
-    const QByteArray v6 = QByteArray::fromStdString(FormatReport(rows, { "h", "2001:db8::5", "", 6 }, ReportFormat::Json));
+    const QByteArray v6
+        = QByteArray::fromStdString(FormatReport(rows, { "h", "2001:db8::5", "", 6 }, ReportFormat::Json));
     QCOMPARE(QJsonDocument::fromJson(v6).object()["family"], QJsonValue(6));
 }
 
@@ -204,8 +212,9 @@ void TestCli::textAlignsColumns()
 {
     HopRowList rows;
     Fill(rows);
-    const QStringList lines = QString::fromStdString(FormatReport(rows, { "h", "198.18.5.2", "Complete." }, ReportFormat::Text))
-                                  .split('\n', Qt::SkipEmptyParts);
+    const QStringList lines
+        = QString::fromStdString(FormatReport(rows, { "h", "198.18.5.2", "Complete." }, ReportFormat::Text))
+              .split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 6);
     QCOMPARE(lines[0], "Target: 198.18.5.2");
     QVERIFY(lines[1].startsWith("Hop  IP address  Time"));

@@ -50,7 +50,9 @@ void TestCliHostTexts::failsNamingTheText_data()
     const QString tooLong = label + u'.' + label + u'.' + label + u'.' + QString(62, u'x');
     for (const bool json : { false, true }) {
         const char* format = json ? " (JSON)" : " (text)";
-        auto row = [&](const char* name) -> QTestData& { return QTest::newRow(qPrintable(QString::fromLatin1(name) + QString::fromLatin1(format))); };
+        auto row = [&](const char* name) -> QTestData& {
+            return QTest::newRow(qPrintable(QString::fromLatin1(name) + QString::fromLatin1(format)));
+        };
         row("100000 characters") << QString(100000, u'a') << true << json;
         row("254 characters") << tooLong << true << json;
         row("empty") << QString() << true << json;

@@ -13,14 +13,14 @@ struct CraftedIcmp {
     uint8_t type = 11;
     uint8_t code = 0;
     uint8_t quotedProtocol = 17;
-    uint32_t quotedDestination = 0;         // IPv4, network byte order
-    uint8_t quotedDestination6[16] = {};    // IPv6
-    uint16_t quotedSourcePort = 40001;      // host byte order: the first round's
-    uint16_t quotedPort = 65535;            // the quoted destination port
+    uint32_t quotedDestination = 0; // IPv4, network byte order
+    uint8_t quotedDestination6[16] = {}; // IPv6
+    uint16_t quotedSourcePort = 40001; // host byte order: the first round's
+    uint16_t quotedPort = 65535; // the quoted destination port
     uint16_t quotedChecksum = 0;
-    std::vector<uint8_t> quotedData;        // the probe's data bytes the answer quotes
-    size_t probeData = 2;                   // the probe's data length, as quoted headers say
-    size_t outerOptions = 0;                // bytes of IP options, a multiple of 4
+    std::vector<uint8_t> quotedData; // the probe's data bytes the answer quotes
+    size_t probeData = 2; // the probe's data length, as quoted headers say
+    size_t outerOptions = 0; // bytes of IP options, a multiple of 4
     size_t quotedOptions = 0;
 
     std::vector<uint8_t> bytes() const

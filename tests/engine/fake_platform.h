@@ -60,7 +60,7 @@ struct SentProbe {
     int ttl;
     size_t len;
     std::array<uint8_t, 2> data; // the first data bytes
-    int socket;    // which Open() it came from
+    int socket; // which Open() it came from
     uint32_t tick; // the clock when it left
 };
 
@@ -178,8 +178,7 @@ struct FakePlatform {
     }
 
 private:
-    template <typename Fake, typename Base>
-    static Fake* Own(std::unique_ptr<Base>& slot)
+    template <typename Fake, typename Base> static Fake* Own(std::unique_ptr<Base>& slot)
     {
         auto fake = std::make_unique<Fake>();
         Fake* raw = fake.get();

@@ -56,7 +56,7 @@ void TestFlowTag::everyProbeRoundTrips()
     const size_t n = flow.source.isV4() ? 4 : 16;
     for (size_t i = 0; i < n; i += 2)
         pseudo += uint32_t(flow.source.bytes[i] << 8 | flow.source.bytes[i + 1])
-                + uint32_t(flow.destination.bytes[i] << 8 | flow.destination.bytes[i + 1]);
+            + uint32_t(flow.destination.bytes[i] << 8 | flow.destination.bytes[i + 1]);
     while (pseudo >> 16)
         pseudo = (pseudo & 0xffff) + (pseudo >> 16);
     QVERIFY(!tags.Decode(uint16_t(pseudo), &round, &row));

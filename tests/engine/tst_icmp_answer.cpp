@@ -20,7 +20,7 @@ IcmpAnswer Read(const CraftedIcmp& c, Spoil spoil)
     case Cut55: bytes.resize(55); break;
     case CutInPorts: bytes.resize(bytes.size() - 5); break;
     case OuterHeader16: bytes[0] = 0x44; break;
-    case OuterHeader60: bytes[0] = 0x4F; break;  // the quote would start past the end
+    case OuterHeader60: bytes[0] = 0x4F; break; // the quote would start past the end
     case QuotedHeader0: bytes[28] = 0x40; break;
     case Empty: bytes.clear(); break;
     }

@@ -22,7 +22,7 @@ uint32_t Router(int hop)
 {
     return htonl(0xC6120002u | uint32_t(hop) << 8); // 198.18.hop.2
 }
-}
+} // namespace
 
 class TestTraceEngine : public QObject {
     Q_OBJECT
@@ -213,7 +213,7 @@ void TestTraceEngine::answersThatMustNotCount()
 {
     start("198.18.5.2", 4);
     answer(2, 11, 0, Router(2), kOther); // quotes a probe to another host
-    answer(5, 11, 0, Router(5));         // hop beyond the table
+    answer(5, 11, 0, Router(5)); // hop beyond the table
     answer(1, 11, 0, Router(1), kTarget, 7); // from a source port of no round of ours
     CraftedIcmp ping;
     ping.quotedProtocol = 1;
@@ -615,13 +615,16 @@ void TestTraceEngine::roundSchedule_data()
     } cases[] = {
         { "nothing heard: the longest wait", { silent(0, 0), silent(0, 0) }, false, 3000 },
         { "everything heard: nothing to wait for", { heard(20), heard(40) }, false, 0 },
-        { "silent router: twice the next hop's round trip", { heard(20), silent(0, 0), heard(60), heard(80) }, false, 120 },
+        { "silent router: twice the next hop's round trip", { heard(20), silent(0, 0), heard(60), heard(80) }, false,
+            120 },
         { "re-probed: from its latest probe", { heard(20), silent(0, 500), heard(60) }, false, 620 },
         { "never less than the floor", { heard(1), silent(0, 0), heard(2) }, false, 100 },
         { "never more than the longest wait", { heard(1), silent(0, 0), heard(2000) }, false, 3000 },
-        { "beyond every answer: three times the longest round trip", { heard(400), heard(50), silent(0, 0) }, false, 1200 },
+        { "beyond every answer: three times the longest round trip", { heard(400), heard(50), silent(0, 0) }, false,
+            1200 },
         { "beyond every answer: at least a rate limit's refill", { heard(20), silent(0, 0) }, false, 1000 },
-        { "after the last round: half a second from the first probe", { heard(20), silent(0, 200), heard(60) }, true, 500 },
+        { "after the last round: half a second from the first probe", { heard(20), silent(0, 200), heard(60) }, true,
+            500 },
     };
     for (const auto& r : cases)
         QTest::newRow(r.name) << r.waits << r.lastRound << r.dueMs;

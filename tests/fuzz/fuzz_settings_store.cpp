@@ -41,8 +41,7 @@ bool SameHive(const hl::RegHive& a, const hl::RegHive& b)
         if (!other || other->path != key.path || other->values.size() != key.values.size())
             return false;
         for (size_t i = 0; i < key.values.size(); ++i) {
-            if (other->values[i].name != key.values[i].name ||
-                !SameValue(&other->values[i].value, key.values[i].value))
+            if (other->values[i].name != key.values[i].name || !SameValue(&other->values[i].value, key.values[i].value))
                 return false;
         }
     }
@@ -60,8 +59,8 @@ void CheckText(const hl::RegHive& hive)
 }
 
 // Every value of hive can be queried through the store, but for the one skipped.
-void CheckQueries(const hl::RegistryStore& store, const hl::RegHive& hive,
-                  const QString& skipKey = {}, const QString& skipName = {})
+void CheckQueries(
+    const hl::RegistryStore& store, const hl::RegHive& hive, const QString& skipKey = {}, const QString& skipName = {})
 {
     for (const hl::RegKey& key : hive.keys) {
         FUZZ_CHECK(store.KeyExists(key.path));
@@ -89,8 +88,8 @@ void CheckStore(const QByteArray& bytes, const hl::RegHive& hive)
     // One change, as the window makes when it is closed. It leaves the file as it is when
     // the value is stored already.
     const hl::RegKey* section = hive.Find(kOptions);
-    const bool changes = !SameValue(section ? section->Find(kRetries) : nullptr,
-                                    {hl::kRegDword, QByteArray("\x07\0\0\0", 4)});
+    const bool changes
+        = !SameValue(section ? section->Find(kRetries) : nullptr, { hl::kRegDword, QByteArray("\x07\0\0\0", 4) });
     FUZZ_CHECK(store.WriteProfileInt(QStringLiteral("Options"), kRetries, 7));
     FUZZ_CHECK(store.GetProfileInt(QStringLiteral("Options"), kRetries, 3) == 7);
     CheckQueries(store, hive, kOptions, kRetries);
@@ -106,7 +105,7 @@ void CheckStore(const QByteArray& bytes, const hl::RegHive& hive)
     QFile::remove(path);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
@@ -115,8 +114,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     // file system there, as the writes are synced.
     const QString shm = QStringLiteral("/dev/shm");
     g_dir = QFileInfo(shm).isWritable()
-                ? std::make_unique<QTemporaryDir>(shm + QStringLiteral("/hoplantern-fuzz-XXXXXX"))
-                : std::make_unique<QTemporaryDir>();
+        ? std::make_unique<QTemporaryDir>(shm + QStringLiteral("/hoplantern-fuzz-XXXXXX"))
+        : std::make_unique<QTemporaryDir>();
     FUZZ_CHECK(g_dir->isValid());
     return 0;
 }

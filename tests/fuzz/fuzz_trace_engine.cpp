@@ -19,8 +19,8 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <climits>
 #include <arpa/inet.h>
+#include <climits>
 #include <sched.h>
 #include <string>
 #include <vector>
@@ -140,7 +140,8 @@ private:
     void CheckResolution(bool wasFailed)
     {
         if (m_engine->resolveFailed() && !wasFailed) {
-            FUZZ_CHECK(m_engine->status() == QStringLiteral("Lookup of ") + m_params.m_strHost + QStringLiteral(" failed dramatically"));
+            FUZZ_CHECK(m_engine->status()
+                == QStringLiteral("Lookup of ") + m_params.m_strHost + QStringLiteral(" failed dramatically"));
             FUZZ_CHECK(m_engine->target() == QStringLiteral("unknown"));
         }
     }
@@ -200,7 +201,8 @@ private:
 
     ProbeFlow Flow() const
     {
-        return { FakeProbeSocket::Source(), m_engine->targetAddress(), FakeProbeSocket::PortOf(m_fake.probe->opens), kFlowPort };
+        return { FakeProbeSocket::Source(), m_engine->targetAddress(), FakeProbeSocket::PortOf(m_fake.probe->opens),
+            kFlowPort };
     }
 
     // The fixed-flow probe an answer names by its tag; *untagged when it names none.
@@ -215,8 +217,9 @@ private:
         const SentProbe* probe = nullptr;
         bool tagged = byData;
         for (const SentProbe& p : m_fake.probe->sent) {
-            const bool named = byData ? p.data == reply.quotedData
-                                      : reply.hasQuotedChecksum && UdpChecksum(flow, p.data.data(), 2) == reply.quotedChecksum;
+            const bool named = byData
+                ? p.data == reply.quotedData
+                : reply.hasQuotedChecksum && UdpChecksum(flow, p.data.data(), 2) == reply.quotedChecksum;
             if (named && p.socket == m_fake.probe->opens) {
                 probe = &p;
                 tagged = true;
@@ -340,8 +343,8 @@ private:
         Snapshot expected = before;
         if (wasDone && row >= 0) {
             const std::string cName = name.c_str();
-            Cell(expected, size_t(row), 3) = error == 0 && !cName.empty() ? cName.substr(0, HOSTBUF_SIZE - 1)
-                                                                         : Cell(expected, size_t(row), 1);
+            Cell(expected, size_t(row), 3)
+                = error == 0 && !cName.empty() ? cName.substr(0, HOSTBUF_SIZE - 1) : Cell(expected, size_t(row), 1);
         }
         // A lookup of an abandoned trace, or one matching no row, changes nothing.
         FUZZ_CHECK(Rows(m_rows) == expected);

@@ -7,12 +7,12 @@
 #include "trace_dlg.h"
 #include "ui_test_support.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTimer>
 

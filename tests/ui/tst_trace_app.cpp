@@ -61,10 +61,10 @@ private slots:
         QTest::addColumn<QString>("tail");
         QTest::newRow("none") << QStringList { "hoplantern" } << "";
         QTest::newRow("one host") << QStringList { "/usr/bin/hoplantern", "192.0.2.1" } << "192.0.2.1";
-        QTest::newRow("program name with a blank") << QStringList { "/opt/hop lantern/hoplantern", "192.0.2.1" }
-                                                   << "192.0.2.1";
-        QTest::newRow("two words stay one text") << QStringList { "hoplantern", "gw", "example.net" }
-                                                 << "gw example.net";
+        QTest::newRow("program name with a blank")
+            << QStringList { "/opt/hop lantern/hoplantern", "192.0.2.1" } << "192.0.2.1";
+        QTest::newRow("two words stay one text")
+            << QStringList { "hoplantern", "gw", "example.net" } << "gw example.net";
         QTest::newRow("blanks only") << QStringList { "hoplantern", "   ", "" } << "";
         QTest::newRow("blanks in front skipped") << QStringList { "hoplantern", "   192.0.2.1" } << "192.0.2.1";
         QTest::newRow("empty first argument") << QStringList { "hoplantern", "", "x" } << "x";
@@ -90,7 +90,8 @@ private slots:
 
         QVERIFY(!app.InitInstance());
         // Shown before the application's name is set.
-        QCOMPARE(messages.boxes(), QStringList { "Warning | " + programName + " | Windows sockets initialization failed." });
+        QCOMPARE(
+            messages.boxes(), QStringList { "Warning | " + programName + " | Windows sockets initialization failed." });
         QCOMPARE(app.windowsRun, 0);
         QCOMPARE(QCoreApplication::applicationName(), programName);
         QVERIFY(!QFile::exists(settings->file()));
@@ -100,7 +101,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("host");
-        QTest::newRow("a host: traced at once") << QStringList { "hoplantern", "  gw.example ", "x" } << "gw.example  x";
+        QTest::newRow("a host: traced at once")
+            << QStringList { "hoplantern", "  gw.example ", "x" } << "gw.example  x";
         QTest::newRow("none: no trace") << QStringList { "hoplantern" } << "";
     }
     void theWindowGetsTheCommandLineAsItsHost()

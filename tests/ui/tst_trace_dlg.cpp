@@ -71,8 +71,8 @@ QRect TemplateRect(const CTraceDlg& dlg, int id)
 enum : unsigned { W = 1, H = 2, X = 4, Y = 8 };
 constexpr std::pair<int, unsigned> kControls[] = { { IDC_HOST, W }, { IDC_RESULTS, W | H }, { IDC_STATUS, W | Y },
     { IDC_TRIES, X }, { IDC_TRIES_LABEL, X }, { IDC_HOPS, X }, { IDC_HOPS_LABEL, X }, { IDC_TIMEOUT, X },
-    { IDC_MS_LABEL, X }, { IDC_FAMILY, X }, { IDC_FIXED_FLOW, X }, { IDOK, X }, { IDC_ABOUT, X | Y }, { IDC_TARGET_LABEL, X | Y }, { IDC_TARGET, X | Y },
-    { IDC_HOST_BUTTON, 0 }, { IDCANCEL, 0 } };
+    { IDC_MS_LABEL, X }, { IDC_FAMILY, X }, { IDC_FIXED_FLOW, X }, { IDOK, X }, { IDC_ABOUT, X | Y },
+    { IDC_TARGET_LABEL, X | Y }, { IDC_TARGET, X | Y }, { IDC_HOST_BUTTON, 0 }, { IDCANCEL, 0 } };
 
 std::map<int, QRect> Geometries(const Window& w)
 {
@@ -149,16 +149,16 @@ private slots:
             at = at->nextInFocusChain();
         } while (at != w->m_btnTrace && order.size() < 50);
         QCOMPARE(order,
-            QList<int>({ IDOK, IDC_RESULTS, IDC_HOST, IDC_HOPS, IDC_TIMEOUT, IDC_FAMILY, IDC_FIXED_FLOW, IDC_HOST_BUTTON,
-                IDC_TRIES, IDC_ABOUT }));
+            QList<int>({ IDOK, IDC_RESULTS, IDC_HOST, IDC_HOPS, IDC_TIMEOUT, IDC_FAMILY, IDC_FIXED_FLOW,
+                IDC_HOST_BUTTON, IDC_TRIES, IDC_ABOUT }));
     }
 
     void listShowsFiveColumnsDraggableWithSeveralRowsSelectable()
     {
         Window w;
-        const std::pair<const char*, Qt::Alignment> columns[] = { { "Hop", Qt::AlignLeft },
-            { "IP address", Qt::AlignRight }, { "Time", Qt::AlignRight }, { "Host name", Qt::AlignRight },
-            { "Result", Qt::AlignLeft } };
+        const std::pair<const char*, Qt::Alignment> columns[]
+            = { { "Hop", Qt::AlignLeft }, { "IP address", Qt::AlignRight }, { "Time", Qt::AlignRight },
+                  { "Host name", Qt::AlignRight }, { "Result", Qt::AlignLeft } };
         QAbstractItemModel* m = w->m_list->model();
         QCOMPARE(w.header()->count(), 5);
         for (int c = 0; c < 5; ++c) {
@@ -167,7 +167,8 @@ private slots:
             QCOMPARE(align & Qt::AlignHorizontal_Mask, columns[c].second);
         }
         // The address column holds the longest IPv6 address whole.
-        for (const QString& widest : { u"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"_s, u"8888:8888:8888:8888:8888:8888:8888:8888"_s })
+        for (const QString& widest :
+            { u"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"_s, u"8888:8888:8888:8888:8888:8888:8888:8888"_s })
             QVERIFY(w.header()->sectionSize(1) > w->m_list->fontMetrics().horizontalAdvance(widest));
         QVERIFY(w.header()->sectionsMovable());
         QCOMPARE(w->m_list->selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -243,11 +244,12 @@ private slots:
         QTest::addColumn<QStringList>("fields"); // hops, host, wait time, tries: the exchange's order
         QTest::addColumn<QList<int>>("numbers"); // hops, wait time, tries afterwards
         QTest::addColumn<QString>("host");
-        QTest::addColumn<int>("rejected");       // the field that gets the focus; 0 for none
+        QTest::addColumn<int>("rejected"); // the field that gets the focus; 0 for none
         QTest::newRow("bad hops: nothing taken")
             << QStringList { "many", "example.net", "500", "7" } << QList<int> { 16, 3000, 3 } << "" << IDC_HOPS;
-        QTest::newRow("bad wait time: hops and host taken") << QStringList { "20", "example.net", "soon", "7" }
-                                                            << QList<int> { 20, 3000, 3 } << "example.net" << IDC_TIMEOUT;
+        QTest::newRow("bad wait time: hops and host taken")
+            << QStringList { "20", "example.net", "soon", "7" } << QList<int> { 20, 3000, 3 } << "example.net"
+            << IDC_TIMEOUT;
         QTest::newRow("bad tries: all before it taken") << QStringList { "20", "example.net", "700", "x" }
                                                         << QList<int> { 20, 700, 3 } << "example.net" << IDC_TRIES;
         QTest::newRow("all good, the host taken whole") << QStringList { "20", " host with blanks ", "700", "2" }
@@ -354,7 +356,7 @@ private slots:
     void anyHostTextEndsInTheFailureText_data()
     {
         QTest::addColumn<QString>("text"); // put into the field
-        QTest::addColumn<bool>("paste");   // with Ctrl+V instead of as typed
+        QTest::addColumn<bool>("paste"); // with Ctrl+V instead of as typed
         QTest::addColumn<QString>("host"); // what the field holds and the trace takes
         QTest::newRow("100000 characters, cut at the field's limit")
             << QString(100000, u'a') << false << QString(32767, u'a');
@@ -442,15 +444,16 @@ private slots:
         sel->select(rows.index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
 
         QTest::keyClick(w->m_list, Qt::Key_C, Qt::ControlModifier);
-        QCOMPARE(QGuiApplication::clipboard()->text(), u"r1.path.test\t1\t198.18.1.2\t5\tnext\n\t3\tunknown\t\tfailed\n"_s);
+        QCOMPARE(
+            QGuiApplication::clipboard()->text(), u"r1.path.test\t1\t198.18.1.2\t5\tnext\n\t3\tunknown\t\tfailed\n"_s);
     }
 
     // ---- Closing and the settings ------------------------------------------------------
 
     void escEndsWithoutSavingTheCloseBoxSavesAll_data()
     {
-        QTest::addColumn<bool>("closeBox");    // else Esc
-        QTest::addColumn<QString>("hops");     // the hops field's text at the close
+        QTest::addColumn<bool>("closeBox"); // else Esc
+        QTest::addColumn<QString>("hops"); // the hops field's text at the close
         QTest::addColumn<QList<int>>("saved"); // hops, wait time, tries stored; none for nothing
         QTest::newRow("Esc: nothing saved") << false << "30" << QList<int>();
         QTest::newRow("close box: a restart shows it all") << true << "30" << QList<int> { 30, 1500, 2 };
@@ -489,14 +492,16 @@ private slots:
 
         Window w;
         const QList<int> shown = saved.isEmpty() ? QList<int> { 16, 3000, 3 } : saved;
-        QCOMPARE(QList<int>({ w.text(IDC_HOPS).toInt(), w.text(IDC_TIMEOUT).toInt(), w.text(IDC_TRIES).toInt() }), shown);
+        QCOMPARE(
+            QList<int>({ w.text(IDC_HOPS).toInt(), w.text(IDC_TIMEOUT).toInt(), w.text(IDC_TRIES).toInt() }), shown);
         QCOMPARE(w->m_nTimeout, shown[1]); // the next trace starts from what the window shows
         QCOMPARE(w.text(IDC_HOST), QString());
         QCOMPARE(RectOf(w->GetWindowRect()), closeBox ? closedAt : opened);
         QCOMPARE(w.header()->logicalIndex(0), closeBox ? 3 : 0);
         QCOMPARE(w->m_anColumnOrder[0], closeBox ? 3 : 0);
         // The restored size went through the layout: the list is 120 x 30 pixels larger.
-        QCOMPARE(w->m_list->size(), TemplateRect(*w.dlg, IDC_RESULTS).size() + (closeBox ? QSize(120, 30) : QSize(0, 0)));
+        QCOMPARE(
+            w->m_list->size(), TemplateRect(*w.dlg, IDC_RESULTS).size() + (closeBox ? QSize(120, 30) : QSize(0, 0)));
     }
 
     void familyAndOneFlowExchangeAndSurviveARestart_data()
@@ -565,8 +570,8 @@ private slots:
         const QString programKey = QString::fromLatin1(hl::kProgramKey);
         QVERIFY(store.SetValue(programKey, hl::kColumnOrderValue, hl::kRegBinary, QByteArray(40, '\x07')));
         QVERIFY(store.SetValue(programKey, hl::kWindowPositionValue, hl::kRegBinary, QByteArray(41, '\x01')));
-        QVERIFY(store.SetValue(u"software\\Veltrosyn\\Hoplantern\\Options"_s, "Hop number", hl::kRegBinary,
-            QByteArray("\x05\x00", 2)));
+        QVERIFY(store.SetValue(
+            u"software\\Veltrosyn\\Hoplantern\\Options"_s, "Hop number", hl::kRegBinary, QByteArray("\x05\x00", 2)));
         QVERIFY(store.WriteProfileInt("Options", "Timeout", 0));
         Window w;
         QCOMPARE(w.header()->logicalIndex(0), 0);
@@ -643,7 +648,8 @@ private slots:
         QVERIFY(Geometries(w) == before);
 
         const QRect f = w->frameGeometry();
-        CTraceDlg::WindowPos minimise { f.x(), f.y(), 160, 30, CTraceDlg::SWP_STATECHANGED | CTraceDlg::SWP_NOCOPYBITS };
+        CTraceDlg::WindowPos minimise { f.x(), f.y(), 160, 30,
+            CTraceDlg::SWP_STATECHANGED | CTraceDlg::SWP_NOCOPYBITS };
         w->OnWindowPosChanging(&minimise);
         CTraceDlg::WindowPos noMove { f.x(), f.y(), f.width() + 60, f.height(), CTraceDlg::SWP_NOMOVE };
         w->OnWindowPosChanging(&noMove);

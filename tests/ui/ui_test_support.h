@@ -21,11 +21,11 @@ class MessageRecorder {
 public:
     MessageRecorder()
     {
-        m_previous = SetMessageBoxHandler([this](QWidget*, const QString& text, const QString& caption,
-                                              QMessageBox::Icon icon) {
-            messages.push_back({ text, caption, icon });
-            return int(QMessageBox::Ok);
-        });
+        m_previous = SetMessageBoxHandler(
+            [this](QWidget*, const QString& text, const QString& caption, QMessageBox::Icon icon) {
+                messages.push_back({ text, caption, icon });
+                return int(QMessageBox::Ok);
+            });
     }
     ~MessageRecorder() { SetMessageBoxHandler(m_previous); }
     MessageRecorder(const MessageRecorder&) = delete;
