@@ -10,6 +10,7 @@ packages=(
   iproute2 nftables    # the namespace router paths the tests trace through
   python3              # the namespace fixture and its tests
   clang-14 libclang-rt-14-dev  # the fuzz build: clang with libFuzzer and the sanitizers
+  clang-format-14 git  # the layout check of the test command
   xvfb xauth x11-utils imagemagick  # a display for the window, and screenshots of it
   traceroute mtr-tiny iputils-tracepath  # the benchmarks compare against them
   lintian appstream desktop-file-utils bash-completion  # checking the Debian package

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine, builds, and runs every test, in three builds of their own:
+# Sets up a Debian 12 machine, checks the layout of the C++ files (clang-format), builds
+# with warnings as errors, and runs every test, in three builds of their own:
 #   build/       the program as it ships: every test
 #   build-asan/  the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   build-fuzz/  clang and libFuzzer: the fuzz targets over their saved inputs, then a
@@ -12,12 +13,15 @@ scripts/install-deps.sh
 
 step() { printf '\n==== %s\n' "$*"; }
 
-step "build: every test"
-scripts/build.sh
+step "format: every C++ file as .clang-format lays it out"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror
+
+step "build: every test (warnings are errors)"
+CMAKE_ARGS="-DHOPLANTERN_WERROR=ON" scripts/build.sh
 ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure --timeout 600
 
 step "build-asan: every test under AddressSanitizer and UndefinedBehaviorSanitizer"
-BUILD_DIR=build-asan CMAKE_ARGS="-DHOPLANTERN_SANITIZE=ON" scripts/build.sh
+BUILD_DIR=build-asan CMAKE_ARGS="-DHOPLANTERN_SANITIZE=ON -DHOPLANTERN_WERROR=ON" scripts/build.sh
 # Qt itself is not instrumented, but the leak check stays on: the whole suite runs
 # without a leak report, Qt's own allocations included. Any undefined behaviour already
 # ends the process (-fno-sanitize-recover); the stack trace says where.
