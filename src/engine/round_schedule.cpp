@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-int64_t NextRoundDue(const std::vector<RowWait>& rows, int64_t roundStartUs, int64_t longestUs, bool lastRound)
+int64_t NextRoundDue(const std::vector<RowWait>& rows, int64_t roundStartUs, int64_t longestUs, int roundsLeft)
 {
     longestUs = std::max<int64_t>(longestUs, 0);
     auto bounded = [longestUs](int64_t wait, int64_t floor) { return std::min(longestUs, std::max(floor, wait)); };
@@ -28,8 +28,8 @@ int64_t NextRoundDue(const std::vector<RowWait>& rows, int64_t roundStartUs, int
         else if (longestRtt >= 0)
             wait = bounded(kTailFactor * longestRtt, kTailFloorUs);
         due = std::max(due, it->lastSentUs + wait);
-        if (lastRound)
-            due = std::max(due, it->firstSentUs + std::min(longestUs, kLastRoundFloorUs));
+        const int64_t floor = roundsLeft == 1 ? kLastRoundFloorUs : roundsLeft <= 0 ? kEndFloorUs : 0;
+        due = std::max(due, it->firstSentUs + std::min(longestUs, floor));
     }
     return std::min(due, roundStartUs + longestUs);
 }

@@ -10,8 +10,11 @@
 // one-second refill of a Linux host's ICMP rate limit, so that a target that has just
 // answered another trace can answer the next round. Nothing answered yet: the longest
 // wait. Answers that come later are still taken until the trace ends, so waiting less
-// only re-probes sooner; after the last round each silent row is still given half a
-// second from its first probe, for routers whose answers leave late.
+// only re-probes sooner. Two floors keep slow routers from looking silent: the last round
+// leaves at least a second after a row's first probe, so that a router limiting its ICMP
+// to one answer a second (as a Linux host does per destination) has one for it again,
+// and after the last round each silent row is given half a second from its first probe,
+// for routers whose answers leave late.
 struct RowWait {
     bool answered = false;
     int64_t rttUs = -1; // of the answer, when answered
@@ -23,11 +26,12 @@ inline constexpr int64_t kNearFactor = 2; // silent row with an answer beyond it
 inline constexpr int64_t kNearFloorUs = 100 * 1000;
 inline constexpr int64_t kTailFactor = 3; // silent row beyond every answer
 inline constexpr int64_t kTailFloorUs = 1000 * 1000;
-inline constexpr int64_t kLastRoundFloorUs = 500 * 1000;
+inline constexpr int64_t kLastRoundFloorUs = 1000 * 1000; // from the row's first probe
+inline constexpr int64_t kEndFloorUs = 500 * 1000; // the same, after the last round
 // The longest wait is the upper bound of every one of these.
 
-// The time (monotonic microseconds) at which the next round is due, or, after the last
-// round, the trace may end: when every silent row among `rows` (the rows that still
+// The time (monotonic microseconds) at which the next round is due, or, with no rounds
+// left, the trace may end: when every silent row among `rows` (the rows that still
 // matter, in hop order) has waited as long as it should, and at the latest
 // `roundStartUs + longestUs`. Returns roundStartUs when no row is left to wait for.
-int64_t NextRoundDue(const std::vector<RowWait>& rows, int64_t roundStartUs, int64_t longestUs, bool lastRound);
+int64_t NextRoundDue(const std::vector<RowWait>& rows, int64_t roundStartUs, int64_t longestUs, int roundsLeft);

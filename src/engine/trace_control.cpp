@@ -124,7 +124,7 @@ int64_t TraceEngine::RoundDue() const
             waited ? m_rounds.LatestSendTime(j) : ProbeRounds::kNotSent });
     }
     const int64_t start = m_nLoneRow >= 0 ? m_rounds.LatestSendTime(m_nLoneRow) : m_rounds.LatestRoundStart();
-    return NextRoundDue(rows, start, int64_t(m_params.m_nTimeout) * 1000, m_nRoundsLeft <= 0);
+    return NextRoundDue(rows, start, int64_t(m_params.m_nTimeout) * 1000, m_nRoundsLeft);
 }
 
 int TraceEngine::FirstCompleteRow() const

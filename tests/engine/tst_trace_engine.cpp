@@ -603,39 +603,38 @@ void TestTraceEngine::roundSchedule_data()
 {
     // Times in milliseconds; the round started at 0 and the longest wait is 3000.
     QTest::addColumn<std::vector<RowWait>>("waits");
-    QTest::addColumn<bool>("lastRound");
+    QTest::addColumn<int>("roundsLeft");
     QTest::addColumn<int>("dueMs");
     auto silent = [](int firstMs, int lastMs) { return RowWait { false, -1, firstMs * 1000, lastMs * 1000 }; };
     auto heard = [](int rttMs) { return RowWait { true, rttMs * 1000, 0, 0 }; };
     const struct {
         const char* name;
         std::vector<RowWait> waits;
-        bool lastRound;
+        int roundsLeft;
         int dueMs;
     } cases[] = {
-        { "nothing heard: the longest wait", { silent(0, 0), silent(0, 0) }, false, 3000 },
-        { "everything heard: nothing to wait for", { heard(20), heard(40) }, false, 0 },
-        { "silent router: twice the next hop's round trip", { heard(20), silent(0, 0), heard(60), heard(80) }, false,
-            120 },
-        { "re-probed: from its latest probe", { heard(20), silent(0, 500), heard(60) }, false, 620 },
-        { "never less than the floor", { heard(1), silent(0, 0), heard(2) }, false, 100 },
-        { "never more than the longest wait", { heard(1), silent(0, 0), heard(2000) }, false, 3000 },
-        { "beyond every answer: three times the longest round trip", { heard(400), heard(50), silent(0, 0) }, false,
-            1200 },
-        { "beyond every answer: at least a rate limit's refill", { heard(20), silent(0, 0) }, false, 1000 },
-        { "after the last round: half a second from the first probe", { heard(20), silent(0, 200), heard(60) }, true,
+        { "nothing heard: the longest wait", { silent(0, 0), silent(0, 0) }, 2, 3000 },
+        { "everything heard: nothing to wait for", { heard(20), heard(40) }, 2, 0 },
+        { "silent router: twice the next hop's round trip", { heard(20), silent(0, 0), heard(60), heard(80) }, 2, 120 },
+        { "re-probed: from its latest probe", { heard(20), silent(0, 500), heard(60) }, 2, 620 },
+        { "never less than the floor", { heard(1), silent(0, 0), heard(2) }, 2, 100 },
+        { "never more than the longest wait", { heard(1), silent(0, 0), heard(2000) }, 2, 3000 },
+        { "beyond every answer: three times the longest round trip", { heard(400), heard(50), silent(0, 0) }, 2, 1200 },
+        { "beyond every answer: at least a rate limit's refill", { heard(20), silent(0, 0) }, 2, 1000 },
+        { "the last round: a second after the first probe", { heard(20), silent(0, 200), heard(60) }, 1, 1000 },
+        { "after the last round: half a second from the first probe", { heard(20), silent(0, 200), heard(60) }, 0,
             500 },
     };
     for (const auto& r : cases)
-        QTest::newRow(r.name) << r.waits << r.lastRound << r.dueMs;
+        QTest::newRow(r.name) << r.waits << r.roundsLeft << r.dueMs;
 }
 
 void TestTraceEngine::roundSchedule()
 {
     QFETCH(std::vector<RowWait>, waits);
-    QFETCH(bool, lastRound);
-    QTEST(int(NextRoundDue(waits, 0, 3000 * 1000, lastRound) / 1000), "dueMs");
-    QVERIFY(NextRoundDue(waits, 0, 50 * 1000, lastRound) <= 50 * 1000); // a short longest wait always wins
+    QFETCH(int, roundsLeft);
+    QTEST(int(NextRoundDue(waits, 0, 3000 * 1000, roundsLeft) / 1000), "dueMs");
+    QVERIFY(NextRoundDue(waits, 0, 50 * 1000, roundsLeft) <= 50 * 1000); // a short longest wait always wins
 }
 
 QTEST_GUILESS_MAIN(TestTraceEngine)

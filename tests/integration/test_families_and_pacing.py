@@ -131,6 +131,15 @@ class Pacing(unittest.TestCase):
             done = trace(path, "--json", "-n", "-t", "1", path.target, prefix=prefix)
             self.assertEqual(results(done), ["next"] * 6 + ["complete"], prefix)
 
+    def test_router_answering_once_a_second_is_not_silent(self):
+        # Traced twice in a row, router 2 has spent its answer on the first trace: the
+        # second must still probe it again once it may answer.
+        path = path_for({"routers": 3, "delay_ms": 5, "icmp_limit": "1/second burst 1 packets",
+                         "icmp_limit_routers": [2]})
+        for run in range(2):
+            done = trace(path, "--json", "-n", path.target)
+            self.assertEqual(results(done), ["next", "next", "next", "complete"], "trace %d" % (run + 1))
+
     def test_late_answer_is_timed_from_the_probe_it_answers(self):
         # Router 2's answers leave 300 ms late: its row is probed again meanwhile, and
         # the answer to the first probe must not be timed from a later one.
