@@ -103,7 +103,7 @@ def run_in(ns: str, argv: list[str]) -> Run:
 
 # --- what each tool printed: (hop, address or None, first time in ms or None) ---
 
-IP = r"(\d+\.\d+\.\d+\.\d+)"
+IP = r"(\d+\.\d+\.\d+\.\d+|[0-9a-f]*:[0-9a-f:]+)"
 
 
 def parse_hoplantern(text: str):
@@ -132,8 +132,12 @@ def parse_traceroute(text: str):
     return rows
 
 
-def tools(cli: str, nobody_cli: str):
-    """(label, argv before the target, parser, needs); ours first."""
+def tools(cli: str, nobody_cli: str, family: str = "4"):
+    """(label, argv before the target, parser, needs); ours first. Over IPv6 every
+    tool is told the family, as a user tracing an IPv6 path would."""
+    if family == "6":
+        return [(label.replace(" -n", " -6 -n"), argv[:argv.index("-n")] + ["-6"] + argv[argv.index("-n"):], parse, needs)
+                for label, argv, parse, needs in tools(cli, nobody_cli)]
     return [
         ("hoplantern-cli -n (root)", [cli, "-n"], parse_hoplantern, cli),
         ("hoplantern-cli -n (nobody)", AS_NOBODY + [nobody_cli, "-n"], parse_hoplantern, "setpriv"),
@@ -193,8 +197,8 @@ SCENARIOS = [
 ]
 
 
-def bench_time(cli: str, nobody_cli: str, runs: int, delay_link: str, results: dict) -> None:
-    tool_list = available(tools(cli, nobody_cli))
+def bench_time(cli: str, nobody_cli: str, runs: int, delay_link: str, results: dict, family: str = "4") -> None:
+    tool_list = available(tools(cli, nobody_cli, family))
     ours = [label for label, _, _ in tool_list if label.startswith("hoplantern")]
     theirs = [label for label, _, _ in tool_list if label not in ours]
     results["time"] = []
@@ -205,7 +209,7 @@ def bench_time(cli: str, nobody_cli: str, runs: int, delay_link: str, results: d
         path = None
 
         def new_path():
-            return NetnsPath(routers=routers, delay_ms=DELAY_MS, delay_link=delay_link, **options).up()
+            return NetnsPath(routers=routers, delay_ms=DELAY_MS, delay_link=delay_link, family=family, **options).up()
         try:
             if not fresh:
                 path = new_path()
@@ -228,8 +232,8 @@ def bench_time(cli: str, nobody_cli: str, runs: int, delay_link: str, results: d
                 path.down()
         medians = {label: statistics.median(s) for label, s in samples.items()}
         best = min((medians[label] for label in theirs), default=float("nan"))
-        print(f"\n  {name}  ({hops}-hop path, {DELAY_MS:g} ms per link each way; median of {runs} runs)")
-        print(f"  {'tool':<40}{'median':>9}{'min':>9}{'max':>9}{'hops':>7}{'ours/best':>11}{'flow/default':>14}")
+        print(f"\n  {name}  ({hops}-hop IPv{family} path, {DELAY_MS:g} ms per link each way; median of {runs} runs)")
+        print(f"  {'tool':<44}{'median':>9}{'min':>9}{'max':>9}{'hops':>7}{'ours/best':>11}{'flow/default':>14}")
         rows = []
         for label, _, _ in tool_list:
             s = samples[label]
@@ -239,10 +243,11 @@ def bench_time(cli: str, nobody_cli: str, runs: int, delay_link: str, results: d
             rows.append({"tool": label, "median_s": medians[label], "min_s": min(s), "max_s": max(s),
                          "hops": reached(outputs[label][-1], hops), "ours_over_best": ratio,
                          "flow_over_default": flow, "samples_s": s})
-            print(f"  {label:<40}{medians[label]:>8.2f}s{min(s):>8.2f}s{max(s):>8.2f}s{rows[-1]['hops']:>7}"
+            print(f"  {label:<44}{medians[label]:>8.2f}s{min(s):>8.2f}s{max(s):>8.2f}s{rows[-1]['hops']:>7}"
                   + (f"{ratio:>10.2f}x" if ratio is not None else f"{'':>11}")
                   + (f"{flow:>13.2f}x" if flow is not None else ""))
-        results["time"].append({"scenario": name, "hops": hops, "runs": runs, "tools": rows, "outputs": outputs})
+        results["time"].append({"scenario": name, "family": family, "hops": hops, "runs": runs, "tools": rows,
+                                "outputs": outputs})
     print("\n  ours/best = hoplantern-cli's median / the faster traceroute's; below 1: hoplantern-cli is faster.")
     print("  hops = hops that answered in the last run, target included.")
 
@@ -429,6 +434,8 @@ def main() -> int:
     parser.add_argument("--only", default="time,failures,accuracy,cost",
                         help="comma-separated: time, failures, accuracy, cost")
     parser.add_argument("--json", default=None, metavar="FILE", help="also write every figure to FILE")
+    parser.add_argument("--family", choices=("4", "6"), default="4",
+                        help="the time part over IPv4 (default) or IPv6 (tools given -6)")
     args = parser.parse_args()
     if args.quick:
         args.runs, args.traces = 1, 5
@@ -451,7 +458,7 @@ def main() -> int:
     with tempfile.TemporaryDirectory(prefix="hoplantern-bench-") as folder:
         if "time" in parts:
             print("1. Time to the final table (lookups off)")
-            bench_time(cli, unprivileged_copy(cli, folder), args.runs, delay_link, results)
+            bench_time(cli, unprivileged_copy(cli, folder), args.runs, delay_link, results, args.family)
         if "failures" in parts:
             print("\n2. False failures on paths that answer")
             bench_failures(cli, args.traces, delay_link, results)
