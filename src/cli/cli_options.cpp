@@ -34,12 +34,12 @@ constexpr OptionSpec kOptions[] = {
     { "V", "version", "", "print the version and exit" },
 };
 
-QStringList Names(const OptionSpec& spec)
+QStringList Names(const OptionSpec& option)
 {
     QStringList names;
-    if (*spec.shortName)
-        names << QLatin1String(spec.shortName);
-    return names << QLatin1String(spec.longName);
+    if (*option.shortName)
+        names << QLatin1String(option.shortName);
+    return names << QLatin1String(option.longName);
 }
 
 // How a name was typed: one letter after one dash, a word after two.
@@ -55,13 +55,13 @@ QString DanglingOption(const QStringList& args)
     if (args.isEmpty() || !args.last().startsWith(u'-'))
         return {};
     const QString& last = args.last();
-    for (const OptionSpec& spec : kOptions) {
-        if (!*spec.valueName)
+    for (const OptionSpec& option : kOptions) {
+        if (!*option.valueName)
             continue;
-        if (last == Typed(QLatin1String(spec.longName)))
+        if (last == Typed(QLatin1String(option.longName)))
             return last;
-        if (*spec.shortName && !last.startsWith(u"--") && last.endsWith(QLatin1String(spec.shortName)))
-            return Typed(QLatin1String(spec.shortName));
+        if (*option.shortName && !last.startsWith(u"--") && last.endsWith(QLatin1String(option.shortName)))
+            return Typed(QLatin1String(option.shortName));
     }
     return {};
 }
@@ -72,13 +72,13 @@ QString CliUsage()
 {
     QString usage = QStringLiteral("usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
                                    "                      [--fixed-flow] [--json | --csv] HOST\n");
-    for (const OptionSpec& spec : kOptions) {
+    for (const OptionSpec& option : kOptions) {
         QString names
-            = *spec.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(spec.shortName)) : QStringLiteral("    ");
-        names += Typed(QLatin1String(spec.longName));
-        if (*spec.valueName)
-            names += u' ' + QLatin1String(spec.valueName);
-        usage += QStringLiteral("  %1 %2\n").arg(names, -20).arg(QLatin1String(spec.help));
+            = *option.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(option.shortName)) : QStringLiteral("    ");
+        names += Typed(QLatin1String(option.longName));
+        if (*option.valueName)
+            names += u' ' + QLatin1String(option.valueName);
+        usage += QStringLiteral("  %1 %2\n").arg(names, -20).arg(QLatin1String(option.help));
     }
     return usage;
 }
@@ -94,8 +94,9 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
     QCommandLineParser parser;
     // Options may follow the host, as getopt allows; "--" ends them.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    for (const OptionSpec& spec : kOptions)
-        parser.addOption(QCommandLineOption(Names(spec), QLatin1String(spec.help), QLatin1String(spec.valueName)));
+    for (const OptionSpec& option : kOptions)
+        parser.addOption(
+            QCommandLineOption(Names(option), QLatin1String(option.help), QLatin1String(option.valueName)));
 
     // QCommandLineParser skips the first word, the program's name.
     if (!parser.parse(QStringList(QStringLiteral("hoplantern-cli")) + args)) {
@@ -120,11 +121,11 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
              std::pair { "max-hops", &options->hops }, std::pair { "wait", &options->timeout } }) {
         const QString longName = QLatin1String(name);
         const QStringList values = parser.values(longName);
-        const auto spec = std::find_if(std::begin(kOptions), std::end(kOptions),
+        const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
             [&](const OptionSpec& s) { return longName == QLatin1String(s.longName); });
         qsizetype k = 0;
         for (const QString& typed : parser.optionNames()) {
-            if (!Names(*spec).contains(typed))
+            if (!Names(*option).contains(typed))
                 continue;
             const QString& value = values.at(k++);
             if (!ParseIntField(value, target)) {
