@@ -14,6 +14,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <QtEndian>
@@ -166,10 +167,12 @@ private slots:
             const auto align = m->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>();
             QCOMPARE(align & Qt::AlignHorizontal_Mask, columns[c].second);
         }
-        // The address column holds the longest IPv6 address whole.
+        // The address column and the Target field hold the longest IPv6 address whole.
         for (const QString& widest :
-            { u"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"_s, u"8888:8888:8888:8888:8888:8888:8888:8888"_s })
+            { u"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"_s, u"8888:8888:8888:8888:8888:8888:8888:8888"_s }) {
             QVERIFY(w.header()->sectionSize(1) > w->m_list->fontMetrics().horizontalAdvance(widest));
+            QVERIFY(w->m_stTarget->width() >= w->m_stTarget->fontMetrics().horizontalAdvance(widest));
+        }
         QVERIFY(w.header()->sectionsMovable());
         QCOMPARE(w->m_list->selectionMode(), QAbstractItemView::ExtendedSelection);
         QCOMPARE(w->m_list->selectionBehavior(), QAbstractItemView::SelectRows);
