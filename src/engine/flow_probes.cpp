@@ -3,10 +3,7 @@
 // neither the checksum in a form we can read nor the data is placed only where it
 // cannot be anyone else's: in the row of the one probe under way.
 #include "icmp_answer.h"
-#include "tick_clock.h"
 #include "trace_engine.h"
-
-#include <sched.h>
 
 void TraceEngine::SendFlowProbes(const NetAddress& target)
 {
@@ -37,14 +34,7 @@ void TraceEngine::SendFlowProbes(const NetAddress& target)
 void TraceEngine::SendFlowProbe(int row)
 {
     const auto data = m_flowTags->DataFor(m_flowTags->Tag(m_rounds.LatestRound(), row));
-    ProbeSocket& sock = *m_platform.probe;
-    sock.SetTtl(row + 1);
-    sched_yield();
-    sock.SendTo(m_target, kFlowPort, data.data(), data.size());
-    const int64_t sentUs = m_platform.clock->MonotonicMicros();
-    m_rounds.Sent(row, sentUs);
-    m_list.UpdateHopRow(nullptr, nullptr, nullptr, nullptr, nullptr, HOPROW_TIME_SENT, TickClock::TickOf(sentUs), row);
-    sched_yield();
+    SendProbe(row, kFlowPort, data.data(), data.size());
 }
 
 bool TraceEngine::SendNextLoneProbe()

@@ -98,26 +98,29 @@ void TraceEngine::SendProbes(const NetAddress& target)
         SendFlowProbes(target);
         return;
     }
-    static const char kProbeData[2] = { 0, 0 };
+    static const uint8_t kProbeData[2] = { 0, 0 };
     ProbeSocket& sock = *m_platform.probe;
     if (!OpenProbeSocket(target, false))
         return;
     m_target = target;
     m_rounds.Begin(sock.LocalPort(), m_list.GetItemCount());
     for (int j = 0; j < m_list.GetItemCount() && RowMatters(j); ++j) {
-        if (m_list.GetItemData(j)->answered())
-            continue;
-        sock.SetTtl(j + 1);
-        const auto port = uint16_t(-(j + 1)); // 65535 - j
-        sched_yield();
-        sock.SendTo(target, port, kProbeData, sizeof kProbeData);
-        const int64_t sentUs = m_platform.clock->MonotonicMicros();
-        m_rounds.Sent(j, sentUs);
-        m_list.UpdateHopRow(
-            nullptr, nullptr, nullptr, nullptr, nullptr, HOPROW_TIME_SENT, TickClock::TickOf(sentUs), j);
-        sched_yield();
+        if (!m_list.GetItemData(j)->answered())
+            SendProbe(j, uint16_t(-(j + 1)), kProbeData, sizeof kProbeData); // port 65535 - j
     }
     sock.Close();
+}
+
+void TraceEngine::SendProbe(int row, uint16_t port, const uint8_t* data, size_t len)
+{
+    ProbeSocket& sock = *m_platform.probe;
+    sock.SetTtl(row + 1);
+    sched_yield();
+    sock.SendTo(m_target, port, data, len);
+    const int64_t sentUs = m_platform.clock->MonotonicMicros();
+    m_rounds.Sent(row, sentUs);
+    m_list.UpdateHopRow(nullptr, nullptr, nullptr, nullptr, nullptr, HOPROW_TIME_SENT, TickClock::TickOf(sentUs), row);
+    sched_yield();
 }
 
 bool TraceEngine::OpenProbeSocket(const NetAddress& target, bool flow)

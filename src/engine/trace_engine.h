@@ -78,6 +78,8 @@ private:
     void SendRound();
     void SendProbes(const NetAddress& target);
     bool OpenProbeSocket(const NetAddress& target, bool flow);
+    // One probe to m_target from the open probe socket, its send time noted for the row.
+    void SendProbe(int row, uint16_t port, const uint8_t* data, size_t len);
     void ResolveTarget();
     void OnResolved(int id, NetAddress address);
     void FailResolution(const QString& status);

@@ -37,6 +37,18 @@ void HopRowList::InsertHopRow(const char* pszHop, const char* pszAddress, const 
     endInsertRows();
 }
 
+namespace {
+// The Time of an answer: arrival minus the probe's send tick. Unsigned subtraction
+// survives the tick counter's wrap; read as signed, an answer "before" its probe shows
+// as a negative time instead of ~49 days.
+void SetAnswerTime(HopRow& row, uint32_t sendTick, uint32_t arrivalTick)
+{
+    row.nTimeMs = int32_t(arrivalTick - sendTick);
+    row.pszTime = std::to_string(row.nTimeMs);
+    row.bAnswered = true;
+}
+} // namespace
+
 void HopRowList::UpdateHopRow(const char* pszHop, const char* pszAddress, const char* pszTime, const char* pszHost,
     const char* pszResult, int nTimeMode, uint32_t dwTick, int nRow)
 {
@@ -58,11 +70,7 @@ void HopRowList::UpdateHopRow(const char* pszHop, const char* pszAddress, const 
     if (nTimeMode == HOPROW_TIME_SENT) {
         row->dwSendTick = dwTick;
     } else if (nTimeMode == HOPROW_TIME_ANSWERED) {
-        // Unsigned subtraction survives the tick counter's wrap; read as signed, an
-        // answer "before" its probe shows as a negative time instead of ~49 days.
-        row->nTimeMs = int32_t(dwTick - row->dwSendTick);
-        row->pszTime = std::to_string(row->nTimeMs);
-        row->bAnswered = true;
+        SetAnswerTime(*row, row->dwSendTick, dwTick);
     }
     emit dataChanged(index(nRow, 0), index(nRow, HOP_COLUMN_COUNT - 1), { Qt::DisplayRole });
 }
@@ -77,11 +85,9 @@ void HopRowList::UpdateHopRow(const HopAnswer& answer, int nRow)
     row->nRttUs = answer.rttUs;
     row->pszAddress = answer.address.ToText();
     row->pszResult = answer.result;
-    const uint32_t sent = row->dwSendTick;
     // Timed from the probe it answers, which need not be the row's latest.
-    row->dwSendTick = answer.sendTick;
-    UpdateHopRow(nullptr, nullptr, nullptr, nullptr, nullptr, HOPROW_TIME_ANSWERED, answer.arrivalTick, nRow);
-    row->dwSendTick = sent;
+    SetAnswerTime(*row, answer.sendTick, answer.arrivalTick);
+    emit dataChanged(index(nRow, 0), index(nRow, HOP_COLUMN_COUNT - 1), { Qt::DisplayRole });
 }
 
 HopRow* HopRowList::GetItemData(int nRow)
