@@ -244,8 +244,6 @@ void TestTraceEngine::laterRoundsProbeOnlySilentHopsUpToTheTarget()
     QCOMPARE(fake->probe->sent.front().port, 65530);
     QCOMPARE(fake->probe->sent.back().ttl, 16);
     QCOMPARE(fake->probe->sent.back().port, 65520);
-    QCOMPARE(rows->GetItemData(0)->dwSendTick, 100u);
-    QCOMPARE(rows->GetItemData(5)->dwSendTick, 3100u);
     QCOMPARE(engine->roundsLeft(), 1);
 
     // The target answers hop 9: hops past it are neither probed nor waited for.

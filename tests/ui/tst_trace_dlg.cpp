@@ -438,9 +438,9 @@ private slots:
     {
         Window w;
         HopRowList& rows = w->rows();
-        rows.InsertHopRow("1", "198.18.1.2", "5", "r1.path.test", "next", 0, 0);
-        rows.InsertHopRow("2", "198.18.2.2", "7", "r2.path.test", "next", 0, 1);
-        rows.InsertHopRow("3", "unknown", "", "", "failed", 0, 2);
+        rows.InsertHopRow("1", "198.18.1.2", "5", "r1.path.test", "next", 0);
+        rows.InsertHopRow("2", "198.18.2.2", "7", "r2.path.test", "next", 1);
+        rows.InsertHopRow("3", "unknown", "", "", "failed", 2);
         w.header()->moveSection(w.header()->visualIndex(3), 0); // "Host name" first
         QItemSelectionModel* sel = w->m_list->selectionModel();
         sel->select(rows.index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
