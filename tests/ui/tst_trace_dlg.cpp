@@ -356,56 +356,6 @@ private slots:
         QCOMPARE(w.field(IDC_HOST)->selectedText(), u"first.example"_s);
     }
 
-    void anyHostTextEndsInTheFailureText_data()
-    {
-        QTest::addColumn<QString>("text"); // put into the field
-        QTest::addColumn<bool>("paste"); // with Ctrl+V instead of as typed
-        QTest::addColumn<QString>("host"); // what the field holds and the trace takes
-        QTest::newRow("100000 characters, cut at the field's limit")
-            << QString(100000, u'a') << false << QString(32767, u'a');
-        QTest::newRow("100000 characters pasted") << QString(100000, u'b') << true << QString(32767, u'b');
-        QTest::newRow("non-ASCII") << u"bücher.example"_s << false << u"bücher.example"_s;
-        QTest::newRow("emoji") << u"\U0001F680.example"_s << true << u"\U0001F680.example"_s;
-        QTest::newRow("blanks") << u"   "_s << false << u"   "_s;
-        QTest::newRow("line breaks pasted")
-            << u"first.example\r\nsecond.example"_s << true << u"first.example\r\nsecond.example"_s;
-        const QString withNul = u"a"_s + QChar(0) + u"b.example"_s;
-        QTest::newRow("NUL pasted") << withNul << true << withNul;
-    }
-    void anyHostTextEndsInTheFailureText()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, paste);
-        QFETCH(QString, host);
-        Window w; // its resolver knows no names at all
-        MessageRecorder messages;
-        QLineEdit* field = w.field(IDC_HOST);
-        field->clear();
-        if (paste) {
-            QGuiApplication::clipboard()->setText(text);
-            field->setFocus();
-            QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
-        } else {
-            field->setText(text);
-        }
-        QCOMPARE(field->text(), host);
-
-        w->m_btnTrace->click();
-        QCOMPARE(w->engine().parameters().m_strHost, host);
-        QCOMPARE(w.text(IDC_STATUS), u"Lookup of "_s + host + u" failed dramatically"_s);
-        QCOMPARE(w.text(IDC_TARGET), u"unknown"_s);
-        QCOMPARE(w.rows(), 1);
-        QVERIFY(w.probe->sent.empty());
-        QVERIFY(messages.messages.empty());
-        QCOMPARE(field->text(), host); // the user's text stays as it was
-
-        // The window goes on as before.
-        w.setFields("3", "192.0.2.1", "3000", "3");
-        w->m_btnTrace->click();
-        QCOMPARE(w.rows(), 3);
-        QCOMPARE(w.text(IDC_TARGET), u"192.0.2.1"_s);
-    }
-
     void aboutButtonOpensTheAboutDialogOverTheWindow()
     {
         Window w;
