@@ -406,7 +406,6 @@ void TestTraceEngine::hopAndTryCountsAtTheirLimits()
     QTEST(fake->probe->opens, "rounds");
     QCOMPARE(finished.count(), 1);
     QVERIFY(!engine->platform().timer->IsActive());
-    QCOMPARE(engine->parameters().m_nHops, hops); // the setting itself is kept as given
     if (hops == 300) {
         QCOMPARE(fake->probe->sent.back().ttl, 255);
         QCOMPARE(fake->probe->sent.back().port, 65281);
