@@ -1,7 +1,7 @@
 // Draws every look of the flat button, in a light and a dark desktop palette, and the
 // main window, the About and quick help dialogs, into PNG files in the folder given as
 // the argument (QT_SCALE_FACTOR=2 shows them as a doubled display does).
-//   XDG_CONFIG_HOME=$(mktemp -d) xvfb-run -a build/tests/aux_dialogs/aux_dialogs_shots /tmp/shots
+//   XDG_CONFIG_HOME=$(mktemp -d) xvfb-run -a build/tools/dialog_shots /tmp/shots
 #include "about_dlg.h"
 #include "flat_button.h"
 #include "quick_help_dlg.h"
