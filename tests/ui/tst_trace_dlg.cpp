@@ -118,7 +118,7 @@ private slots:
     }
     void init() { settings->clear(); }
 
-    // ---- The window as the template describes it --------------------------------------
+    // ---- Focus, tab order and the list ------------------------------------------------
 
     void traceHasTheFocusAndTabFollowsTheTemplateOrder()
     {
