@@ -461,23 +461,6 @@ private slots:
         QCOMPARE(int(w->m_family), family);
     }
 
-    void firstRunStoresTheDefaultsAtLoading()
-    {
-        Window w;
-        const QByteArray order = StoredBinary(hl::kColumnOrderValue);
-        QCOMPARE(order.size(), 40);
-        for (int i = 0; i < 10; ++i)
-            QCOMPARE(qFromLittleEndian<qint32>(order.constData() + 4 * i), i < 5 ? i : 0);
-        const QByteArray rect = StoredBinary(hl::kWindowPositionValue);
-        QCOMPARE(rect.size(), 16);
-        QCOMPARE(qFromLittleEndian<qint32>(rect.constData() + 8) - qFromLittleEndian<qint32>(rect.constData()),
-            w->frameGeometry().width());
-        QVERIFY(!StoredInt("Retries").has_value()); // numbers only at the first close
-        QVERIFY(!StoredInt(hl::kAddressFamilyEntry).has_value());
-        QCOMPARE(w->m_family, AddressChoice::Auto);
-        QVERIFY(!w->m_bFixedFlow);
-    }
-
     void damagedSettingsGiveTheDefaults()
     {
         // Readable, but not values this program wrote (an unreadable file is the store's
