@@ -2,8 +2,6 @@
 // answered is looked up by address, all at once, each name filling its row as it comes.
 #include "trace_engine.h"
 
-#include <algorithm>
-#include <cstring>
 #include <sched.h>
 
 void TraceEngine::TrimHopRows()
@@ -58,15 +56,10 @@ void TraceEngine::OnLookupDone(int handle, int error, const QByteArray& name)
         HopRow* row = m_list.GetItemData(i);
         if (row->hLookup != handle)
             continue;
-        const char* text = row->pszAddress.c_str(); // no name known: show the address
-        if (error == 0 && !name.isEmpty()) {
-            const size_t len = std::min(size_t(name.size()), row->pHostBuf.size() - 1);
-            std::memcpy(row->pHostBuf.data(), name.constData(), len);
-            row->pHostBuf[len] = '\0';
-            text = row->pHostBuf.data();
-        }
-        const std::string host = text; // UpdateHopRow replaces the field it came from
-        m_list.UpdateHopRow(nullptr, nullptr, nullptr, host.c_str(), nullptr, HOPROW_TIME_UNCHANGED, 0, i);
+        // No name known: the address stands in.
+        const std::string host = error == 0 && !name.isEmpty() ? name.toStdString() : row->pszAddress;
+        row->bLookupDone = true;
+        m_list.UpdateHopRow(nullptr, nullptr, nullptr, host.c_str(), nullptr, i);
         break;
     }
     if (OutstandingLookups() == 0) {
@@ -85,7 +78,7 @@ int TraceEngine::OutstandingLookups() const
     int outstanding = 0;
     for (int i = 0; i < m_list.GetItemCount(); ++i) {
         const HopRow* row = m_list.GetItemData(i);
-        if (row->answered() && row->pszHost.empty() && row->hLookup > 0)
+        if (row->answered() && row->hLookup > 0 && !row->bLookupDone)
             ++outstanding;
     }
     return outstanding;
@@ -95,7 +88,7 @@ void TraceEngine::CancelLookups()
 {
     for (int i = 0; i < m_list.GetItemCount(); ++i) {
         const HopRow* row = m_list.GetItemData(i);
-        if (row->hLookup > 0 && row->pszHost.empty())
+        if (row->hLookup > 0 && !row->bLookupDone)
             m_platform.reverse->Cancel(row->hLookup);
     }
 }

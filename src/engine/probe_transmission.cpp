@@ -1,6 +1,5 @@
 // One round: the target's address, then one probe to every hop still silent that
 // still matters, lowest hop first.
-#include "tick_clock.h"
 #include "trace_engine.h"
 
 #include <cerrno>
@@ -119,7 +118,6 @@ void TraceEngine::SendProbe(int row, uint16_t port, const uint8_t* data, size_t 
     sock.SendTo(m_target, port, data, len);
     const int64_t sentUs = m_platform.clock->MonotonicMicros();
     m_rounds.Sent(row, sentUs);
-    m_list.UpdateHopRow(nullptr, nullptr, nullptr, nullptr, nullptr, HOPROW_TIME_SENT, TickClock::TickOf(sentUs), row);
     sched_yield();
 }
 

@@ -58,7 +58,7 @@ void TraceEngine::OnTimer(int nIDEvent)
         // beyond that would take the answers of a row 256 hops earlier.
         const int rows = std::min(m_params.m_nHops, kMaxHopRows);
         for (int i = 0; i < rows; ++i)
-            m_list.InsertHopRow(std::to_string(i + 1).c_str(), "", "", "", "tracing...", 0, i);
+            m_list.InsertHopRow(std::to_string(i + 1).c_str(), "", "", "", "tracing...", i);
         SendRound();
         m_bFirstRound = false;
         --m_nRoundsLeft;
@@ -167,7 +167,7 @@ void TraceEngine::EndTrace(bool bMarkUnanswered)
     if (bMarkUnanswered) {
         for (int i = 0; i < m_list.GetItemCount(); ++i) {
             if (!m_list.GetItemData(i)->answered())
-                m_list.UpdateHopRow(nullptr, "unknown", nullptr, nullptr, "failed", HOPROW_TIME_UNCHANGED, 0, i);
+                m_list.UpdateHopRow(nullptr, "unknown", nullptr, nullptr, "failed", i);
         }
     }
     StartLookups();

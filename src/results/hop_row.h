@@ -1,13 +1,8 @@
 #pragma once
 #include "net_address.h"
 
-#include <array>
 #include <cstdint>
 #include <string>
-
-// Size of the buffer each row carries for its reverse lookup's answer, so that starting
-// a lookup needs no allocation.
-inline constexpr int HOSTBUF_SIZE = 1024;
 
 // The record behind one row of the results list. The rows are the trace's hop table:
 // row i is the hop probed with time-to-live i + 1. The five texts, in column order, are
@@ -19,9 +14,8 @@ struct HopRow {
     std::string pszTime;
     std::string pszHost;
     std::string pszResult;
-    uint32_t dwSendTick = 0; // tick of the hop's latest probe
     int hLookup = -1; // reverse lookup handle: -1 none started, 0 start failed
-    std::array<char, HOSTBUF_SIZE> pHostBuf {}; // the lookup's answer, NUL-terminated
+    bool bLookupDone = false; // the lookup has reported: pszHost holds the name or the address
 
     // Typed state of the latest answer.
     bool bAnswered = false;
@@ -43,11 +37,4 @@ struct HopAnswer {
     uint32_t sendTick = 0; // of the probe it answers
     uint32_t arrivalTick = 0;
     int64_t rttUs = -1;
-};
-
-// Time modes of UpdateHopRow.
-enum HopRowTimeMode {
-    HOPROW_TIME_UNCHANGED = 0,
-    HOPROW_TIME_SENT = 1, // store the tick as the hop's send tick
-    HOPROW_TIME_ANSWERED = 2, // the tick is the answer's arrival: show tick - send tick
 };

@@ -22,7 +22,7 @@ const std::string& HopRow::text(int column) const
 }
 
 void HopRowList::InsertHopRow(const char* pszHop, const char* pszAddress, const char* pszTime, const char* pszHost,
-    const char* pszResult, uint32_t dwSendTick, int nRow)
+    const char* pszResult, int nRow)
 {
     const int at = nRow < 0 ? 0 : nRow > GetItemCount() ? GetItemCount() : nRow;
     auto row = std::make_unique<HopRow>();
@@ -31,26 +31,13 @@ void HopRowList::InsertHopRow(const char* pszHop, const char* pszAddress, const 
     row->pszTime = pszTime;
     row->pszHost = pszHost;
     row->pszResult = pszResult;
-    row->dwSendTick = dwSendTick;
     beginInsertRows({}, at, at);
     m_rows.insert(m_rows.begin() + at, std::move(row));
     endInsertRows();
 }
 
-namespace {
-// The Time of an answer: arrival minus the probe's send tick. Unsigned subtraction
-// survives the tick counter's wrap; read as signed, an answer "before" its probe shows
-// as a negative time instead of ~49 days.
-void SetAnswerTime(HopRow& row, uint32_t sendTick, uint32_t arrivalTick)
-{
-    row.nTimeMs = int32_t(arrivalTick - sendTick);
-    row.pszTime = std::to_string(row.nTimeMs);
-    row.bAnswered = true;
-}
-} // namespace
-
 void HopRowList::UpdateHopRow(const char* pszHop, const char* pszAddress, const char* pszTime, const char* pszHost,
-    const char* pszResult, int nTimeMode, uint32_t dwTick, int nRow)
+    const char* pszResult, int nRow)
 {
     HopRow* row = GetItemData(nRow);
     if (!row)
@@ -67,11 +54,6 @@ void HopRowList::UpdateHopRow(const char* pszHop, const char* pszAddress, const 
     }
     set(row->pszHost, pszHost);
     set(row->pszResult, pszResult);
-    if (nTimeMode == HOPROW_TIME_SENT) {
-        row->dwSendTick = dwTick;
-    } else if (nTimeMode == HOPROW_TIME_ANSWERED) {
-        SetAnswerTime(*row, row->dwSendTick, dwTick);
-    }
     emit dataChanged(index(nRow, 0), index(nRow, HOP_COLUMN_COUNT - 1), { Qt::DisplayRole });
 }
 
@@ -85,8 +67,12 @@ void HopRowList::UpdateHopRow(const HopAnswer& answer, int nRow)
     row->nRttUs = answer.rttUs;
     row->pszAddress = answer.address.ToText();
     row->pszResult = answer.result;
-    // Timed from the probe it answers, which need not be the row's latest.
-    SetAnswerTime(*row, answer.sendTick, answer.arrivalTick);
+    // Timed from the probe it answers, which need not be the row's latest. Unsigned
+    // subtraction survives the tick counter's wrap; read as signed, an answer "before"
+    // its probe shows as a negative time instead of ~49 days.
+    row->nTimeMs = int32_t(answer.arrivalTick - answer.sendTick);
+    row->pszTime = std::to_string(row->nTimeMs);
+    row->bAnswered = true;
     emit dataChanged(index(nRow, 0), index(nRow, HOP_COLUMN_COUNT - 1), { Qt::DisplayRole });
 }
 

@@ -25,11 +25,11 @@ public:
 
     // Appends a row at index nRow (the engine always inserts in ascending order).
     void InsertHopRow(const char* pszHop, const char* pszAddress, const char* pszTime, const char* pszHost,
-        const char* pszResult, uint32_t dwSendTick, int nRow);
+        const char* pszResult, int nRow);
     // A null text leaves its cell as it is; an empty one clears it. Does nothing for a
     // row index that does not exist.
     void UpdateHopRow(const char* pszHop, const char* pszAddress, const char* pszTime, const char* pszHost,
-        const char* pszResult, int nTimeMode, uint32_t dwTick, int nRow);
+        const char* pszResult, int nRow);
 
     // An answer for the row: address, Time and Result texts and the typed state at once.
     void UpdateHopRow(const HopAnswer& answer, int nRow);

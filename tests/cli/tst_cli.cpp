@@ -149,12 +149,12 @@ void Answer(HopRowList& rows, int row, uint32_t address, const char* result, int
 void Fill(HopRowList& rows)
 {
     for (int i = 0; i < 3; ++i)
-        rows.InsertHopRow(std::to_string(i + 1).c_str(), "", "", "", "tracing...", 0, i);
+        rows.InsertHopRow(std::to_string(i + 1).c_str(), "", "", "", "tracing...", i);
     Answer(rows, 0, 0xC6120102, "next", 3, 2718);
-    rows.UpdateHopRow(nullptr, nullptr, nullptr, "r1 \"edge\", west", nullptr, HOPROW_TIME_UNCHANGED, 0, 0);
-    rows.UpdateHopRow(nullptr, "unknown", nullptr, nullptr, "failed", HOPROW_TIME_UNCHANGED, 0, 1);
+    rows.UpdateHopRow(nullptr, nullptr, nullptr, "r1 \"edge\", west", nullptr, 0);
+    rows.UpdateHopRow(nullptr, "unknown", nullptr, nullptr, "failed", 1);
     Answer(rows, 2, 0xC6120502, "complete", -10, -1);
-    rows.UpdateHopRow(nullptr, nullptr, nullptr, "ziel.bücher.test", nullptr, HOPROW_TIME_UNCHANGED, 0, 2);
+    rows.UpdateHopRow(nullptr, nullptr, nullptr, "ziel.bücher.test", nullptr, 2);
 }
 } // namespace
 
@@ -162,7 +162,7 @@ void TestCli::jsonIsValidAndTyped()
 {
     HopRowList rows;
     Fill(rows);
-    rows.InsertHopRow("4", "198.18.5.2", "x", "bad\xff\xfe name\x01", "complete", 0, 3);
+    rows.InsertHopRow("4", "198.18.5.2", "x", "bad\xff\xfe name\x01", "complete", 3);
     const QByteArray out = QByteArray::fromStdString(
         FormatReport(rows, { "ta\"rget\n", "198.18.5.2", "Complete." }, ReportFormat::Json));
     QVERIFY(out.endsWith("}\n"));
@@ -198,7 +198,7 @@ void TestCli::csvQuotesWhatNeedsIt()
 {
     HopRowList rows;
     Fill(rows);
-    rows.InsertHopRow("4", "198.18.5.2", "1", "line\nbreak\xff", "complete", 0, 3);
+    rows.InsertHopRow("4", "198.18.5.2", "1", "line\nbreak\xff", "complete", 3);
     const std::string out = FormatReport(rows, {}, ReportFormat::Csv);
     QCOMPARE(QString::fromStdString(out),
         QString::fromUtf8("Hop,IP address,Time,Host name,Result\r\n"

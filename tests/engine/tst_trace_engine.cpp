@@ -244,8 +244,6 @@ void TestTraceEngine::laterRoundsProbeOnlySilentHopsUpToTheTarget()
     QCOMPARE(fake->probe->sent.front().port, 65530);
     QCOMPARE(fake->probe->sent.back().ttl, 16);
     QCOMPARE(fake->probe->sent.back().port, 65520);
-    QCOMPARE(rows->GetItemData(0)->dwSendTick, 100u);
-    QCOMPARE(rows->GetItemData(5)->dwSendTick, 3100u);
     QCOMPARE(engine->roundsLeft(), 1);
 
     // The target answers hop 9: hops past it are neither probed nor waited for.
@@ -356,8 +354,8 @@ void TestTraceEngine::namesResolveWithoutBlockingEveryRound()
     fake->resolver->names.clear();
     engine->OnTimer(IDT_ROUND);
     QCOMPARE(fake->probe->sent.back().addr, NetAddress::FromV4(kOther));
-    answer(2, 11, 0, Router(2), kTarget); // quotes the old address: no longer counts
-    QCOMPARE(cell(1, 2).toInt() >= 0, true);
+    answer(3, 11, 0, Router(3), kTarget); // to this round's probe, but quoting the old address
+    QCOMPARE(cell(2, 4), "tracing...");
     fake->resolver->AnswerAll();
     QCOMPARE(engine->status(), "Lookup of path.test failed dramatically");
     QCOMPARE(engine->target(), "unknown");
@@ -408,7 +406,6 @@ void TestTraceEngine::hopAndTryCountsAtTheirLimits()
     QTEST(fake->probe->opens, "rounds");
     QCOMPARE(finished.count(), 1);
     QVERIFY(!engine->platform().timer->IsActive());
-    QCOMPARE(engine->parameters().m_nHops, hops); // the setting itself is kept as given
     if (hops == 300) {
         QCOMPARE(fake->probe->sent.back().ttl, 255);
         QCOMPARE(fake->probe->sent.back().port, 65281);

@@ -8,9 +8,7 @@ ends); speed itself is measured in bench/, side by side.
 
 import json
 import os
-import shutil
 import subprocess
-import tempfile
 import time
 import unittest
 
@@ -77,26 +75,6 @@ class Ipv6Paths(unittest.TestCase):
                 self.assertEqual(doc["target"], target)
                 self.assertEqual(doc["family"], 6 if ":" in target else 4)
                 self.assertEqual(results(done), ["next", "next", "complete"])
-
-    @unittest.skipUnless(shutil.which("setpriv") and shutil.which("setcap"), "needs setpriv and setcap")
-    def test_same_rows_with_and_without_privilege(self):
-        bindir = tempfile.mkdtemp(prefix="hoplantern-priv6-")
-        self.addCleanup(shutil.rmtree, bindir)
-        os.chmod(bindir, 0o755)
-        plain, capable = os.path.join(bindir, "plain"), os.path.join(bindir, "capable")
-        for copy in (plain, capable):
-            shutil.copy(CLI, copy)
-            os.chmod(copy, 0o755)
-        subprocess.run(["setcap", "cap_net_raw+ep", capable], check=True)
-        path = path_for({"routers": 4, "family": "6", "silent": [3], "names": True})
-        runs = {name: trace(path, "--json", "-t", "2", path.target, prefix=prefix, binary=b)
-                for name, prefix, b in (("root", (), plain), ("nobody", AS_NOBODY, plain),
-                                        ("nobody with the capability", AS_NOBODY, capable))}
-        expected = rows_of(runs["root"])
-        self.assertEqual([r[3] for r in expected], ["next", "next", "failed", "next", "complete"])
-        for name, done in runs.items():
-            self.assertEqual(done.returncode, 0, name + ": " + done.stderr)
-            self.assertEqual(rows_of(done), expected, name)
 
 
 class Pacing(unittest.TestCase):

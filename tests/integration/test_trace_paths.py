@@ -78,6 +78,21 @@ def trace(path: NetnsPath, *args: str, prefix=(), binary: str = CLI) -> subproce
                           capture_output=True, text=True, timeout=HANG_GUARD)
 
 
+def copies_for_nobody(case: type, capable: bool = False) -> list:
+    """Copies of the tracer the unprivileged user can reach, removed with the class; with
+    `capable`, a second copy holds CAP_NET_RAW as a file capability."""
+    bindir = tempfile.mkdtemp(prefix="hoplantern-")
+    os.chmod(bindir, 0o755)
+    case.addClassCleanup(shutil.rmtree, bindir)
+    copies = [os.path.join(bindir, name) for name in ("hoplantern-cli", "hoplantern-cli-cap")[:1 + capable]]
+    for copy in copies:
+        shutil.copy(CLI, copy)
+        os.chmod(copy, 0o755)
+    if capable:
+        subprocess.run(["setcap", "cap_net_raw+ep", copies[1]], check=True)
+    return copies
+
+
 def rows_of(done: subprocess.CompletedProcess) -> list:
     """Everything of each row but its time, which differs from run to run."""
     return [(h["hop"], h["address"], h["host"], h["result"], h["time_ms"] is not None)
@@ -129,33 +144,30 @@ class Scenarios(unittest.TestCase):
 class Privileges(unittest.TestCase):
     """Root reads answers from a raw socket, an unprivileged user from the probe
     sockets' error queues, a user given CAP_NET_RAW as a file capability opens the
-    raw socket and then gives the capability up. All must show the same rows."""
+    raw socket and then gives the capability up. All must show the same rows, over
+    IPv4 and over IPv6."""
     maxDiff = None
 
     @classmethod
     def setUpClass(cls):
-        # Copies the unprivileged user can reach, whatever the checkout's permissions.
-        cls.bindir = tempfile.mkdtemp(prefix="hoplantern-priv-")
-        os.chmod(cls.bindir, 0o755)
-        cls.addClassCleanup(shutil.rmtree, cls.bindir)
-        cls.plain, cls.capable = (os.path.join(cls.bindir, n) for n in ("hoplantern-cli", "hoplantern-cli-cap"))
-        for copy in (cls.plain, cls.capable):
-            shutil.copy(CLI, copy)
-            os.chmod(copy, 0o755)
-        subprocess.run(["setcap", "cap_net_raw+ep", cls.capable], check=True)
+        cls.plain, cls.capable = copies_for_nobody(cls, capable=True)
         cls.path = path_for({"routers": 4, "silent": [2], "names": True})
 
     def test_same_rows_with_and_without_privilege(self):
-        runs = {name: trace(self.path, "--json", "-t", "2", "-w", "400", self.path.target, prefix=prefix, binary=b)
-                for name, prefix, b in (("root", (), self.plain), ("unprivileged", AS_NOBODY, self.plain),
-                                        ("file capability", AS_NOBODY, self.capable))}
-        for name, done in runs.items():
-            self.assertEqual(done.returncode, 0, name + ": " + done.stderr)
-        expected = rows_of(runs["root"])
-        self.assertEqual([r[3] for r in expected], ["next", "failed", "next", "next", "complete"])
-        self.assertEqual(expected[0][2], "r1.path.test")
-        for name in ("unprivileged", "file capability"):
-            self.assertEqual(rows_of(runs[name]), expected, name)
+        for path, results in ((self.path, "next failed next next complete"),
+                              (path_for({"routers": 4, "family": "6", "silent": [3], "names": True}),
+                               "next next failed next complete")):
+            with self.subTest(target=path.target):
+                runs = {name: trace(path, "--json", "-t", "2", "-w", "400", path.target, prefix=prefix, binary=b)
+                        for name, prefix, b in (("root", (), self.plain), ("unprivileged", AS_NOBODY, self.plain),
+                                                ("file capability", AS_NOBODY, self.capable))}
+                for name, done in runs.items():
+                    self.assertEqual(done.returncode, 0, name + ": " + done.stderr)
+                expected = rows_of(runs["root"])
+                self.assertEqual([r[3] for r in expected], results.split())
+                self.assertEqual(expected[0][2], "r1.path.test")
+                for name in ("unprivileged", "file capability"):
+                    self.assertEqual(rows_of(runs[name]), expected, name)
 
     def test_capability_given_up_after_start(self):
         # A trace to a silent router's hop count keeps the process alive for its wait.
@@ -221,17 +233,6 @@ def offload_off(path: NetnsPath) -> None:
             subprocess.run(path.exec_args("ethtool", "-K", name, "tx", "off"), capture_output=True, check=True)
 
 
-def copy_for_nobody(case: type) -> str:
-    """A copy of the tracer the unprivileged user can reach, removed with the class."""
-    bindir = tempfile.mkdtemp(prefix="hoplantern-flow-")
-    os.chmod(bindir, 0o755)
-    case.addClassCleanup(shutil.rmtree, bindir)
-    copy = os.path.join(bindir, "hoplantern-cli")
-    shutil.copy(CLI, copy)
-    os.chmod(copy, 0o755)
-    return copy
-
-
 FLOW_PRIVILEGES = (("raw socket", ()), ("error queue", AS_NOBODY))
 
 
@@ -246,7 +247,7 @@ class FixedFlowThroughEcmp(unittest.TestCase):
     def setUpClass(cls):
         cls.path = path_for({"routers": 5, "ecmp": 1, "family": "dual"})
         offload_off(cls.path)
-        cls.binary = copy_for_nobody(cls)
+        cls.binary, = copies_for_nobody(cls)
         cls.branch = {a: r.branch for r in cls.path.routers if r.branch for a in (r.address, r.address6)}
 
     def branches(self, family: str, fixed: bool, prefix=()) -> list:
@@ -285,7 +286,7 @@ class FixedFlowShortQuote(unittest.TestCase):
     def test_row_of_a_router_quoting_28_bytes(self):
         path = path_for({"routers": 4, "silent": [2]})
         offload_off(path)
-        binary = copy_for_nobody(type(self))
+        binary, = copies_for_nobody(type(self))
         r2 = path.routers[1]
         addrs = subprocess.run(["ip", "-n", r2.ns, "-o", "-4", "addr", "show"], capture_output=True, text=True).stdout
         interface = re.search(r"^\d+: (\S+)\s+inet %s/" % re.escape(r2.address), addrs, re.M).group(1)

@@ -68,6 +68,17 @@ private:
         QCOMPARE(dlg.m_stTarget->text(), path.value("target").toString());
     }
 
+    // The window opened on the real sockets and resolvers, its fields typed in.
+    static void open(CTraceDlg& dlg, const QString& host, const char* hops, const char* wait = nullptr)
+    {
+        dlg.OnInitDialog();
+        dlg.show();
+        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->setText(host);
+        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOPS))->setText(QString::fromLatin1(hops));
+        if (wait)
+            qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_TIMEOUT))->setText(QString::fromLatin1(wait));
+    }
+
 private slots:
     void initTestCase()
     {
@@ -91,16 +102,10 @@ private slots:
     void traceButton()
     {
         MessageRecorder messages;
-        CTraceDlg dlg; // the real sockets and resolvers
-        dlg.OnInitDialog();
-        dlg.show();
-        QVERIFY2(messages.messages.empty(), qPrintable(messages.texts().join("; ")));
-
+        CTraceDlg dlg;
         // By name: the forward lookup reads the source namespace's hosts file.
-        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->setText(path.value("target_name").toString());
-        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOPS))->setText("8");
-        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_TIMEOUT))->setText("1000");
-        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_TRIES))->setText("3");
+        open(dlg, path.value("target_name").toString(), "8", "1000");
+        QVERIFY2(messages.messages.empty(), qPrintable(messages.texts().join("; ")));
         QSignalSpy finished(&dlg.engine(), &TraceEngine::traceFinished);
         dlg.m_btnTrace->click();
         QVERIFY(finished.count() == 1 || finished.wait(kTraceLimitMs));
@@ -113,11 +118,7 @@ private slots:
     {
         MessageRecorder messages;
         CTraceDlg dlg;
-        dlg.OnInitDialog();
-        dlg.show();
-        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->setText(path.value("target").toString());
-        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOPS))->setText("8");
-        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_TIMEOUT))->setText("1");
+        open(dlg, path.value("target").toString(), "8", "1");
         QSignalSpy finished(&dlg.engine(), &TraceEngine::traceFinished);
         dlg.m_btnTrace->click();
         QVERIFY(finished.count() == 1 || finished.wait(kTraceLimitMs));
@@ -129,10 +130,7 @@ private slots:
     void slowResolver()
     {
         CTraceDlg dlg;
-        dlg.OnInitDialog();
-        dlg.show();
-        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->setText(QStringLiteral("slow.path.test"));
-        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOPS))->setText("8");
+        open(dlg, QStringLiteral("slow.path.test"), "8");
         QElapsedTimer clock;
         qint64 last = 0, longestStall = 0;
         QTimer beat;

@@ -1,7 +1,7 @@
 // Draws every look of the flat button, in a light and a dark desktop palette, and the
 // main window, the About and quick help dialogs, into PNG files in the folder given as
 // the argument (QT_SCALE_FACTOR=2 shows them as a doubled display does).
-//   XDG_CONFIG_HOME=$(mktemp -d) xvfb-run -a build/tests/aux_dialogs/aux_dialogs_shots /tmp/shots
+//   XDG_CONFIG_HOME=$(mktemp -d) xvfb-run -a build/tools/dialog_shots /tmp/shots
 #include "about_dlg.h"
 #include "flat_button.h"
 #include "quick_help_dlg.h"
@@ -93,8 +93,8 @@ void Dialogs(const QString& dir, const QString& theme, const QPalette& pal)
         // With rows as long as the columns get: an IPv6 address and a long host name.
         CTraceDlg trace;
         trace.OnInitDialog();
-        trace.rows().InsertHopRow("1", "2001:db8:ffff:ffff:ffff:ffff:ffff:ffff", "5", "r1.path.test", "next", 0, 0);
-        trace.rows().InsertHopRow("2", "198.18.2.2", "17", "a-long-router-name.far.path.test", "reached", 0, 1);
+        trace.rows().InsertHopRow("1", "2001:db8:ffff:ffff:ffff:ffff:ffff:ffff", "5", "r1.path.test", "next", 0);
+        trace.rows().InsertHopRow("2", "198.18.2.2", "17", "a-long-router-name.far.path.test", "reached", 1);
         ShowActive(&trace);
         QCoreApplication::processEvents();
         Save(&trace, dir, QStringLiteral("trace-%1.png").arg(theme));
