@@ -7,6 +7,13 @@ bool RouteChanges::HopMemory::Knows(AddressId a) const
     return std::find(known.begin(), known.begin() + knownCount, a) != known.begin() + knownCount;
 }
 
+size_t RouteChanges::HopMemory::Distinct() const
+{
+    std::array<AddressId, kAddressWindow> sorted = known;
+    std::sort(sorted.begin(), sorted.begin() + knownCount);
+    return size_t(std::unique(sorted.begin(), sorted.begin() + knownCount) - sorted.begin());
+}
+
 void RouteChanges::HopMemory::Accept(AddressId a)
 {
     known[next] = a;
@@ -26,7 +33,7 @@ std::optional<HopChange> RouteChanges::ObserveHop(int ttl, AddressId address)
             return HopChange { ttl, before, address };
         return std::nullopt;
     }
-    if (hop.Knows(address) || hop.sinceChange < kWarmupAnswers) {
+    if (hop.Knows(address) || hop.sinceChange < LearningAnswers(hop.Distinct())) {
         // Unknown addresses before a known one were load balancing seen for the first time.
         for (AddressId a : hop.unseen)
             hop.Accept(a);
@@ -35,7 +42,7 @@ std::optional<HopChange> RouteChanges::ObserveHop(int ttl, AddressId address)
         return std::nullopt;
     }
     hop.unseen.push_back(address);
-    if (hop.unseen.size() < size_t(kConfirmAnswers))
+    if (hop.unseen.size() < ConfirmingAnswers(hop.Distinct()))
         return std::nullopt;
     const HopChange change { ttl, before, hop.unseen.front() };
     // Forget the old route: what the hop knows from now on is the new one.

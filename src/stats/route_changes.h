@@ -13,9 +13,9 @@
 // than its last answer is a change, at once. In the default mode each probe is a flow of its
 // own and an ECMP hop answers from several addresses in turn; a change there is an address
 // never seen at that hop count among its last kAddressWindow answers, and it only counts once
-// kConfirmAnswers answers in a row come from such unseen addresses (one unseen address in
+// ConfirmingAnswers() answers in a row come from such unseen addresses (one unseen address in
 // between known ones is a load-balanced path seen for the first time, and joins the known
-// set). A hop count still learning its set (fewer than kWarmupAnswers answers since the start
+// set). A hop count still learning its set (fewer than LearningAnswers() answers since the start
 // or the last change) takes new addresses without calling it a change. Silent rounds are no
 // change: the router may only have declined.
 //
@@ -28,6 +28,19 @@
 inline constexpr int kAddressWindow = 64;
 inline constexpr int kWarmupAnswers = 8;
 inline constexpr int kConfirmAnswers = 3;
+// The answers a hop count takes to learn its set, growing with the set: a balanced hop keeps
+// showing addresses for the first time until its every way has answered once.
+inline constexpr int LearningAnswers(size_t distinctKnown)
+{
+    return kWarmupAnswers + 4 * int(distinctKnown);
+}
+// A hop balanced over more addresses shows an unseen one more often while its set is still
+// being learnt, so it takes a longer run of them to make a change: two more answers for each
+// further address known there (5 at two addresses, 9 at four, 33 at sixteen).
+inline constexpr size_t ConfirmingAnswers(size_t distinctKnown)
+{
+    return size_t(kConfirmAnswers) + 2 * (distinctKnown > 0 ? distinctKnown - 1 : 0);
+}
 inline constexpr size_t kMaxRouteChanges = 1000;
 
 // What one round found: hopAddresses[i] answered hop count i + 1 (kNoAddress: silent);
@@ -79,6 +92,7 @@ private:
         std::vector<AddressId> unseen; // the answers in a row from unknown addresses
 
         bool Knows(AddressId a) const;
+        size_t Distinct() const;
         void Accept(AddressId a);
     };
     std::optional<HopChange> ObserveHop(int ttl, AddressId address);
