@@ -45,7 +45,7 @@ HistoryBucket* HistoryTier::BucketAt(int64_t timeUs)
     const auto slot = size_t(period % m_spec.buckets);
     if (m_periods[slot] != period) {
         m_buckets[slot] = HistoryBucket {};
-        m_periods[slot] = period;
+        m_periods[slot] = int32_t(period);
     }
     m_newestPeriod = std::max(m_newestPeriod, period);
     return &m_buckets[slot];

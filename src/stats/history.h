@@ -15,7 +15,7 @@
 // for a week) from which timelines over hours and days are drawn. Every outcome goes into
 // every tier directly, by the time its probe left, so an answer that comes rounds later still
 // lands in its own period; a higher tier is nonetheless what merging the lower one's
-// buckets gives (see HistoryBucket). About 0.45 MB per hop count: 30 hops stay near 14 MB.
+// buckets gives (see HistoryBucket). About 0.45 MB per hop count: 30 hops stay under 14 MB.
 inline constexpr int kRawRounds = 3600;
 
 // One round at one hop count, 8 bytes.
@@ -68,7 +68,7 @@ public:
 private:
     TierSpec m_spec;
     std::vector<HistoryBucket> m_buckets;
-    std::vector<int64_t> m_periods; // of each slot; -1 empty
+    std::vector<int32_t> m_periods; // of each slot; -1 empty (2^31 periods of 10 s: 680 years)
     int64_t m_newestPeriod = -1;
 };
 

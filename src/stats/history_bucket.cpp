@@ -1,19 +1,10 @@
 #include "history_bucket.h"
 
-#include <algorithm>
-#include <limits>
-
-namespace {
-uint16_t SaturatingSum(uint32_t a, uint32_t b)
-{
-    return uint16_t(std::min<uint32_t>(a + b, std::numeric_limits<uint16_t>::max()));
-}
-} // namespace
+static_assert(sizeof(HistoryBucket) == 128, "the history's memory budget counts 128 bytes a bucket");
 
 void HistoryBucket::AddAnswer(double rttUs)
 {
     HistoryBucket one;
-    one.sent = 0;
     one.received = 1;
     one.minUs = one.maxUs = float(rttUs);
     one.sumUs = rttUs;
@@ -36,10 +27,10 @@ void HistoryBucket::Merge(const HistoryBucket& other)
             maxUs = std::max(maxUs, other.maxUs);
         }
         sumUs += other.sumUs;
-        received += other.received;
+        received = SaturatingSum(received, other.received);
     }
-    sent += other.sent;
-    lost += other.lost;
+    sent = SaturatingSum(sent, other.sent);
+    lost = SaturatingSum(lost, other.lost);
     for (size_t i = 0; i < bins.size(); ++i)
         bins[i] = SaturatingSum(bins[i], other.bins[i]);
 }

@@ -225,8 +225,8 @@ void TestHistory::tiersMergeToDirect()
     double m2 = 0;
     for (double v : x)
         m2 += (v - sum / double(x.size())) * (v - sum / double(x.size()));
-    QCOMPARE(b->received, uint32_t(x.size()));
-    QCOMPARE(b->sent, 60u);
+    QCOMPARE(int(b->received), int(x.size()));
+    QCOMPARE(int(b->sent), 60);
     QVERIFY(Close(b->sumUs, sum, 1e-12));
     QVERIFY2(Close(b->m2, m2, 1e-6), qPrintable(QString::number(b->m2 / m2 - 1)));
     QCOMPARE(double(b->minUs), double(float(*std::min_element(x.begin(), x.end()))));
