@@ -2,6 +2,7 @@
 // with both kinds of loss (a lossy link, a router declining to answer), and route changes
 // told apart from load balancing.
 #include "forward_loss.h"
+#include "path_stats.h"
 #include "route_changes.h"
 
 #include <QtTest>
@@ -69,6 +70,7 @@ private slots:
     void forwardLossOfRandomRounds();
     void routeChanges_data();
     void routeChanges();
+    void pathStatsFromOutcomes();
 };
 
 void TestPathFigures::forwardLossOfCounts_data()
@@ -227,6 +229,37 @@ void TestPathFigures::routeChanges()
     QCOMPARE(seen.mid(0, firstChanges.size()), firstChanges);
     QCOMPARE(int(changes.changes().size()), kept);
     QCOMPARE(int(changes.droppedChanges()), dropped);
+}
+
+// The watch loop's one write path: outcomes in, each round finished once its probes are
+// decided, with answers arriving after the next round has left.
+void TestPathFigures::pathStatsFromOutcomes()
+{
+    PathStats path(true);
+    const char* hops[] = { "198.18.0.1", "198.18.1.1", "198.18.2.2" };
+    std::optional<RouteChange> change;
+    for (int64_t r = 0; r < 20; ++r) {
+        for (int ttl = 1; ttl <= 3; ++ttl)
+            path.Record(ProbeOutcome { r, ttl, ProbeStatus::InFlight, r * 1000000, 0, {}, false });
+        if (r > 0)
+            change = change ? change : path.FinishRound(r - 1, r * 1000000);
+        for (int ttl = 1; ttl <= 3; ++ttl) {
+            const bool lost = ttl == 2 && r == 5;
+            const char* from = ttl == 2 && r >= 10 ? "198.18.9.1" : hops[ttl - 1];
+            path.Record(ProbeOutcome { r, ttl, lost ? ProbeStatus::Lost : ProbeStatus::Answered, r * 1000000,
+                1000.0 * ttl, NetAddress::Parse(from), ttl == 3 });
+        }
+    }
+    QVERIFY(change);
+    QCOMPARE(change->round, 10);
+    QCOMPARE(path.addresses().At(change->hops.at(0).oldAddress).ToText(), "198.18.1.1");
+    QCOMPARE(path.addresses().At(change->hops.at(0).newAddress).ToText(), "198.18.9.1");
+    const PathFigures f = path.Figures();
+    QCOMPARE(f.targetTtl, 3);
+    QCOMPARE(f.hops.at(1).counts.lost, 1);
+    QCOMPARE(f.hops.at(1).counts.sent, 20);
+    QCOMPARE(*f.forward.at(1).declinedPct, 5.0);
+    QCOMPARE(f.hops.at(1).addresses.size(), size_t(2));
 }
 
 QTEST_APPLESS_MAIN(TestPathFigures)
