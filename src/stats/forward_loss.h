@@ -1,5 +1,5 @@
 #pragma once
-#include "hop_stats.h"
+#include "loss_counts.h"
 
 #include <optional>
 #include <vector>
@@ -12,7 +12,9 @@
 // answers shows loss that no later hop shows. Hence
 //   forward_loss_pct(k) = min over j in k..T of loss_pct(j)   (T: the target's hop count)
 //   declined_pct(k)     = loss_pct(k) - forward_loss_pct(k).
-// The figures must cover the same rounds, which they do when every round probes hops 1..T.
+// The figures must cover the same rounds: a hop's whole-watch counts do when every round
+// probes hops 1..T; for a stretch of time take each hop's bucket of one period
+// (HistoryBucket::counts()).
 // It is a rule over the rates, not over single rounds: a link that drops packets at random
 // drops each hop's probe of a round independently, so "lost here and at every later hop in
 // the same round" would call nearly all of that real loss declined.

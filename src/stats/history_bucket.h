@@ -1,4 +1,5 @@
 #pragma once
+#include "loss_counts.h"
 #include "rtt_histogram.h"
 
 #include <algorithm>
@@ -29,6 +30,8 @@ struct HistoryBucket {
 
     int inFlight() const { return std::max(0, sent - received - lost); }
     double meanUs() const { return received ? sumUs / received : 0; }
+    // For loss and forward loss over the same period at every hop count.
+    LossCounts counts() const { return LossCounts { sent, received, lost, 0, inFlight() }; }
 
     static uint16_t SaturatingSum(uint32_t a, uint32_t b)
     {
