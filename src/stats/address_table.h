@@ -1,6 +1,7 @@
 #pragma once
 #include "net_address.h"
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <utility>

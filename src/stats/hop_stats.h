@@ -21,7 +21,7 @@
 // changes: the difference between two routers' times says nothing about the path's jitter.
 struct AddressFigures {
     AddressId address = kNoAddress;
-    LossCounts counts;
+    LossCounts counts; // of decided probes only: a probe in flight has no address yet
     RttFigures rtt;
 };
 
