@@ -191,11 +191,11 @@ void TestPathFigures::routeChanges_data()
     const auto newcomer = Rounds(0, 100, 4, [](int64_t r) {
         return std::vector<AddressId> { 1, AddressId(r % 17 == 16 ? 11 : 10), 3, 9 };
     });
+    QTest::newRow("an unseen address among known ones joins them") << false << newcomer << QStringList {} << 0 << 0;
     const auto lateWays = Rounds(0, 100, 4, [](int64_t r) {
         return std::vector<AddressId> { 1, AddressId(r < 8 ? 10 : 10 + r % 4), 3, 9 };
     });
     QTest::newRow("a balanced hop whose first answers came one way") << false << lateWays << QStringList {} << 0 << 0;
-    QTest::newRow("an unseen address among known ones joins them") << false << newcomer << QStringList {} << 0 << 0;
 
     auto nearer = Rounds(20, 10, 3, path({ 1, 2, 9 }), Rounds(0, 20, 4, path({ 1, 2, 3, 9 })));
     QTest::newRow("the target found nearer") << false << nearer << QStringList { "20 t4>3", "22 3:3>9" } << 2 << 0;
@@ -238,17 +238,19 @@ void TestPathFigures::pathStatsFromOutcomes()
     PathStats path(true);
     const char* hops[] = { "198.18.0.1", "198.18.1.1", "198.18.2.2" };
     std::optional<RouteChange> change;
-    for (int64_t r = 0; r < 20; ++r) {
-        for (int ttl = 1; ttl <= 3; ++ttl)
+    for (int64_t r = 0; r <= 20; ++r) {
+        for (int ttl = 1; ttl <= 3 && r < 20; ++ttl)
             path.Record(ProbeOutcome { r, ttl, ProbeStatus::InFlight, r * 1000000, 0, {}, false });
-        if (r > 0)
-            change = change ? change : path.FinishRound(r - 1, r * 1000000);
+        if (r == 0)
+            continue;
+        const int64_t answered = r - 1; // its answers come after round r left
         for (int ttl = 1; ttl <= 3; ++ttl) {
-            const bool lost = ttl == 2 && r == 5;
-            const char* from = ttl == 2 && r >= 10 ? "198.18.9.1" : hops[ttl - 1];
-            path.Record(ProbeOutcome { r, ttl, lost ? ProbeStatus::Lost : ProbeStatus::Answered, r * 1000000,
-                1000.0 * ttl, NetAddress::Parse(from), ttl == 3 });
+            const bool lost = ttl == 2 && answered == 5;
+            const char* from = ttl == 2 && answered >= 10 ? "198.18.9.1" : hops[ttl - 1];
+            path.Record(ProbeOutcome { answered, ttl, lost ? ProbeStatus::Lost : ProbeStatus::Answered,
+                answered * 1000000, 1000.0 * ttl, NetAddress::Parse(from), ttl == 3 });
         }
+        change = change ? change : path.FinishRound(answered, r * 1000000);
     }
     QVERIFY(change);
     QCOMPARE(change->round, 10);
