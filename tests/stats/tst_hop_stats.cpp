@@ -146,14 +146,9 @@ void TestHopStats::welfordAgainstTwoPass()
     std::mt19937 random(17);
     std::normal_distribution<double> noise(0, noiseUs);
     std::vector<double> x(static_cast<size_t>(count));
-    HopStats hop(1);
-    for (double& v : x) {
-        v = offsetUs + noise(random);
-        ProbeOutcome o;
-        o.status = ProbeStatus::Answered;
-        o.rttUs = v;
-        hop.Record(o, 0);
-    }
+    RttSeries series;
+    for (double& v : x)
+        series.Add(v = offsetUs + noise(random));
     double sum = 0;
     for (double v : x)
         sum += v;
@@ -162,7 +157,7 @@ void TestHopStats::welfordAgainstTwoPass()
     for (double v : x)
         squares += (v - mean) * (v - mean);
     const double stddev = std::sqrt(squares / (count - 1));
-    const RttFigures f = hop.Figures().rtt;
+    const RttFigures f = series.Figures();
     QVERIFY2(std::abs(*f.avgUs - mean) <= 1e-9 * mean, qPrintable(QString::number(*f.avgUs - mean)));
     QVERIFY2(std::abs(*f.stddevUs - stddev) <= 1e-6 * stddev, qPrintable(QString::number(*f.stddevUs / stddev - 1)));
 }
@@ -187,14 +182,10 @@ void TestHopStats::recentWindow()
     QFETCH(int, count);
     QFETCH(double, medianUs);
     QFETCH(double, p95Us);
-    HopStats hop(1);
-    for (int i = 0; i < count; ++i) {
-        ProbeOutcome o;
-        o.status = ProbeStatus::Answered;
-        o.rttUs = (7 * i) % count + 1;
-        hop.Record(o, 0);
-    }
-    const RttFigures f = hop.Figures().rtt;
+    RttSeries series;
+    for (int i = 0; i < count; ++i)
+        series.Add((7 * i) % count + 1);
+    const RttFigures f = series.Figures();
     QCOMPARE(*f.medianUs, medianUs);
     QCOMPARE(*f.p95Us, p95Us);
 }
