@@ -14,6 +14,8 @@
 // calls Record for every probe's outcome and FinishRound once a round's probes are all
 // decided; views read the const accessors and Figures(), never writing. Interns the
 // answering addresses, so that statistics, history and route changes share one numbering.
+// No locks: the writer and its views share a thread (the event loop), or a view copies
+// Figures() under the writer's own lock.
 struct PathFigures {
     std::vector<HopFigures> hops; // [ttl - 1], hop counts 1..maxTtl() (never probed: empty)
     std::vector<ForwardLoss> forward; // [ttl - 1], up to the target's hop count
