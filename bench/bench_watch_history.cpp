@@ -1,0 +1,94 @@
+// A simulated day of watching: one round a second on a fake clock over a 30-hop path, every
+// outcome through PathStats as the watch loop gives it (in flight, then answered or lost),
+// the live table's snapshot taken once a round. Prints the CPU time per round and the growth
+// of the resident set, which must stay bounded (the rings and tiers are fixed in size).
+//
+//     cmake --build build --target bench_watch_history
+//     build/bench/bench_watch_history [hours=24] [hops=30]
+#include "path_stats.h"
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace {
+double CpuSeconds()
+{
+    rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long RssKb()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int hours = argc > 1 ? std::atoi(argv[1]) : 24;
+    const int hops = argc > 2 ? std::atoi(argv[2]) : 30;
+    const int64_t rounds = int64_t(hours) * 3600;
+    std::mt19937 random(1);
+    std::lognormal_distribution<double> noise(0, 0.3);
+    std::uniform_real_distribution<double> percent(0, 100);
+
+    const long rssBeforeKb = RssKb();
+    PathStats path(false);
+    double recordCpu = 0;
+    double snapshotCpu = 0;
+    long rssAfterHourKb = 0;
+    int64_t answered = 0;
+    for (int64_t r = 0; r < rounds; ++r) {
+        const int64_t sentUs = r * 1000000;
+        const double t0 = CpuSeconds();
+        for (int ttl = 1; ttl <= hops; ++ttl) {
+            ProbeOutcome o;
+            o.round = r;
+            o.ttl = ttl;
+            o.sentUs = sentUs;
+            path.Record(o);
+        }
+        for (int ttl = 1; ttl <= hops; ++ttl) {
+            ProbeOutcome o;
+            o.round = r;
+            o.ttl = ttl;
+            o.sentUs = sentUs;
+            // 1 % lost on a link before hop 10; hop 7 answers half the time; hop 12 balanced 4 ways.
+            const bool lost = (ttl >= 10 && percent(random) < 1) || (ttl == 7 && percent(random) < 50);
+            o.status = lost ? ProbeStatus::Lost : ProbeStatus::Answered;
+            o.rttUs = 500.0 * ttl * noise(random);
+            o.address = NetAddress::FromV4(uint32_t(0xc6120000 + ttl * 16 + (ttl == 12 ? r % 4 : 0)));
+            o.fromTarget = ttl == hops;
+            path.Record(o);
+            answered += !lost;
+        }
+        path.FinishRound(r, sentUs + 1000000);
+        const double t1 = CpuSeconds();
+        const PathFigures figures = path.Figures();
+        snapshotCpu += CpuSeconds() - t1;
+        recordCpu += t1 - t0;
+        if (figures.hops.size() != size_t(hops))
+            return 1;
+        if (r == 3599)
+            rssAfterHourKb = RssKb();
+    }
+    const long rssAfterKb = RssKb();
+    std::printf("simulated %d h at one round a second over %d hops: %lld rounds, %lld answers\n", hours, hops,
+        static_cast<long long>(rounds), static_cast<long long>(answered));
+    std::printf("CPU per round: %.1f µs recording (%.2f µs per probe), %.1f µs for the table's snapshot\n",
+        recordCpu / double(rounds) * 1e6, recordCpu / double(rounds * hops) * 1e6, snapshotCpu / double(rounds) * 1e6);
+    std::printf("RSS: %ld kB before, +%ld kB after 1 h, +%ld kB after %d h (%.1f MB)\n", rssBeforeKb,
+        rssAfterHourKb - rssBeforeKb, rssAfterKb - rssBeforeKb, hours, double(rssAfterKb - rssBeforeKb) / 1024);
+    std::printf("route changes: %zu\n", path.routeChanges().changes().size());
+    return 0;
+}

@@ -1,0 +1,97 @@
+#pragma once
+#include "address_table.h"
+#include "history_bucket.h"
+#include "probe_outcome.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// What a watched path did over time, per hop count, in fixed memory however long the watch
+// runs: the raw outcome of each of the last kRawRounds rounds (for the recent timeline and
+// reports), and consolidated tiers of buckets (10 s for 3 hours, 1 min for a day, 15 min
+// for a week) from which timelines over hours and days are drawn. Every outcome goes into
+// every tier directly, by the time its probe left, so an answer that comes rounds later still
+// lands in its own period; a higher tier is nonetheless what merging the lower one's
+// buckets gives (see HistoryBucket). About 0.45 MB per hop count: 30 hops stay under 14 MB.
+inline constexpr int kRawRounds = 3600;
+
+// One round at one hop count, 8 bytes.
+struct RawSample {
+    float rttUs = NAN; // answered, or late; NaN otherwise
+    AddressId address = kNoAddress;
+    ProbeStatus status = ProbeStatus::NotProbed;
+};
+
+// The last kRawRounds rounds, indexed by round number. Rounds skipped read NotProbed.
+class RawRing {
+public:
+    RawRing();
+    // A round older than the ring holds is dropped.
+    void Record(int64_t round, const RawSample& sample);
+    // NotProbed for a round outside [oldestRound(), newestRound()].
+    RawSample At(int64_t round) const;
+    int64_t newestRound() const { return m_newestRound; } // -1 before the first
+    int64_t oldestRound() const;
+
+private:
+    std::vector<RawSample> m_samples;
+    int64_t m_newestRound = -1;
+};
+
+struct TierSpec {
+    int64_t widthUs;
+    int buckets;
+};
+inline constexpr std::array<TierSpec, 3> kHistoryTiers { {
+    { 10'000'000, 1080 }, // 3 hours
+    { 60'000'000, 1440 }, // 24 hours
+    { 900'000'000, 672 }, // 7 days
+} };
+
+// A ring of buckets for consecutive periods of one width; period p covers
+// [p * widthUs, (p + 1) * widthUs) on the watch's clock.
+class HistoryTier {
+public:
+    explicit HistoryTier(TierSpec spec);
+    TierSpec spec() const { return m_spec; }
+    int64_t PeriodOf(int64_t timeUs) const { return timeUs / m_spec.widthUs; }
+    // The bucket of the period that holds timeUs, started afresh when its slot held an older
+    // period; nullptr for a period older than the ring holds.
+    HistoryBucket* BucketAt(int64_t timeUs);
+    // Nullptr for a period not held (never written, or overwritten by a newer one).
+    const HistoryBucket* Find(int64_t period) const;
+    int64_t newestPeriod() const { return m_newestPeriod; } // -1 before the first
+
+private:
+    TierSpec m_spec;
+    std::vector<HistoryBucket> m_buckets;
+    std::vector<int32_t> m_periods; // of each slot; -1 empty (2^31 periods of 10 s: 680 years)
+    int64_t m_newestPeriod = -1;
+};
+
+class HopHistory {
+public:
+    HopHistory();
+    void Record(const ProbeOutcome& o, AddressId address);
+    const RawRing& raw() const { return m_raw; }
+    const HistoryTier& tier(size_t level) const { return m_tiers[level]; }
+
+private:
+    RawRing m_raw;
+    std::array<HistoryTier, kHistoryTiers.size()> m_tiers;
+};
+
+// One target's history: a HopHistory for each hop count probed so far.
+class History {
+public:
+    void Record(const ProbeOutcome& o, AddressId address);
+    // Nullptr for a hop count never probed.
+    const HopHistory* Hop(int ttl) const;
+    int maxTtl() const { return int(m_hops.size()); }
+
+private:
+    std::vector<std::unique_ptr<HopHistory>> m_hops; // [ttl - 1]
+};

@@ -1,0 +1,64 @@
+#pragma once
+#include "address_table.h"
+#include "loss_counts.h"
+#include "probe_outcome.h"
+#include "rtt_series.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// The figures of one hop count of a watched path, and of each address answering at it
+// (several under load balancing or after a route change). HopStats is written only by
+// Record, from the watch loop; views read the snapshot Figures() returns.
+//
+// Counting as LossCounts says: probes in flight are left out of every ratio, and an answer
+// after the deadline leaves its probe lost.
+//
+// Per address: a lost probe names no router; it is counted against the address that
+// answered this hop count last (the router its path most likely met), and before any answer
+// only in the hop's own totals. Per hop count, jitter restarts when the answering address
+// changes: the difference between two routers' times says nothing about the path's jitter.
+struct AddressFigures {
+    AddressId address = kNoAddress;
+    LossCounts counts; // of decided probes only: a probe in flight has no address yet
+    RttFigures rtt;
+};
+
+struct HopFigures {
+    int ttl = 0;
+    LossCounts counts;
+    RttFigures rtt;
+    std::vector<AddressFigures> addresses; // in order of first answer
+};
+
+class HopStats {
+public:
+    explicit HopStats(int ttl = 0)
+        : m_ttl(ttl)
+    {
+    }
+
+    // `address` is o.address's id in the target's AddressTable (kNoAddress when none).
+    // A decided outcome without an InFlight before it counts its send as well.
+    void Record(const ProbeOutcome& o, AddressId address);
+
+    const LossCounts& counts() const { return m_counts; }
+    AddressId lastAnswerer() const { return m_lastAnswerer; }
+    HopFigures Figures() const;
+
+private:
+    struct PerAddress {
+        AddressId address;
+        LossCounts counts;
+        RttSeries rtt;
+    };
+    PerAddress& Of(AddressId address);
+    void Decide(LossCounts& counts);
+
+    int m_ttl;
+    LossCounts m_counts;
+    RttSeries m_rtt;
+    std::vector<PerAddress> m_addresses;
+    AddressId m_lastAnswerer = kNoAddress;
+};
