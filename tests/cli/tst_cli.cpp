@@ -34,8 +34,10 @@ void TestCli::options_data()
     QTest::newRow("defaults") << QStringList { "example.test" } << "example.test" << QList { 3, 16, 3000 } << ""
                               << ReportFormat::Text;
     QTest::newRow("short, joined and apart")
-        << QStringList { "-t1", "-m", " 30 ", "-w", "-5", "-n", "--csv", "198.18.5.2" } << "198.18.5.2"
-        << QList { 1, 30, -5 } << "n" << ReportFormat::Csv;
+        << QStringList { "-t1", "-m", " 30 ", "-w", "5", "-n", "--csv", "198.18.5.2" } << "198.18.5.2"
+        << QList { 1, 30, 5 } << "n" << ReportFormat::Csv;
+    QTest::newRow("the ends of the ranges") << QStringList { "-t", "1", "-m", "255", "-w", "1", "h" } << "h"
+                                            << QList { 1, 255, 1 } << "" << ReportFormat::Text;
     QTest::newRow("long, with = and apart")
         << QStringList { "--tries=2", "--max-hops", "40", "--wait=250", "--numeric", "--json", "h" } << "h"
         << QList { 2, 40, 250 } << "n" << ReportFormat::Json;
@@ -109,6 +111,15 @@ void TestCli::usageErrors_data()
     QTest::newRow("not a number, long") << QStringList { "--max-hops=x", "a" }
                                         << "option --max-hops: 'x' is not an integer";
     QTest::newRow("an earlier bad value") << QStringList { "-t", "z", "--tries", "2", "a" } << "option -t: 'z' is not";
+    QTest::newRow("no hops") << QStringList { "-m", "0", "a" } << "option -m: 0 is out of range (1 to 255)";
+    QTest::newRow("negative hops") << QStringList { "--max-hops=-3", "a" } << "option --max-hops: -3 is out of range";
+    QTest::newRow("hops beyond a TTL") << QStringList { "-m", "256", "a" }
+                                       << "option -m: 256 is out of range (1 to 255)";
+    QTest::newRow("no wait") << QStringList { "-w", "0", "a" } << "option -w: 0 is out of range (at least 1)";
+    QTest::newRow("negative wait") << QStringList { "-w", "-5", "a" } << "option -w: -5 is out of range";
+    QTest::newRow("no tries") << QStringList { "-t0", "a" } << "option -t: 0 is out of range (at least 1)";
+    QTest::newRow("an earlier value out of range")
+        << QStringList { "-m", "300", "-m", "30", "a" } << "option -m: 300 is out of range";
     QTest::newRow("minus zero") << QStringList { "-w", "-0", "a" } << "not an integer";
     QTest::newRow("empty value") << QStringList { "--tries=", "a" } << "'' is not an integer";
     QTest::newRow("both formats") << QStringList { "--json", "--csv", "a" } << "--json and --csv exclude each other";
