@@ -1,5 +1,6 @@
 // The command line and the printed result, as scripts rely on them.
 #include "cli_options.h"
+#include "progress_line.h"
 #include "report.h"
 
 #include <QJsonArray>
@@ -8,6 +9,8 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+
+#include <string_view>
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -20,6 +23,10 @@ private slots:
     void usageErrors();
     void usageNamesEveryOption();
     void jsonIsValidAndTyped();
+    void reportSaysHowTheTraceEnded_data();
+    void reportSaysHowTheTraceEnded();
+    void progressCountsTheHopsUpToTheTarget_data();
+    void progressCountsTheHopsUpToTheTarget();
     void csvQuotesWhatNeedsIt();
     void textAlignsColumns();
 };
@@ -153,18 +160,20 @@ namespace {
 // Rows as a trace leaves them: answers through the engine's own row operation.
 void Answer(HopRowList& rows, int row, uint32_t address, const char* result, int timeMs, int64_t rttUs)
 {
+    const bool target = std::string_view(result) == "complete";
     rows.UpdateHopRow(
-        HopAnswer { NetAddress::FromV4(htonl(address)), result, false, 1000, uint32_t(1000 + timeMs), rttUs }, row);
+        HopAnswer { NetAddress::FromV4(htonl(address)), result, target, 1000, uint32_t(1000 + timeMs), rttUs }, row);
 }
 
-void Fill(HopRowList& rows)
+// Three rows; the third is the target's answer, or a router's when `reached` is false.
+void Fill(HopRowList& rows, bool reached = true)
 {
     for (int i = 0; i < 3; ++i)
         rows.InsertHopRow(std::to_string(i + 1).c_str(), "", "", "", "tracing...", 0, i);
     Answer(rows, 0, 0xC6120102, "next", 3, 2718);
     rows.UpdateHopRow(nullptr, nullptr, nullptr, "r1 \"edge\", west", nullptr, HOPROW_TIME_UNCHANGED, 0, 0);
     rows.UpdateHopRow(nullptr, "unknown", nullptr, nullptr, "failed", HOPROW_TIME_UNCHANGED, 0, 1);
-    Answer(rows, 2, 0xC6120502, "complete", -10, -1);
+    Answer(rows, 2, 0xC6120502, reached ? "complete" : "next", -10, -1);
     rows.UpdateHopRow(nullptr, nullptr, nullptr, "ziel.bücher.test", nullptr, HOPROW_TIME_UNCHANGED, 0, 2);
 }
 } // namespace
@@ -175,7 +184,7 @@ void TestCli::jsonIsValidAndTyped()
     Fill(rows);
     rows.InsertHopRow("4", "198.18.5.2", "x", "bad\xff\xfe name\x01", "complete", 0, 3);
     const QByteArray out = QByteArray::fromStdString(
-        FormatReport(rows, { "ta\"rget\n", "198.18.5.2", "Complete." }, ReportFormat::Json));
+        FormatReport(rows, { "ta\"rget\n", "198.18.5.2", "Complete.", 4 }, ReportFormat::Json));
     QVERIFY(out.endsWith("}\n"));
     QCOMPARE(QString::fromUtf8(out).toUtf8(), out); // valid UTF-8 throughout
     QJsonParseError err;
@@ -185,6 +194,7 @@ void TestCli::jsonIsValidAndTyped()
     QCOMPARE(o["target"].toString(), "198.18.5.2");
     QCOMPARE(o["family"], QJsonValue(4));
     QCOMPARE(o["status"].toString(), "Complete.");
+    QCOMPARE(o["reached"], QJsonValue(true));
     const QJsonArray hops = o["hops"].toArray();
     QCOMPARE(hops.size(), 4);
     QCOMPARE(hops[0]["hop"], QJsonValue(1));
@@ -192,7 +202,7 @@ void TestCli::jsonIsValidAndTyped()
     QCOMPARE(hops[0]["host"].toString(), "r1 \"edge\", west");
     QCOMPARE(hops[0]["result"].toString(), "next");
     QCOMPARE(hops[0]["rtt_ms"], QJsonValue(2.718));
-    QCOMPARE(hops[1]["address"].toString(), "unknown");
+    QVERIFY(hops[1]["address"].isNull()); // the table's "unknown" is no address
     QVERIFY(hops[1]["time_ms"].isNull());
     QCOMPARE(hops[2]["time_ms"], QJsonValue(-10));
     QVERIFY(hops[2]["rtt_ms"].isNull());
@@ -203,6 +213,90 @@ void TestCli::jsonIsValidAndTyped()
     const QByteArray v6
         = QByteArray::fromStdString(FormatReport(rows, { "h", "2001:db8::5", "", 6 }, ReportFormat::Json));
     QCOMPARE(QJsonDocument::fromJson(v6).object()["family"], QJsonValue(6));
+}
+
+void TestCli::reportSaysHowTheTraceEnded_data()
+{
+    QTest::addColumn<ReportFormat>("format");
+    QTest::addColumn<bool>("reached"); // the rows hold the target's answer
+    QTest::addColumn<bool>("resolved"); // false: the lookup failed before any probe went out
+    QTest::addColumn<int>("family"); // as the caller fills it in
+    QTest::addColumn<QString>("expected"); // the output's end; JSON: its fields but "hops"
+    const QString failed = "Lookup of nowhere.test failed dramatically";
+    QTest::newRow("text, reached") << ReportFormat::Text << true << true << 4 << "complete\nComplete.\n";
+    QTest::newRow("text, not reached") << ReportFormat::Text << false << true << 4
+                                       << "next\nComplete.\nTarget not reached.\n";
+    // The caller says the error on stderr; a table of made-up rows would only repeat it.
+    QTest::newRow("text, lookup failed") << ReportFormat::Text << false << false << 0 << "";
+    QTest::newRow("CSV, lookup failed") << ReportFormat::Csv << false << false << 0
+                                        << "Hop,IP address,Time,Host name,Result\r\n";
+    QTest::newRow("JSON, reached") << ReportFormat::Json << true << true << 4
+                                   << R"({"host":"h","target":"198.18.5.2","family":4,"status":"Complete.",
+                                         "reached":true})";
+    QTest::newRow("JSON, not reached") << ReportFormat::Json << false << true << 4
+                                       << R"({"host":"h","target":"198.18.5.2","family":4,"status":"Complete.",
+                                             "reached":false})";
+    QTest::newRow("JSON, lookup failed") << ReportFormat::Json << false << false << 0
+                                         << R"({"host":"h","target":null,"family":null,"status":")" + failed
+            + R"(","reached":false,"hops":[]})";
+    QTest::newRow("JSON, lookup failed, -6 given")
+        << ReportFormat::Json << false << false << 6
+        << R"({"host":"h","target":null,"family":6,"status":")" + failed + R"(","reached":false,"hops":[]})";
+}
+
+void TestCli::reportSaysHowTheTraceEnded()
+{
+    QFETCH(ReportFormat, format);
+    QFETCH(bool, reached);
+    QFETCH(bool, resolved);
+    QFETCH(int, family);
+    QFETCH(QString, expected);
+    HopRowList rows;
+    TraceReport report { "h", "198.18.5.2", "Complete.", family };
+    if (resolved) {
+        Fill(rows, reached);
+    } else {
+        // What the engine leaves of a trace whose host was never found.
+        rows.InsertHopRow("1", "unknown", "", "", "failed", 0, 0);
+        report = { "h", "", "Lookup of nowhere.test failed dramatically", family, true, false };
+    }
+    const QString out = QString::fromStdString(FormatReport(rows, report, format));
+    if (format != ReportFormat::Json) {
+        QVERIFY2(expected.isEmpty() ? out.isEmpty() : out.endsWith(expected), qPrintable(out));
+        QCOMPARE(out.count("Complete."), expected.count("Complete."));
+        return;
+    }
+    QJsonObject o = QJsonDocument::fromJson(out.toUtf8()).object();
+    if (resolved)
+        QCOMPARE(o.take("hops").toArray().size(), 3);
+    QCOMPARE(o, QJsonDocument::fromJson(expected.toUtf8()).object());
+}
+
+void TestCli::progressCountsTheHopsUpToTheTarget_data()
+{
+    QTest::addColumn<QList<int>>("answers"); // per row: 0 silent, 1 a router, 2 the target
+    QTest::addColumn<int>("answered");
+    QTest::addColumn<int>("hops");
+    QTest::newRow("nothing yet") << QList { 0, 0, 0, 0 } << 0 << 4;
+    QTest::newRow("routers") << QList { 1, 0, 1, 0 } << 2 << 4;
+    QTest::newRow("target answers every higher hop too") << QList { 1, 0, 1, 2, 2, 2 } << 3 << 4;
+    QTest::newRow("target at hop 1") << QList { 2, 2 } << 1 << 1;
+}
+
+void TestCli::progressCountsTheHopsUpToTheTarget()
+{
+    QFETCH(QList<int>, answers);
+    QFETCH(int, answered);
+    QFETCH(int, hops);
+    HopRowList rows;
+    for (int i = 0; i < answers.size(); ++i) {
+        rows.InsertHopRow(std::to_string(i + 1).c_str(), "", "", "", "tracing...", 0, i);
+        if (answers[i])
+            Answer(rows, i, 0xC6120100 + i, answers[i] == 2 ? "complete" : "next", 1, 1000);
+    }
+    const HopCount count = CountHops(rows);
+    QCOMPARE(count.answered, answered);
+    QCOMPARE(count.hops, hops);
 }
 
 void TestCli::csvQuotesWhatNeedsIt()
@@ -223,8 +317,9 @@ void TestCli::textAlignsColumns()
 {
     HopRowList rows;
     Fill(rows);
+    rows.UpdateHopRow(nullptr, nullptr, nullptr, "r1", nullptr, HOPROW_TIME_UNCHANGED, 0, 0);
     const QStringList lines
-        = QString::fromStdString(FormatReport(rows, { "h", "198.18.5.2", "Complete." }, ReportFormat::Text))
+        = QString::fromStdString(FormatReport(rows, { "h", "198.18.5.2", "Complete.", 4 }, ReportFormat::Text))
               .split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 6);
     QCOMPARE(lines[0], "Target: 198.18.5.2");
@@ -233,6 +328,10 @@ void TestCli::textAlignsColumns()
     const qsizetype timeEnd = lines[1].indexOf("Time") + 4;
     QCOMPARE(lines[2].indexOf("3 ") + 1, timeEnd);
     QCOMPARE(lines[4].indexOf("-10") + 3, timeEnd);
+    // Host names start where their heading does.
+    const qsizetype hostStart = lines[1].indexOf("Host name");
+    QCOMPARE(lines[2].indexOf("r1"), hostStart);
+    QCOMPARE(lines[4].indexOf("ziel"), hostStart);
     QVERIFY(lines[3].endsWith("failed"));
     QCOMPARE(lines[5], "Complete.");
 }
