@@ -1,5 +1,6 @@
 #include "cli_options.h"
 
+#include "host_argument.h"
 #include "host_resolver.h"
 #include "int_field.h"
 #include "product_version.h"
@@ -169,7 +170,11 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
         *error = QStringLiteral("one HOST only, got '%1'").arg(hosts.join(u' '));
         return false;
     }
-    options->host = hosts.front();
+    options->host = HostFromArgument(hosts.front());
+    if (options->host.isEmpty()) {
+        *error = QStringLiteral("no HOST given");
+        return false;
+    }
     options->lookups = !parser.isSet(QStringLiteral("numeric"));
     options->fixedWait = parser.isSet(QStringLiteral("fixed-wait"));
     options->fixedFlow = parser.isSet(QStringLiteral("fixed-flow"));

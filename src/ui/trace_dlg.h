@@ -112,10 +112,14 @@ private:
     QSize m_sizeLaidOut; // the client size the controls are placed for
     hl::WindowRect m_rcRestored {};
     bool m_bRefitFrame = false; // the restored rectangle awaits the window frame's size
+    AddressChoice m_familySaved = AddressChoice::Auto; // as loaded from the settings
 
 public:
     int m_anColumnOrder[hl::kColumnOrderEntries] {};
     bool m_bAutoTrace = false;
+    // The family asked for on the command line (Auto: none). It is this run's choice;
+    // the saved choice stays unless the list is changed.
+    AddressChoice m_familyAsked = AddressChoice::Auto;
 
     CommandButton* m_btnHost = nullptr;
     CommandButton* m_btnAbout = nullptr;

@@ -54,6 +54,10 @@ void TestCli::options_data()
                                         << ReportFormat::Text;
     QTest::newRow("long family and fixed") << QStringList { "--ipv6", "--fixed-wait", "--fixed-flow", "h" } << "h"
                                            << QList { 3, 16, 3000 } << "6wf" << ReportFormat::Text;
+    QTest::newRow("blanks around the host")
+        << QStringList { " 198.18.5.2\n" } << "198.18.5.2" << QList { 3, 16, 3000 } << "" << ReportFormat::Text;
+    QTest::newRow("a URL") << QStringList { "-4", "https://host.example:8443/page" } << "host.example"
+                           << QList { 3, 16, 3000 } << "4" << ReportFormat::Text;
     QTest::newRow("-- ends the options") << QStringList { "--json", "--", "-odd-name" } << "-odd-name"
                                          << QList { 3, 16, 3000 } << "" << ReportFormat::Json;
 }
@@ -109,6 +113,7 @@ void TestCli::usageErrors_data()
     QTest::addColumn<QString>("says");
     QTest::newRow("no host") << QStringList {} << "no HOST";
     QTest::newRow("two hosts") << QStringList { "a", "b" } << "one HOST only";
+    QTest::newRow("blanks only") << QStringList { " \t" } << "no HOST";
     QTest::newRow("unknown option") << QStringList { "-x", "a" } << "unknown option '-x'";
     QTest::newRow("unknown long option") << QStringList { "a", "--trys=3" } << "unknown option '--trys'";
     QTest::newRow("missing value") << QStringList { "a", "-t" } << "option -t needs a number";
