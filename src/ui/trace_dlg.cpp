@@ -93,6 +93,9 @@ bool CTraceDlg::OnInitDialog()
     hl::WindowRect rect = GetWindowRect();
     const hl::WindowRect initial = rect;
     LoadWindowPosition(rect);
+    // A new window at a large scale, or a rectangle saved on another screen, would
+    // put the host field, Trace or the close box out of reach.
+    FitToScreen(rect);
     MoveWindow(rect);
     // Before the window is shown its frame is not known yet; a saved rectangle includes
     // it, so it is applied again once the frame's size is known.

@@ -65,6 +65,9 @@ public:
     hl::WindowRect GetWindowRect() const;
     // Moves and sizes the window to an outer rectangle, through the resize layout.
     void MoveWindow(const hl::WindowRect& rect);
+    // Moves and shrinks an outer rectangle into the available area of its screen (or the
+    // window's, for one on no screen), never below the window's minimum size.
+    void FitToScreen(hl::WindowRect& rect) const;
     // Lays the controls out for a proposed new window size and holds the size to the
     // minimum that the host field and the list allow, correcting `pos` where needed.
     void OnWindowPosChanging(WindowPos* pos);

@@ -671,6 +671,44 @@ private slots:
         QCOMPARE(w->m_list->height(), TemplateRect(*w.dlg, IDC_RESULTS).height() + 40);
     }
 
+    void theWindowOpensOnTheScreenWhole_data()
+    {
+        // Outer rectangles as saved, relative to the screen's available area.
+        QTest::addColumn<QRect>("saved"); // empty: nothing saved
+        QTest::addColumn<bool>("kept"); // it fits, so it is taken as saved
+        QTest::newRow("nothing saved") << QRect() << true;
+        QTest::newRow("fits") << QRect(20, 10, 600, 380) << true;
+        QTest::newRow("on a screen to the right that is gone") << QRect(3000, 100, 700, 400) << false;
+        QTest::newRow("left of and above the screen") << QRect(-2000, -500, 700, 400) << false;
+        QTest::newRow("larger than the screen") << QRect(-10, -10, 4000, 3000) << false;
+        QTest::newRow("over the bottom right corner") << QRect(500, 400, 700, 400) << false;
+    }
+    void theWindowOpensOnTheScreenWhole()
+    {
+        QFETCH(QRect, saved);
+        QFETCH(bool, kept);
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect rect = saved.translated(area.topLeft());
+        if (!saved.isEmpty()) {
+            hl::RegistryStore store;
+            hl::SaveWindowPosition(store, { rect.left(), rect.top(), rect.right() + 1, rect.bottom() + 1 });
+        }
+        Window w;
+        const QRect shown = w->frameGeometry();
+        QVERIFY2(area.contains(shown),
+            qPrintable(QStringLiteral("%1,%2 %3x%4 on %5x%6")
+                           .arg(shown.x())
+                           .arg(shown.y())
+                           .arg(shown.width())
+                           .arg(shown.height())
+                           .arg(area.width())
+                           .arg(area.height())));
+        if (kept && !saved.isEmpty())
+            QCOMPARE(shown, rect);
+        if (!kept)
+            QCOMPARE(shown.size(), rect.size().boundedTo(area.size()));
+    }
+
     void movingAndStateChangesLayNothingOut()
     {
         Window w;
