@@ -6,6 +6,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -27,6 +29,8 @@ private slots:
     void reportSaysHowTheTraceEnded();
     void progressCountsTheHopsUpToTheTarget_data();
     void progressCountsTheHopsUpToTheTarget();
+    void manPagesListTheProgramsOptions_data();
+    void manPagesListTheProgramsOptions();
     void csvQuotesWhatNeedsIt();
     void textAlignsColumns();
 };
@@ -302,6 +306,75 @@ void TestCli::progressCountsTheHopsUpToTheTarget()
     const HopCount count = CountHops(rows);
     QCOMPARE(count.answered, answered);
     QCOMPARE(count.hops, hops);
+}
+
+namespace {
+// The option names ("-4", "--ipv4") of a --help text: its lines that start with blanks
+// and an option.
+QStringList HelpOptions(const QString& help)
+{
+    QStringList names;
+    static const QRegularExpression line(
+        QStringLiteral("^\\s+(?:(-\\w), )?\\s*(--[\\w-]+)"), QRegularExpression::MultilineOption);
+    for (auto it = line.globalMatch(help); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        names << m.captured(1) << m.captured(2);
+    }
+    names.removeAll(QString());
+    names.sort();
+    return names;
+}
+
+// The option names of a manual page's OPTIONS section: those on the tag line of
+// each .TP paragraph.
+QStringList ManPageOptions(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return { "cannot read " + path };
+    const QString page = QString::fromUtf8(file.readAll());
+    const qsizetype start = page.indexOf("\n.SH OPTIONS\n");
+    const QString section = page.mid(start, page.indexOf("\n.SH ", start + 1) - start);
+    QStringList names;
+    static const QRegularExpression option(QStringLiteral("(?<![\\w-])(--?[A-Za-z0-9][\\w-]*)"));
+    const QStringList lines = section.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines[i - 1] != ".TP")
+            continue;
+        const QString tag = QString(lines[i]).replace("\\-", "-");
+        for (auto it = option.globalMatch(tag); it.hasNext();)
+            names << it.next().captured(1);
+    }
+    names.sort();
+    return names;
+}
+} // namespace
+
+void TestCli::manPagesListTheProgramsOptions_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("manPage");
+    QTest::newRow("hoplantern-cli") << HOPLANTERN_CLI << MAN_DIR "/hoplantern-cli.1";
+    QTest::newRow("hoplantern") << HOPLANTERN << MAN_DIR "/hoplantern.1";
+}
+
+void TestCli::manPagesListTheProgramsOptions()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, manPage);
+    QProcess process;
+    // --help needs no display, not even the offscreen one.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        env.remove(name);
+    process.setProcessEnvironment(env);
+    process.start(program, { "--help" });
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QStringList help = HelpOptions(QString::fromLocal8Bit(process.readAllStandardOutput()));
+    QVERIFY(help.contains("--help"));
+    QCOMPARE(ManPageOptions(manPage), help);
 }
 
 void TestCli::csvQuotesWhatNeedsIt()
