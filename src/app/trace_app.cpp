@@ -42,7 +42,7 @@ QString WindowUsage()
     for (const WindowOption& option : kWindowOptions) {
         const QString names
             = QStringLiteral("-%1, --%2").arg(QLatin1String(option.shortName), QLatin1String(option.longName));
-        usage += QStringLiteral("  %1 %2\n").arg(names, -13).arg(QLatin1String(option.help));
+        usage += QStringLiteral("  %1 %2\n").arg(names, -14).arg(QLatin1String(option.help));
     }
     return usage + QStringLiteral("Qt's own options (-platform, -style, ...) apply as well.\n");
 }
