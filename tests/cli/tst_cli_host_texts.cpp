@@ -97,6 +97,7 @@ void TestCliHostTexts::failsNamingTheText()
         QCOMPARE(error.error, QJsonParseError::NoError);
         QCOMPARE(report["host"].toString(), host);
         QVERIFY(report["target"].isNull());
+        QVERIFY(report["family"].isNull()); // none asked for, none found
         QCOMPARE(report["status"].toString(), status);
         QCOMPARE(report["hops"].toArray().size(), 0);
     } else {
