@@ -2,7 +2,8 @@
 # Shows the main window on a virtual display and saves a picture of that display.
 #   scripts/screenshot-window.sh [OUT.png] [HOST...]
 # The window runs with settings of its own in a temporary folder, so the user's are
-# neither read nor changed. HOPLANTERN names another binary; BUILD_DIR another build.
+# neither read nor changed. HOPLANTERN names another binary; BUILD_DIR another build;
+# SCREEN the virtual display (WIDTHxHEIGHTxDEPTH, by default 1024x640x24).
 # Needs xvfb-run (xvfb, xauth), import (imagemagick) and xwininfo (x11-utils).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +38,6 @@ wait "$pid" 2>/dev/null || true
 
 settle=1
 [ $# -gt 0 ] && settle=${SETTLE:-6}
-XDG_CONFIG_HOME=$config xvfb-run -a -s "-screen 0 1024x640x24" \
+XDG_CONFIG_HOME=$config xvfb-run -a -s "-screen 0 ${SCREEN:-1024x640x24}" \
   bash -c "$shoot" shoot "$out" "$bin" "$settle" "$@"
 echo "$out"

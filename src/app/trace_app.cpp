@@ -1,36 +1,109 @@
 #include "trace_app.h"
 
+#include "host_argument.h"
 #include "message_box.h"
+#include "product_version.h"
 #include "resource.h"
 #include "string_table.h"
 #include "trace_dlg.h"
 #include <QGuiApplication>
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-QString CommandLineTail(const QStringList& arguments)
+namespace {
+
+struct WindowOption {
+    const char* shortName;
+    const char* longName;
+    const char* help;
+};
+
+constexpr WindowOption kWindowOptions[] = {
+    { "4", "ipv4", "trace over IPv4 only" },
+    { "6", "ipv6", "trace over IPv6 only" },
+    { "h", "help", "print this help and exit" },
+    { "V", "version", "print the version and exit" },
+};
+
+} // namespace
+
+QString WindowUsage()
 {
-    QString tail = arguments.mid(1).join(QLatin1Char(' '));
-    qsizetype start = 0;
-    while (start < tail.size() && tail[start].unicode() >= 1 && tail[start].unicode() <= 32)
-        ++start;
-    return tail.mid(start);
+    QString usage = QStringLiteral("usage: hoplantern [-4 | -6] [HOST | URL]\n"
+                                   "Opens the route tracer's window; given a host (a name, an address, or a URL's\n"
+                                   "host part), it traces it at once.\n");
+    for (const WindowOption& option : kWindowOptions) {
+        const QString names
+            = QStringLiteral("-%1, --%2").arg(QLatin1String(option.shortName), QLatin1String(option.longName));
+        usage += QStringLiteral("  %1 %2\n").arg(names, -14).arg(QLatin1String(option.help));
+    }
+    return usage + QStringLiteral("Qt's own options (-platform, -style, ...) apply as well.\n");
+}
+
+WindowCommandLine ParseWindowCommandLine(const QStringList& arguments)
+{
+    WindowCommandLine line;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    for (const WindowOption& option : kWindowOptions)
+        parser.addOption(QCommandLineOption(
+            { QLatin1String(option.shortName), QLatin1String(option.longName) }, QLatin1String(option.help)));
+    const bool parsed = parser.parse(arguments);
+    // Help and the version win over anything else on the line.
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        line.action = parser.isSet(QStringLiteral("help")) ? WindowCommandLine::Help : WindowCommandLine::Version;
+        return line;
+    }
+    const QStringList hosts = parser.positionalArguments();
+    const bool v4 = parser.isSet(QStringLiteral("ipv4"));
+    const bool v6 = parser.isSet(QStringLiteral("ipv6"));
+    if (!parsed)
+        line.error = parser.errorText();
+    else if (v4 && v6)
+        line.error = QStringLiteral("-4 and -6 exclude each other");
+    else if (hosts.size() > 1)
+        line.error = QStringLiteral("one HOST only, got '%1'").arg(hosts.join(u' '));
+    if (!line.error.isEmpty()) {
+        line.action = WindowCommandLine::Error;
+        return line;
+    }
+    line.host = hosts.isEmpty() ? QString() : HostFromArgument(hosts.front());
+    line.family = v4 ? AddressChoice::V4 : v6 ? AddressChoice::V6 : AddressChoice::Auto;
+    return line;
 }
 
 int CTraceApp::Run(int& argc, char** argv)
 {
-    // The tail is taken before Qt sees the arguments: it is the host text as typed, even
-    // where a word looks like one of Qt's own options.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    m_lpCmdLine = CommandLineTail(arguments);
+    // Help and the version need no display, so they are answered before the application
+    // (and its display) comes up; Qt's own options are not known yet, but cannot hide them.
+    const WindowCommandLine early = ParseWindowCommandLine(arguments);
+    if (early.action == WindowCommandLine::Help || early.action == WindowCommandLine::Version) {
+        const QString text = early.action == WindowCommandLine::Help
+            ? WindowUsage()
+            : QStringLiteral("hoplantern " HOPLANTERN_VERSION "\n");
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return 0;
+    }
 
-    QApplication app(argc, argv);
+    QApplication app(argc, argv); // takes Qt's own options out of argc and argv
+    const WindowCommandLine line = ParseWindowCommandLine(QCoreApplication::arguments());
+    if (line.action == WindowCommandLine::Error) {
+        std::fputs(
+            QStringLiteral("hoplantern: %1\n%2").arg(line.error, WindowUsage()).toLocal8Bit().constData(), stderr);
+        return 2;
+    }
+    m_lpCmdLine = line.host;
+    m_family = line.family;
     InitInstance();
     return 0;
 }
@@ -71,6 +144,7 @@ bool CTraceApp::InitInstance()
 
     CTraceDlg dlg(nullptr, CreatePlatform());
     dlg.m_strHost = m_lpCmdLine;
+    dlg.m_familyAsked = m_family;
     dlg.m_bAutoTrace = !m_lpCmdLine.isEmpty();
     m_pMainWnd = &dlg;
     RunMainWindow(dlg);

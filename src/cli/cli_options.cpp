@@ -1,8 +1,10 @@
 #include "cli_options.h"
 
+#include "host_argument.h"
 #include "host_resolver.h"
 #include "int_field.h"
 #include "product_version.h"
+#include "trace_engine.h"
 
 #include <QCommandLineParser>
 
@@ -22,9 +24,9 @@ struct OptionSpec {
 constexpr OptionSpec kOptions[] = {
     { "4", "ipv4", "", "trace over IPv4 only" },
     { "6", "ipv6", "", "trace over IPv6 only" },
-    { "t", "tries", "TRIES", "rounds of probes (default 3)" },
-    { "m", "max-hops", "HOPS", "highest hop probed, at most 255 (default 16)" },
-    { "w", "wait", "MS", "wait per round in milliseconds (default 3000)" },
+    { "t", "tries", "TRIES", "rounds of probes, at least 1 (default 3)" },
+    { "m", "max-hops", "HOPS", "highest hop probed, 1 to 255 (default 16)" },
+    { "w", "wait", "MS", "wait per round in milliseconds, at least 1 (default 3000)" },
     { "n", "numeric", "", "no reverse lookups of router names" },
     { "", "fixed-wait", "", "pace the rounds by the full wait, never start one early" },
     { "", "fixed-flow", "", "send every probe on one flow (same ports), for load-balanced paths" },
@@ -117,8 +119,14 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
 
     // Every value given is checked; the last one of an option counts. The k-th value of
     // an option came with the k-th of its names in the order typed.
-    for (const auto& [name, target] : { std::pair { "tries", &options->tries },
-             std::pair { "max-hops", &options->hops }, std::pair { "wait", &options->timeout } }) {
+    struct Number {
+        const char* name;
+        int* target;
+        int min;
+        int max; // 0: no upper bound
+    };
+    for (const auto& [name, target, min, max] : { Number { "tries", &options->tries, 1, 0 },
+             Number { "max-hops", &options->hops, 1, kMaxHopRows }, Number { "wait", &options->timeout, 1, 0 } }) {
         const QString longName = QLatin1String(name);
         const QStringList values = parser.values(longName);
         const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
@@ -130,6 +138,12 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
             const QString& value = values.at(k++);
             if (!ParseIntField(value, target)) {
                 *error = QStringLiteral("option %1: '%2' is not an integer").arg(Typed(typed), value);
+                return false;
+            }
+            if (*target < min || (max && *target > max)) {
+                const QString range
+                    = max ? QStringLiteral("%1 to %2").arg(min).arg(max) : QStringLiteral("at least %1").arg(min);
+                *error = QStringLiteral("option %1: %2 is out of range (%3)").arg(Typed(typed)).arg(*target).arg(range);
                 return false;
             }
         }
@@ -156,7 +170,11 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
         *error = QStringLiteral("one HOST only, got '%1'").arg(hosts.join(u' '));
         return false;
     }
-    options->host = hosts.front();
+    options->host = HostFromArgument(hosts.front());
+    if (options->host.isEmpty()) {
+        *error = QStringLiteral("no HOST given");
+        return false;
+    }
     options->lookups = !parser.isSet(QStringLiteral("numeric"));
     options->fixedWait = parser.isSet(QStringLiteral("fixed-wait"));
     options->fixedFlow = parser.isSet(QStringLiteral("fixed-flow"));

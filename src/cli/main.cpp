@@ -79,15 +79,20 @@ int main(int argc, char** argv)
 
     TraceReport report;
     report.host = options.host.toStdString();
-    report.target = engine.target().isEmpty() ? "unknown" : engine.target().toStdString();
+    const NetAddress traced = engine.targetAddress();
+    report.target = traced.valid() ? traced.ToText() : std::string();
     report.status = engine.status().toStdString();
-    report.family = engine.targetAddress().family == NetAddress::V6 ? 6 : 4;
+    report.family = options.family != AddressChoice::Auto ? int(options.family) : int(traced.family);
+    report.failed = engine.resolveFailed();
+    report.probed = traced.valid();
     const std::string out = FormatReport(rows, report, options.format);
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
 
     if (engine.resolveFailed()) {
-        PrintErr(engine.status() + u'\n'); // "Lookup of HOST failed dramatically"
+        // "Lookup of HOST failed dramatically", said once: JSON carries it as its status.
+        if (options.format != ReportFormat::Json)
+            PrintErr(engine.status() + u'\n');
         return kUnresolved;
     }
     return kTraced;

@@ -3,6 +3,13 @@
 
 #include <QObject>
 
+struct HopCount {
+    int answered;
+    int hops;
+};
+// The hops of the path so far and how many of them have answered.
+HopCount CountHops(const HopRowList& rows);
+
 // A one-line progress display on a terminal's stderr while the trace runs: the status
 // and how many hops have answered. Cleared before the result is printed.
 class ProgressLine final : public QObject {

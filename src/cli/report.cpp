@@ -21,14 +21,34 @@ QJsonValue RoundTripMs(const HopRow& row)
     return row.answered() && row.nRttUs >= 0 ? QJsonValue(double(row.nRttUs) / 1000.0) : QJsonValue(QJsonValue::Null);
 }
 
+// The rows that are the path found: none when no probe was sent.
+int PathRows(const HopRowList& rows, const TraceReport& report)
+{
+    return report.probed ? rows.GetItemCount() : 0;
+}
+
+bool ReachedTarget(const HopRowList& rows, const TraceReport& report)
+{
+    for (int i = 0; i < PathRows(rows, report); ++i) {
+        if (rows.GetItemData(i)->bReachedTarget)
+            return true;
+    }
+    return false;
+}
+
+QJsonValue TextOrNull(bool known, const std::string& text)
+{
+    return known ? QJsonValue(Utf8(text)) : QJsonValue(QJsonValue::Null);
+}
+
 std::string Json(const HopRowList& rows, const TraceReport& report)
 {
     QJsonArray hops;
-    for (int i = 0; i < rows.GetItemCount(); ++i) {
+    for (int i = 0; i < PathRows(rows, report); ++i) {
         const HopRow& row = *rows.GetItemData(i);
         hops.append(QJsonObject {
             { "hop", i + 1 },
-            { "address", Utf8(row.pszAddress) },
+            { "address", TextOrNull(row.answered(), row.pszAddress) },
             { "time_ms", row.answered() ? QJsonValue(row.nTimeMs) : QJsonValue(QJsonValue::Null) },
             { "rtt_ms", RoundTripMs(row) },
             { "host", Utf8(row.pszHost) },
@@ -37,9 +57,10 @@ std::string Json(const HopRowList& rows, const TraceReport& report)
     }
     const QJsonObject trace {
         { "host", Utf8(report.host) },
-        { "target", Utf8(report.target) },
-        { "family", report.family },
+        { "target", TextOrNull(!report.target.empty(), report.target) },
+        { "family", report.family ? QJsonValue(report.family) : QJsonValue(QJsonValue::Null) },
         { "status", Utf8(report.status) },
+        { "reached", ReachedTarget(rows, report) },
         { "hops", hops },
     };
     return QJsonDocument(trace).toJson(QJsonDocument::Compact).append('\n').toStdString();
@@ -61,13 +82,15 @@ std::string CsvField(const std::string& cell)
     return out + "\"";
 }
 
-std::string Csv(const HopRowList& rows)
+// Whether the target was reached is in the table itself: its row's Result is "complete".
+// A line that is no record would break the readers CSV is for.
+std::string Csv(const HopRowList& rows, const TraceReport& report)
 {
     std::string out;
     for (int c = 0; c < HOP_COLUMN_COUNT; ++c)
         out += std::string(c ? "," : "") + kHopColumns[c].title;
     out += "\r\n";
-    for (int i = 0; i < rows.GetItemCount(); ++i) {
+    for (int i = 0; i < PathRows(rows, report); ++i) {
         for (int c = 0; c < HOP_COLUMN_COUNT; ++c)
             out += (c ? "," : "") + CsvField(rows.GetItemData(i)->text(c));
         out += "\r\n";
@@ -83,8 +106,14 @@ size_t Width(const std::string& s)
         std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
 }
 
+// On a terminal numbers are right-aligned and words left-aligned, headings as their
+// cells: a host name is read from its start.
+constexpr bool kRightAligned[HOP_COLUMN_COUNT] = { false, true, true, false, false };
+
 std::string Text(const HopRowList& rows, const TraceReport& report)
 {
+    if (!report.probed)
+        return {}; // nothing was traced; the error is said on its own
     size_t widths[HOP_COLUMN_COUNT];
     for (int c = 0; c < HOP_COLUMN_COUNT; ++c) {
         widths[c] = Width(kHopColumns[c].title);
@@ -96,7 +125,7 @@ std::string Text(const HopRowList& rows, const TraceReport& report)
         for (int c = 0; c < HOP_COLUMN_COUNT; ++c) {
             const std::string text = cell(c);
             const std::string pad(widths[c] - Width(text), ' ');
-            const bool right = kHopColumns[c].alignment & Qt::AlignRight;
+            const bool right = kRightAligned[c];
             std::string padded = right ? pad + text : text + pad;
             out += (c ? "  " : "") + padded;
         }
@@ -104,11 +133,14 @@ std::string Text(const HopRowList& rows, const TraceReport& report)
             out.pop_back();
         return out + "\n";
     };
-    std::string out = "Target: " + report.target + "\n";
+    std::string out = "Target: " + (report.target.empty() ? std::string("unknown") : report.target) + "\n";
     out += line([](int c) { return std::string(kHopColumns[c].title); });
     for (int i = 0; i < rows.GetItemCount(); ++i)
         out += line([&](int c) { return rows.GetItemData(i)->text(c); });
-    return out + report.status + "\n";
+    if (report.failed)
+        return out;
+    // "Complete." says the trace ended, not that it got there.
+    return out + report.status + "\n" + (ReachedTarget(rows, report) ? "" : "Target not reached.\n");
 }
 
 } // namespace
@@ -117,7 +149,7 @@ std::string FormatReport(const HopRowList& rows, const TraceReport& report, Repo
 {
     switch (format) {
     case ReportFormat::Json: return Json(rows, report);
-    case ReportFormat::Csv: return Csv(rows);
+    case ReportFormat::Csv: return Csv(rows, report);
     case ReportFormat::Text: break;
     }
     return Text(rows, report);

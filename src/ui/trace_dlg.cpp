@@ -2,6 +2,7 @@
 #include "about_dlg.h"
 #include "app_icon.h"
 #include "dialog_builder.h"
+#include "host_argument.h"
 #include "int_field.h"
 #include "message_box.h"
 #include "privileges.h"
@@ -92,6 +93,9 @@ bool CTraceDlg::OnInitDialog()
     hl::WindowRect rect = GetWindowRect();
     const hl::WindowRect initial = rect;
     LoadWindowPosition(rect);
+    // A new window at a large scale, or a rectangle saved on another screen, would
+    // put the host field, Trace or the close box out of reach.
+    FitToScreen(rect);
     MoveWindow(rect);
     // Before the window is shown its frame is not known yet; a saved rectangle includes
     // it, so it is applied again once the frame's size is known.
@@ -227,6 +231,13 @@ void CTraceDlg::OnOK()
 {
     // A rejected field has shown its message; the trace runs with the values as they are.
     UpdateData(true);
+    // White space around a host (a pasted address often ends in a blank or a line break)
+    // is no part of it; the field shows the host as traced.
+    const QString host = HostFromArgument(m_strHost);
+    if (host != m_strHost) {
+        m_strHost = host;
+        m_editHost->setText(host);
+    }
     m_engine.OnOK(*this);
 }
 
@@ -278,13 +289,16 @@ void CTraceDlg::LoadOptions()
     hl::LoadOptions(m_store, m_nTries, m_nHops, m_nTimeout);
     int family = int(m_family);
     hl::LoadTraceChoices(m_store, family, m_bFixedFlow);
-    m_family = AddressChoice(family);
+    m_family = m_familySaved = AddressChoice(family);
+    if (m_familyAsked != AddressChoice::Auto)
+        m_family = m_familyAsked;
 }
 
 void CTraceDlg::SaveOptions()
 {
     hl::SaveOptions(m_store, m_nTries, m_nHops, m_nTimeout);
-    hl::SaveTraceChoices(m_store, int(m_family), m_bFixedFlow);
+    const bool asked = m_familyAsked != AddressChoice::Auto && m_family == m_familyAsked;
+    hl::SaveTraceChoices(m_store, int(asked ? m_familySaved : m_family), m_bFixedFlow);
 }
 
 void CTraceDlg::LoadWindowPosition(hl::WindowRect& rect)

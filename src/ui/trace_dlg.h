@@ -65,6 +65,9 @@ public:
     hl::WindowRect GetWindowRect() const;
     // Moves and sizes the window to an outer rectangle, through the resize layout.
     void MoveWindow(const hl::WindowRect& rect);
+    // Moves and shrinks an outer rectangle into the available area of its screen (or the
+    // window's, for one on no screen), never below the window's minimum size.
+    void FitToScreen(hl::WindowRect& rect) const;
     // Lays the controls out for a proposed new window size and holds the size to the
     // minimum that the host field and the list allow, correcting `pos` where needed.
     void OnWindowPosChanging(WindowPos* pos);
@@ -112,10 +115,14 @@ private:
     QSize m_sizeLaidOut; // the client size the controls are placed for
     hl::WindowRect m_rcRestored {};
     bool m_bRefitFrame = false; // the restored rectangle awaits the window frame's size
+    AddressChoice m_familySaved = AddressChoice::Auto; // as loaded from the settings
 
 public:
     int m_anColumnOrder[hl::kColumnOrderEntries] {};
     bool m_bAutoTrace = false;
+    // The family asked for on the command line (Auto: none). It is this run's choice;
+    // the saved choice stays unless the list is changed.
+    AddressChoice m_familyAsked = AddressChoice::Auto;
 
     CommandButton* m_btnHost = nullptr;
     CommandButton* m_btnAbout = nullptr;

@@ -5,9 +5,13 @@
 #include "resource.h"
 #include "trace_dlg.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QResizeEvent>
+#include <QScreen>
+
+#include <algorithm>
 
 namespace {
 
@@ -49,6 +53,27 @@ void CTraceDlg::MoveWindow(const hl::WindowRect& rect)
     const QSize frame = frameGeometry().size() - size();
     move(pos.x, pos.y);
     resize(pos.cx - frame.width(), pos.cy - frame.height());
+}
+
+void CTraceDlg::FitToScreen(hl::WindowRect& rect) const
+{
+    // The screen the rectangle is on, or for one saved on a screen that is gone (or
+    // never was here), the window's own.
+    const QRect r(QPoint(rect.left, rect.top), QPoint(rect.right - 1, rect.bottom - 1));
+    const QScreen* s = QGuiApplication::screenAt(r.center());
+    if (!s)
+        s = screen();
+    if (!s)
+        return;
+    const QRect area = s->availableGeometry();
+    // The floors hold even on a screen smaller than they are; the window's left part, with
+    // the host field, then stays on it.
+    const QSize floor = minimumSize() + (frameGeometry().size() - size());
+    const int cx = std::max(std::min(r.width(), area.width()), floor.width());
+    const int cy = std::max(std::min(r.height(), area.height()), floor.height());
+    const int x = std::max(area.left(), std::min(r.left(), area.right() + 1 - cx));
+    const int y = std::max(area.top(), std::min(r.top(), area.bottom() + 1 - cy));
+    rect = { x, y, x + cx, y + cy };
 }
 
 void CTraceDlg::OnWindowPosChanging(WindowPos* pos)

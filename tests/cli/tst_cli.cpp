@@ -1,13 +1,18 @@
 // The command line and the printed result, as scripts rely on them.
 #include "cli_options.h"
+#include "progress_line.h"
 #include "report.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <arpa/inet.h>
+
+#include <string_view>
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -20,6 +25,12 @@ private slots:
     void usageErrors();
     void usageNamesEveryOption();
     void jsonIsValidAndTyped();
+    void reportSaysHowTheTraceEnded_data();
+    void reportSaysHowTheTraceEnded();
+    void progressCountsTheHopsUpToTheTarget_data();
+    void progressCountsTheHopsUpToTheTarget();
+    void manPagesListTheProgramsOptions_data();
+    void manPagesListTheProgramsOptions();
     void csvQuotesWhatNeedsIt();
     void textAlignsColumns();
 };
@@ -34,8 +45,10 @@ void TestCli::options_data()
     QTest::newRow("defaults") << QStringList { "example.test" } << "example.test" << QList { 3, 16, 3000 } << ""
                               << ReportFormat::Text;
     QTest::newRow("short, joined and apart")
-        << QStringList { "-t1", "-m", " 30 ", "-w", "-5", "-n", "--csv", "198.18.5.2" } << "198.18.5.2"
-        << QList { 1, 30, -5 } << "n" << ReportFormat::Csv;
+        << QStringList { "-t1", "-m", " 30 ", "-w", "5", "-n", "--csv", "198.18.5.2" } << "198.18.5.2"
+        << QList { 1, 30, 5 } << "n" << ReportFormat::Csv;
+    QTest::newRow("the ends of the ranges") << QStringList { "-t", "1", "-m", "255", "-w", "1", "h" } << "h"
+                                            << QList { 1, 255, 1 } << "" << ReportFormat::Text;
     QTest::newRow("long, with = and apart")
         << QStringList { "--tries=2", "--max-hops", "40", "--wait=250", "--numeric", "--json", "h" } << "h"
         << QList { 2, 40, 250 } << "n" << ReportFormat::Json;
@@ -45,6 +58,10 @@ void TestCli::options_data()
                                         << ReportFormat::Text;
     QTest::newRow("long family and fixed") << QStringList { "--ipv6", "--fixed-wait", "--fixed-flow", "h" } << "h"
                                            << QList { 3, 16, 3000 } << "6wf" << ReportFormat::Text;
+    QTest::newRow("blanks around the host")
+        << QStringList { " 198.18.5.2\n" } << "198.18.5.2" << QList { 3, 16, 3000 } << "" << ReportFormat::Text;
+    QTest::newRow("a URL") << QStringList { "-4", "https://host.example:8443/page" } << "host.example"
+                           << QList { 3, 16, 3000 } << "4" << ReportFormat::Text;
     QTest::newRow("-- ends the options") << QStringList { "--json", "--", "-odd-name" } << "-odd-name"
                                          << QList { 3, 16, 3000 } << "" << ReportFormat::Json;
 }
@@ -100,6 +117,7 @@ void TestCli::usageErrors_data()
     QTest::addColumn<QString>("says");
     QTest::newRow("no host") << QStringList {} << "no HOST";
     QTest::newRow("two hosts") << QStringList { "a", "b" } << "one HOST only";
+    QTest::newRow("blanks only") << QStringList { " \t" } << "no HOST";
     QTest::newRow("unknown option") << QStringList { "-x", "a" } << "unknown option '-x'";
     QTest::newRow("unknown long option") << QStringList { "a", "--trys=3" } << "unknown option '--trys'";
     QTest::newRow("missing value") << QStringList { "a", "-t" } << "option -t needs a number";
@@ -109,6 +127,15 @@ void TestCli::usageErrors_data()
     QTest::newRow("not a number, long") << QStringList { "--max-hops=x", "a" }
                                         << "option --max-hops: 'x' is not an integer";
     QTest::newRow("an earlier bad value") << QStringList { "-t", "z", "--tries", "2", "a" } << "option -t: 'z' is not";
+    QTest::newRow("no hops") << QStringList { "-m", "0", "a" } << "option -m: 0 is out of range (1 to 255)";
+    QTest::newRow("negative hops") << QStringList { "--max-hops=-3", "a" } << "option --max-hops: -3 is out of range";
+    QTest::newRow("hops beyond a TTL") << QStringList { "-m", "256", "a" }
+                                       << "option -m: 256 is out of range (1 to 255)";
+    QTest::newRow("no wait") << QStringList { "-w", "0", "a" } << "option -w: 0 is out of range (at least 1)";
+    QTest::newRow("negative wait") << QStringList { "-w", "-5", "a" } << "option -w: -5 is out of range";
+    QTest::newRow("no tries") << QStringList { "-t0", "a" } << "option -t: 0 is out of range (at least 1)";
+    QTest::newRow("an earlier value out of range")
+        << QStringList { "-m", "300", "-m", "30", "a" } << "option -m: 300 is out of range";
     QTest::newRow("minus zero") << QStringList { "-w", "-0", "a" } << "not an integer";
     QTest::newRow("empty value") << QStringList { "--tries=", "a" } << "'' is not an integer";
     QTest::newRow("both formats") << QStringList { "--json", "--csv", "a" } << "--json and --csv exclude each other";
@@ -142,18 +169,20 @@ namespace {
 // Rows as a trace leaves them: answers through the engine's own row operation.
 void Answer(HopRowList& rows, int row, uint32_t address, const char* result, int timeMs, int64_t rttUs)
 {
+    const bool target = std::string_view(result) == "complete";
     rows.UpdateHopRow(
-        HopAnswer { NetAddress::FromV4(htonl(address)), result, false, 1000, uint32_t(1000 + timeMs), rttUs }, row);
+        HopAnswer { NetAddress::FromV4(htonl(address)), result, target, 1000, uint32_t(1000 + timeMs), rttUs }, row);
 }
 
-void Fill(HopRowList& rows)
+// Three rows; the third is the target's answer, or a router's when `reached` is false.
+void Fill(HopRowList& rows, bool reached = true)
 {
     for (int i = 0; i < 3; ++i)
         rows.InsertHopRow(std::to_string(i + 1).c_str(), "", "", "", "tracing...", i);
     Answer(rows, 0, 0xC6120102, "next", 3, 2718);
     rows.UpdateHopRow(nullptr, nullptr, nullptr, "r1 \"edge\", west", nullptr, 0);
     rows.UpdateHopRow(nullptr, "unknown", nullptr, nullptr, "failed", 1);
-    Answer(rows, 2, 0xC6120502, "complete", -10, -1);
+    Answer(rows, 2, 0xC6120502, reached ? "complete" : "next", -10, -1);
     rows.UpdateHopRow(nullptr, nullptr, nullptr, "ziel.bücher.test", nullptr, 2);
 }
 } // namespace
@@ -164,7 +193,7 @@ void TestCli::jsonIsValidAndTyped()
     Fill(rows);
     rows.InsertHopRow("4", "198.18.5.2", "x", "bad\xff\xfe name\x01", "complete", 3);
     const QByteArray out = QByteArray::fromStdString(
-        FormatReport(rows, { "ta\"rget\n", "198.18.5.2", "Complete." }, ReportFormat::Json));
+        FormatReport(rows, { "ta\"rget\n", "198.18.5.2", "Complete.", 4 }, ReportFormat::Json));
     QVERIFY(out.endsWith("}\n"));
     QCOMPARE(QString::fromUtf8(out).toUtf8(), out); // valid UTF-8 throughout
     QJsonParseError err;
@@ -174,6 +203,7 @@ void TestCli::jsonIsValidAndTyped()
     QCOMPARE(o["target"].toString(), "198.18.5.2");
     QCOMPARE(o["family"], QJsonValue(4));
     QCOMPARE(o["status"].toString(), "Complete.");
+    QCOMPARE(o["reached"], QJsonValue(true));
     const QJsonArray hops = o["hops"].toArray();
     QCOMPARE(hops.size(), 4);
     QCOMPARE(hops[0]["hop"], QJsonValue(1));
@@ -181,7 +211,7 @@ void TestCli::jsonIsValidAndTyped()
     QCOMPARE(hops[0]["host"].toString(), "r1 \"edge\", west");
     QCOMPARE(hops[0]["result"].toString(), "next");
     QCOMPARE(hops[0]["rtt_ms"], QJsonValue(2.718));
-    QCOMPARE(hops[1]["address"].toString(), "unknown");
+    QVERIFY(hops[1]["address"].isNull()); // the table's "unknown" is no address
     QVERIFY(hops[1]["time_ms"].isNull());
     QCOMPARE(hops[2]["time_ms"], QJsonValue(-10));
     QVERIFY(hops[2]["rtt_ms"].isNull());
@@ -192,6 +222,159 @@ void TestCli::jsonIsValidAndTyped()
     const QByteArray v6
         = QByteArray::fromStdString(FormatReport(rows, { "h", "2001:db8::5", "", 6 }, ReportFormat::Json));
     QCOMPARE(QJsonDocument::fromJson(v6).object()["family"], QJsonValue(6));
+}
+
+void TestCli::reportSaysHowTheTraceEnded_data()
+{
+    QTest::addColumn<ReportFormat>("format");
+    QTest::addColumn<bool>("reached"); // the rows hold the target's answer
+    QTest::addColumn<bool>("resolved"); // false: the lookup failed before any probe went out
+    QTest::addColumn<int>("family"); // as the caller fills it in
+    QTest::addColumn<QString>("expected"); // the output's end; JSON: its fields but "hops"
+    const QString failed = "Lookup of nowhere.test failed dramatically";
+    QTest::newRow("text, reached") << ReportFormat::Text << true << true << 4 << "complete\nComplete.\n";
+    QTest::newRow("text, not reached") << ReportFormat::Text << false << true << 4
+                                       << "next\nComplete.\nTarget not reached.\n";
+    // The caller says the error on stderr; a table of made-up rows would only repeat it.
+    QTest::newRow("text, lookup failed") << ReportFormat::Text << false << false << 0 << "";
+    QTest::newRow("CSV, lookup failed") << ReportFormat::Csv << false << false << 0
+                                        << "Hop,IP address,Time,Host name,Result\r\n";
+    QTest::newRow("JSON, reached") << ReportFormat::Json << true << true << 4
+                                   << R"({"host":"h","target":"198.18.5.2","family":4,"status":"Complete.",
+                                         "reached":true})";
+    QTest::newRow("JSON, not reached") << ReportFormat::Json << false << true << 4
+                                       << R"({"host":"h","target":"198.18.5.2","family":4,"status":"Complete.",
+                                             "reached":false})";
+    QTest::newRow("JSON, lookup failed") << ReportFormat::Json << false << false << 0
+                                         << R"({"host":"h","target":null,"family":null,"status":")" + failed
+            + R"(","reached":false,"hops":[]})";
+    QTest::newRow("JSON, lookup failed, -6 given")
+        << ReportFormat::Json << false << false << 6
+        << R"({"host":"h","target":null,"family":6,"status":")" + failed + R"(","reached":false,"hops":[]})";
+}
+
+void TestCli::reportSaysHowTheTraceEnded()
+{
+    QFETCH(ReportFormat, format);
+    QFETCH(bool, reached);
+    QFETCH(bool, resolved);
+    QFETCH(int, family);
+    QFETCH(QString, expected);
+    HopRowList rows;
+    TraceReport report { "h", "198.18.5.2", "Complete.", family };
+    if (resolved) {
+        Fill(rows, reached);
+    } else {
+        // What the engine leaves of a trace whose host was never found.
+        rows.InsertHopRow("1", "unknown", "", "", "failed", 0);
+        report = { "h", "", "Lookup of nowhere.test failed dramatically", family, true, false };
+    }
+    const QString out = QString::fromStdString(FormatReport(rows, report, format));
+    if (format != ReportFormat::Json) {
+        QVERIFY2(expected.isEmpty() ? out.isEmpty() : out.endsWith(expected), qPrintable(out));
+        QCOMPARE(out.count("Complete."), expected.count("Complete."));
+        return;
+    }
+    QJsonObject o = QJsonDocument::fromJson(out.toUtf8()).object();
+    if (resolved)
+        QCOMPARE(o.take("hops").toArray().size(), 3);
+    QCOMPARE(o, QJsonDocument::fromJson(expected.toUtf8()).object());
+}
+
+void TestCli::progressCountsTheHopsUpToTheTarget_data()
+{
+    QTest::addColumn<QList<int>>("answers"); // per row: 0 silent, 1 a router, 2 the target
+    QTest::addColumn<int>("answered");
+    QTest::addColumn<int>("hops");
+    QTest::newRow("nothing yet") << QList { 0, 0, 0, 0 } << 0 << 4;
+    QTest::newRow("routers") << QList { 1, 0, 1, 0 } << 2 << 4;
+    QTest::newRow("target answers every higher hop too") << QList { 1, 0, 1, 2, 2, 2 } << 3 << 4;
+    QTest::newRow("target at hop 1") << QList { 2, 2 } << 1 << 1;
+}
+
+void TestCli::progressCountsTheHopsUpToTheTarget()
+{
+    QFETCH(QList<int>, answers);
+    QFETCH(int, answered);
+    QFETCH(int, hops);
+    HopRowList rows;
+    for (int i = 0; i < answers.size(); ++i) {
+        rows.InsertHopRow(std::to_string(i + 1).c_str(), "", "", "", "tracing...", i);
+        if (answers[i])
+            Answer(rows, i, 0xC6120100 + i, answers[i] == 2 ? "complete" : "next", 1, 1000);
+    }
+    const HopCount count = CountHops(rows);
+    QCOMPARE(count.answered, answered);
+    QCOMPARE(count.hops, hops);
+}
+
+namespace {
+// The option names ("-4", "--ipv4") of a --help text: its lines that start with blanks
+// and an option.
+QStringList HelpOptions(const QString& help)
+{
+    QStringList names;
+    static const QRegularExpression line(
+        QStringLiteral("^\\s+(?:(-\\w), )?\\s*(--[\\w-]+)"), QRegularExpression::MultilineOption);
+    for (auto it = line.globalMatch(help); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        names << m.captured(1) << m.captured(2);
+    }
+    names.removeAll(QString());
+    names.sort();
+    return names;
+}
+
+// The option names of a manual page's OPTIONS section: those on the tag line of
+// each .TP paragraph.
+QStringList ManPageOptions(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return { "cannot read " + path };
+    const QString page = QString::fromUtf8(file.readAll());
+    const qsizetype start = page.indexOf("\n.SH OPTIONS\n");
+    const QString section = page.mid(start, page.indexOf("\n.SH ", start + 1) - start);
+    QStringList names;
+    static const QRegularExpression option(QStringLiteral("(?<![\\w-])(--?[A-Za-z0-9][\\w-]*)"));
+    const QStringList lines = section.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (lines[i - 1] != ".TP")
+            continue;
+        const QString tag = QString(lines[i]).replace("\\-", "-");
+        for (auto it = option.globalMatch(tag); it.hasNext();)
+            names << it.next().captured(1);
+    }
+    names.sort();
+    return names;
+}
+} // namespace
+
+void TestCli::manPagesListTheProgramsOptions_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("manPage");
+    QTest::newRow("hoplantern-cli") << HOPLANTERN_CLI << MAN_DIR "/hoplantern-cli.1";
+    QTest::newRow("hoplantern") << HOPLANTERN << MAN_DIR "/hoplantern.1";
+}
+
+void TestCli::manPagesListTheProgramsOptions()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, manPage);
+    QProcess process;
+    // --help needs no display, not even the offscreen one.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        env.remove(name);
+    process.setProcessEnvironment(env);
+    process.start(program, { "--help" });
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QStringList help = HelpOptions(QString::fromLocal8Bit(process.readAllStandardOutput()));
+    QVERIFY(help.contains("--help"));
+    QCOMPARE(ManPageOptions(manPage), help);
 }
 
 void TestCli::csvQuotesWhatNeedsIt()
@@ -212,8 +395,9 @@ void TestCli::textAlignsColumns()
 {
     HopRowList rows;
     Fill(rows);
+    rows.UpdateHopRow(nullptr, nullptr, nullptr, "r1", nullptr, 0);
     const QStringList lines
-        = QString::fromStdString(FormatReport(rows, { "h", "198.18.5.2", "Complete." }, ReportFormat::Text))
+        = QString::fromStdString(FormatReport(rows, { "h", "198.18.5.2", "Complete.", 4 }, ReportFormat::Text))
               .split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 6);
     QCOMPARE(lines[0], "Target: 198.18.5.2");
@@ -222,6 +406,10 @@ void TestCli::textAlignsColumns()
     const qsizetype timeEnd = lines[1].indexOf("Time") + 4;
     QCOMPARE(lines[2].indexOf("3 ") + 1, timeEnd);
     QCOMPARE(lines[4].indexOf("-10") + 3, timeEnd);
+    // Host names start where their heading does.
+    const qsizetype hostStart = lines[1].indexOf("Host name");
+    QCOMPARE(lines[2].indexOf("r1"), hostStart);
+    QCOMPARE(lines[4].indexOf("ziel"), hostStart);
     QVERIFY(lines[3].endsWith("failed"));
     QCOMPARE(lines[5], "Complete.");
 }

@@ -12,7 +12,7 @@ import subprocess
 import time
 import unittest
 
-from tests.integration.test_trace_paths import AS_NOBODY, CLI, HANG_GUARD, path_for, rows_of, trace
+from tests.integration.test_trace_paths import AS_NOBODY, CLI, path_for, rows_of, trace
 from tools.netpath import exit_unless_available
 
 
@@ -54,7 +54,7 @@ class Ipv6Paths(unittest.TestCase):
                 self.assertEqual(done.returncode, 0, done.stderr)
                 doc = json.loads(done.stdout)
                 self.assertEqual((doc["family"], doc["target"]), (6, path.target))
-                expect = [path.target if t == "T" else "unknown" if t == "*" else path.routers[int(t[1:]) - 1].address6
+                expect = [path.target if t == "T" else None if t == "*" else path.routers[int(t[1:]) - 1].address6
                           for t in rows.split()]
                 self.assertEqual([h["address"] for h in doc["hops"]], expect)
                 self.assertEqual(results(done), result.split())
@@ -127,16 +127,6 @@ class Pacing(unittest.TestCase):
         self.assertEqual([h["result"] for h in hops], ["next", "next", "next", "complete"])
         self.assertAlmostEqual(hops[1]["time_ms"], 300 + path.rtt_ms(2), delta=25)
         self.assertAlmostEqual(hops[2]["time_ms"], path.rtt_ms(3), delta=5)
-
-    def test_any_number_of_tries_ends(self):
-        path = path_for({"routers": 2, "target_silent": True})
-        for tries in ("-2147483648", "0", "-1"):
-            with self.subTest(tries=tries):
-                done = subprocess.run(path.exec_args(CLI, "--json", "-n", "-w", "200", "--tries=" + tries,
-                                                     path.target), capture_output=True, text=True,
-                                      timeout=min(HANG_GUARD, 20))
-                self.assertEqual(done.returncode, 0, done.stderr)
-                self.assertEqual(results(done), ["next", "next", "failed"])
 
 
 if __name__ == "__main__":

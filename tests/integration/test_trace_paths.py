@@ -4,8 +4,8 @@ The tracer always runs inside a path's source namespace, which routes nothing
 but the path's own 198.18.0.0/15.  HOPLANTERN_CLI names the binary (ctest sets
 it); without it, root or a usable `ip netns` the run exits 77 (skipped).
 
---json prints {"host": as typed, "target": address or "unknown", "status": ...,
-"hops": [{"hop", "address", "time_ms": int or null, "host", "result"}]}; rows after
+--json prints {"host": as typed, "target": address or null, "status": ..., "reached",
+"hops": [{"hop", "address" or null, "time_ms": int or null, "host", "result"}]}; rows after
 the first "complete" are dropped, and of the unanswered rows at the end only the
 first is kept.
 """
@@ -37,20 +37,21 @@ SLOW_WAIT = ["-t", "2", "-w", "300"]
 # did ("complete"), * nobody answered ("failed").
 SCENARIOS = [
     ("every hop answers", FULL, ["-n", "-m", "16", "{target}"], "r1 r2 r3 r4 T",
-     {"host": "{target}", "target": "{target}", "status": "Complete."}, 0),
+     {"host": "{target}", "target": "{target}", "status": "Complete.", "reached": True}, 0),
     ("names from the hosts file", FULL, ["-m", "16", "{target}"], "r1 r2 r3 r4 T", {}, 0),
     ("host given by name is kept as typed", FULL, ["-n", "-m", "16", "target.path.test"], "r1 r2 r3 r4 T",
      {"host": "target.path.test", "target": "{target}", "status": "Complete."}, 0),
     ("trace to a router ends there", FULL, ["-n", "-m", "16", "{r3}"], "r1 r2 r3!", {"status": "Complete."}, 0),
     ("max hops short of the target", FULL, ["-n", "-m", "2", "{target}"], "r1 r2", {}, 0),
-    ("unresolvable host", FULL, [UNRESOLVABLE], "*",
-     {"host": UNRESOLVABLE, "target": "unknown", "status": "Lookup of %s failed dramatically" % UNRESOLVABLE}, 1),
+    ("unresolvable host", FULL, [UNRESOLVABLE], "",
+     {"host": UNRESOLVABLE, "target": None, "status": "Lookup of %s failed dramatically" % UNRESOLVABLE,
+      "reached": False}, 1),
     ("silent router between answers", {"routers": 5, "silent": [3]}, ["-n", *SLOW_WAIT, "-m", "16", "{target}"],
      "r1 r2 * r4 r5 T", {"status": "Complete."}, 0),
     ("two silent routers in a row, nothing trimmed", {"routers": 5, "silent": [2, 3]},
      ["-n", *SLOW_WAIT, "-m", "16", "{target}"], "r1 * * r4 r5 T", {}, 0),
     ("silent target: one unknown row after the last router", {"routers": 3, "target_silent": True},
-     ["-n", *SLOW_WAIT, "-m", "8", "{target}"], "r1 r2 r3 *", {"target": "{target}"}, 0),
+     ["-n", *SLOW_WAIT, "-m", "8", "{target}"], "r1 r2 r3 *", {"target": "{target}", "reached": False}, 0),
     ("last router and target silent", {"routers": 3, "silent": [3], "target_silent": True},
      ["-n", *SLOW_WAIT, "-m", "8", "{target}"], "r1 r2 *", {}, 0),
 ]
@@ -122,7 +123,7 @@ class Scenarios(unittest.TestCase):
     @staticmethod
     def row(path: NetnsPath, token: str, names: bool) -> tuple:
         if token == "*":
-            return ("unknown", "failed", type(None), None)
+            return (None, "failed", type(None), None)
         if token == "T":
             return (path.target, "complete", int, path.target_name if names else None)
         router = path.routers[int(token[1:].rstrip("!")) - 1]
@@ -134,6 +135,8 @@ class Scenarios(unittest.TestCase):
                            ("tries not a number", ["-t", "many", path.target]),
                            ("max hops not a number", ["-m", "far", path.target]),
                            ("wait not a number", ["-w", "soon", path.target]),
+                           ("no hops", ["-m", "0", path.target]), ("hops beyond a TTL", ["-m", "256", path.target]),
+                           ("no wait", ["-w", "0", path.target]), ("no tries", ["-t", "0", path.target]),
                            ("option value missing", [path.target, "-w"])):
             with self.subTest(name):
                 done = trace(path, "--json", *args)

@@ -155,7 +155,7 @@ private slots:
     {
         MessageRecorder messages;
         CommandLineApp app;
-        app.m_lpCmdLine = CommandLineTail({ "hoplantern", path.value("target").toString() });
+        app.m_lpCmdLine = ParseWindowCommandLine({ "hoplantern", path.value("target").toString() }).host;
         bool finished = false;
         app.onWindow = [&](CTraceDlg& dlg) {
             QObject::connect(&dlg.engine(), &TraceEngine::traceFinished, &dlg, [&] {

@@ -6,6 +6,7 @@
 #include "trace_dlg.h"
 #include "ui_test_support.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 
 #include <functional>
@@ -55,28 +56,51 @@ private slots:
         QCoreApplication::setApplicationName(QString()); // back to the program's file name
     }
 
-    void commandLineTail_data()
+    void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("tail");
-        QTest::newRow("none") << QStringList { "hoplantern" } << "";
-        QTest::newRow("one host") << QStringList { "/usr/bin/hoplantern", "192.0.2.1" } << "192.0.2.1";
-        QTest::newRow("program name with a blank")
-            << QStringList { "/opt/hop lantern/hoplantern", "192.0.2.1" } << "192.0.2.1";
-        QTest::newRow("two words stay one text")
-            << QStringList { "hoplantern", "gw", "example.net" } << "gw example.net";
-        QTest::newRow("blanks only") << QStringList { "hoplantern", "   ", "" } << "";
-        QTest::newRow("blanks in front skipped") << QStringList { "hoplantern", "   192.0.2.1" } << "192.0.2.1";
-        QTest::newRow("empty first argument") << QStringList { "hoplantern", "", "x" } << "x";
-        QTest::newRow("trailing blank kept") << QStringList { "hoplantern", "host " } << "host ";
-        QTest::newRow("inner blanks kept") << QStringList { "hoplantern", "a  b" } << "a  b";
-        QTest::newRow("quotes kept") << QStringList { "hoplantern", "\"quoted\"" } << "\"quoted\"";
+        QTest::addColumn<int>("action"); // WindowCommandLine::Action
+        QTest::addColumn<QString>("host"); // for Run; for Error, part of the message
+        QTest::addColumn<int>("family");
+        const int run = WindowCommandLine::Run;
+        const int error = WindowCommandLine::Error;
+        QTest::newRow("none") << QStringList { "hoplantern" } << run << "" << 0;
+        QTest::newRow("one host") << QStringList { "/usr/bin/hoplantern", "192.0.2.1" } << run << "192.0.2.1" << 0;
+        QTest::newRow("blanks around") << QStringList { "hoplantern", " gw.example\n" } << run << "gw.example" << 0;
+        QTest::newRow("blanks only") << QStringList { "hoplantern", " \t " } << run << "" << 0;
+        QTest::newRow("a URL, as the desktop entry passes it")
+            << QStringList { "hoplantern", "http://host.example/some/page?q=1" } << run << "host.example" << 0;
+        QTest::newRow("a URL of an IPv6 address")
+            << QStringList { "hoplantern", "https://[2001:db8::1]:8443/" } << run << "2001:db8::1" << 0;
+        QTest::newRow("an IPv6 address in brackets")
+            << QStringList { "hoplantern", "[2001:db8::1]" } << run << "[2001:db8::1]" << 0;
+        QTest::newRow("-4") << QStringList { "hoplantern", "-4", "h" } << run << "h" << 4;
+        QTest::newRow("--ipv6 after the host") << QStringList { "hoplantern", "h", "--ipv6" } << run << "h" << 6;
+        QTest::newRow("-- before a host with a dash")
+            << QStringList { "hoplantern", "--", "--help" } << run << "--help" << 0;
+        QTest::newRow("--help") << QStringList { "hoplantern", "--help" } << int(WindowCommandLine::Help) << "" << 0;
+        QTest::newRow("-h with a host and an unknown option")
+            << QStringList { "hoplantern", "-x", "h", "-h" } << int(WindowCommandLine::Help) << "" << 0;
+        QTest::newRow("-V") << QStringList { "hoplantern", "-V" } << int(WindowCommandLine::Version) << "" << 0;
+        QTest::newRow("unknown option") << QStringList { "hoplantern", "--trace", "h" } << error << "trace" << 0;
+        QTest::newRow("both families") << QStringList { "hoplantern", "-46", "h" } << error << "-4 and -6" << 0;
+        QTest::newRow("two hosts") << QStringList { "hoplantern", "gw", "example.net" } << error << "one HOST only"
+                                   << 0;
     }
-    void commandLineTail()
+    void commandLine()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(QString, tail);
-        QCOMPARE(CommandLineTail(arguments), tail);
+        QFETCH(int, action);
+        QFETCH(QString, host);
+        QFETCH(int, family);
+        const WindowCommandLine line = ParseWindowCommandLine(arguments);
+        QCOMPARE(int(line.action), action);
+        if (action == WindowCommandLine::Error) {
+            QVERIFY2(line.error.contains(host), qPrintable(line.error));
+            return;
+        }
+        QCOMPARE(line.host, host);
+        QCOMPARE(int(line.family), family);
     }
 
     void socketStartFailureShowsOneMessageAndTouchesNothing()
@@ -101,21 +125,33 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("host");
-        QTest::newRow("a host: traced at once")
-            << QStringList { "hoplantern", "  gw.example ", "x" } << "gw.example  x";
-        QTest::newRow("none: no trace") << QStringList { "hoplantern" } << "";
+        QTest::addColumn<int>("family"); // the window's choice for this run; 6 is the saved one
+        QTest::newRow("a host: traced at once") << QStringList { "hoplantern", "  gw.example " } << "gw.example" << 6;
+        QTest::newRow("none: no trace") << QStringList { "hoplantern" } << "" << 6;
+        QTest::newRow("-4 and a URL") << QStringList { "hoplantern", "-4", "http://gw.example/" } << "gw.example" << 4;
     }
     void theWindowGetsTheCommandLineAsItsHost()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, host);
+        QFETCH(int, family);
         MessageRecorder messages;
+        {
+            hl::RegistryStore store;
+            hl::SaveTraceChoices(store, 6, false);
+        }
         TestApp app;
-        app.m_lpCmdLine = CommandLineTail(arguments);
+        const WindowCommandLine line = ParseWindowCommandLine(arguments);
+        app.m_lpCmdLine = line.host;
+        app.m_family = line.family;
         bool checked = false;
         app.onWindow = [&](CTraceDlg& dlg) {
             QCOMPARE(dlg.m_strHost, host);
             QCOMPARE(dlg.m_bAutoTrace, !host.isEmpty());
+            dlg.m_bAutoTrace = false;
+            dlg.OnInitDialog();
+            QCOMPARE(dlg.m_cbFamily->currentData().toInt(), family);
+            dlg.close(); // saves the settings
             QCOMPARE(app.m_pMainWnd, &dlg);
             QCOMPARE(QCoreApplication::applicationName(), u"Hoplantern"_s);
             QCOMPARE(app.m_pszRegistryKey, u"Veltrosyn"_s);
@@ -126,12 +162,18 @@ private slots:
         QCOMPARE(app.windowsRun, 1);
         QCOMPARE(app.m_pMainWnd, nullptr);
         QVERIFY(messages.messages.empty());
+        // -4 or -6 holds for this run only: the saved choice stays.
+        hl::RegistryStore store;
+        int saved = 0;
+        bool fixedFlow = false;
+        hl::LoadTraceChoices(store, saved, fixedFlow);
+        QCOMPARE(saved, 6);
     }
 
     void aCommandLineHostTracesOnceTheWindowRuns()
     {
         TestApp app;
-        app.m_lpCmdLine = CommandLineTail({ "hoplantern", "192.0.2.1" });
+        app.m_lpCmdLine = ParseWindowCommandLine({ "hoplantern", "192.0.2.1" }).host;
         QString hostShown;
         int rowsWhenTracing = -1;
         bool shownWhenTracing = false;

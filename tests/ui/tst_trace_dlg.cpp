@@ -329,6 +329,35 @@ private slots:
         QCOMPARE(w.field(IDC_HOST)->selectedText(), u"first.example"_s);
     }
 
+    void theHostIsTracedWithoutTheWhiteSpaceAround_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("paste"); // with "Host >" instead of as typed
+        QTest::addColumn<QString>("host"); // what the trace takes and the field then shows
+        QTest::newRow("pasted with a blank and a line break") << u"192.0.2.1 \n"_s << true << u"192.0.2.1"_s;
+        QTest::newRow("typed with tabs and blanks") << u"\t 192.0.2.1  "_s << false << u"192.0.2.1"_s;
+        QTest::newRow("a pasted URL") << u"http://192.0.2.1/index.html"_s << true << u"192.0.2.1"_s;
+        QTest::newRow("nothing around") << u"192.0.2.1"_s << false << u"192.0.2.1"_s;
+    }
+    void theHostIsTracedWithoutTheWhiteSpaceAround()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, paste);
+        QFETCH(QString, host);
+        Window w;
+        if (paste) {
+            QGuiApplication::clipboard()->setText(text);
+            w->m_btnHost->click();
+        } else {
+            w.field(IDC_HOST)->setText(text);
+        }
+        w->m_btnTrace->click();
+        QCOMPARE(w->engine().parameters().m_strHost, host);
+        QCOMPARE(w.text(IDC_TARGET), host);
+        QCOMPARE(w.text(IDC_HOST), host);
+        QCOMPARE(w.probe->sent.size(), size_t(16));
+    }
+
     void aboutButtonOpensTheAboutDialogOverTheWindow()
     {
         Window w;
@@ -537,6 +566,44 @@ private slots:
         QCOMPARE(w->frameGeometry().height(), before.height() + 40);
         QCOMPARE(w->m_editHost->width(), 32);
         QCOMPARE(w->m_list->height(), TemplateRect(*w.dlg, IDC_RESULTS).height() + 40);
+    }
+
+    void theWindowOpensOnTheScreenWhole_data()
+    {
+        // Outer rectangles as saved, relative to the screen's available area.
+        QTest::addColumn<QRect>("saved"); // empty: nothing saved
+        QTest::addColumn<bool>("kept"); // it fits, so it is taken as saved
+        QTest::newRow("nothing saved") << QRect() << true;
+        QTest::newRow("fits") << QRect(20, 10, 600, 380) << true;
+        QTest::newRow("on a screen to the right that is gone") << QRect(3000, 100, 700, 400) << false;
+        QTest::newRow("left of and above the screen") << QRect(-2000, -500, 700, 400) << false;
+        QTest::newRow("larger than the screen") << QRect(-10, -10, 4000, 3000) << false;
+        QTest::newRow("over the bottom right corner") << QRect(500, 400, 700, 400) << false;
+    }
+    void theWindowOpensOnTheScreenWhole()
+    {
+        QFETCH(QRect, saved);
+        QFETCH(bool, kept);
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect rect = saved.translated(area.topLeft());
+        if (!saved.isEmpty()) {
+            hl::RegistryStore store;
+            hl::SaveWindowPosition(store, { rect.left(), rect.top(), rect.right() + 1, rect.bottom() + 1 });
+        }
+        Window w;
+        const QRect shown = w->frameGeometry();
+        QVERIFY2(area.contains(shown),
+            qPrintable(QStringLiteral("%1,%2 %3x%4 on %5x%6")
+                           .arg(shown.x())
+                           .arg(shown.y())
+                           .arg(shown.width())
+                           .arg(shown.height())
+                           .arg(area.width())
+                           .arg(area.height())));
+        if (kept && !saved.isEmpty())
+            QCOMPARE(shown, rect);
+        if (!kept)
+            QCOMPARE(shown.size(), rect.size().boundedTo(area.size()));
     }
 
     void movingAndStateChangesLayNothingOut()
