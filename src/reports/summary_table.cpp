@@ -80,8 +80,6 @@ void Fit(std::array<int, ColumnCount>& widths, std::array<bool, ColumnCount>& sh
         return;
     }
     shown[Name] = false;
-    if (total() > limit)
-        widths[Address] = std::min(widths[Address], std::max(kMinAddressWidth, widths[Address] - (total() - limit)));
 }
 
 void Clip(TableLine& line, int length)
@@ -120,10 +118,10 @@ std::vector<TableLine> SummaryTable(const std::vector<SummaryHop>& hops, int wid
                 out.muted.push_back(TextSpan { int(out.text.size()) + widths[c] - int(cell.size()), int(cell.size()) });
             out.text += IsText(c) ? cell.leftJustified(widths[c]) : cell.rightJustified(widths[c]);
         }
-        int end = int(out.text.size());
+        int end = width > 0 ? std::min(int(out.text.size()), width) : int(out.text.size());
         while (end > 0 && out.text[end - 1] == ' ')
             --end;
-        Clip(out, width > 0 ? std::min(end, width) : end);
+        Clip(out, end);
         return out;
     };
     std::vector<TableLine> lines;

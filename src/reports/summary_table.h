@@ -22,13 +22,12 @@
 // loss is partly declined marks its Loss% cell to be shown muted. The lines carry the marks
 // as spans, so the terminal view dims them (WithDimmedSpans) and a plain report ignores them.
 //
-// Fitting a width: numbers are never cut. Names are truncated ("…") first, down to
-// kMinNameWidth; then the Name column goes; then addresses are truncated down to
-// kMinAddressWidth; past that the lines are cut at the width. Widths count UTF-16 units,
-// which is one column each for addresses and the ASCII names DNS gives. A table without any
-// name has no Name column.
+// Fitting a width: names are truncated ("…") first, down to kMinNameWidth; then the Name
+// column goes; past that the lines are cut at the width, losing the rightmost columns first
+// (an address is never shortened: the part cut off would be what tells two apart). Widths
+// count UTF-16 units, one column each for addresses and the ASCII names DNS gives. A table
+// without any name has no Name column.
 inline constexpr int kMinNameWidth = 8;
-inline constexpr int kMinAddressWidth = 15;
 
 struct TextSpan {
     int start = 0;
