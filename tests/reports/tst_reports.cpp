@@ -281,8 +281,11 @@ void TestReports::table()
     QStringList texts, mutedTexts;
     for (const TableLine& line : SummaryTable(Hops(played), width)) {
         texts << line.text;
-        for (const TextSpan& s : line.muted)
+        for (const TextSpan& s : line.muted) {
             mutedTexts << line.text.mid(s.start, s.length);
+            // The terminal view's dimming wraps exactly the span.
+            QVERIFY(WithDimmedSpans(line).contains("\x1b[2m" + mutedTexts.last() + "\x1b[22m"));
+        }
     }
     QCOMPARE(texts, lines);
     QCOMPARE(mutedTexts, muted);
