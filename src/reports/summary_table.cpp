@@ -64,7 +64,8 @@ std::vector<Row> Rows(const std::vector<SummaryHop>& hops)
     return rows;
 }
 
-// Fits the columns into `limit` as the header says; columns shown false are left out.
+// Fits the columns into `limit` in the order summary_table.h gives; a column shown false is
+// left out.
 void Fit(std::array<int, ColumnCount>& widths, std::array<bool, ColumnCount>& shown, int limit)
 {
     auto total = [&] {
