@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "csv_field.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -64,22 +66,6 @@ std::string Json(const HopRowList& rows, const TraceReport& report)
         { "hops", hops },
     };
     return QJsonDocument(trace).toJson(QJsonDocument::Compact).append('\n').toStdString();
-}
-
-// RFC 4180: fields holding a comma, a quote or a line break are quoted, quotes doubled,
-// and every record ends in CRLF.
-std::string CsvField(const std::string& cell)
-{
-    const std::string s = Utf8(cell).toStdString();
-    if (s.find_first_of(",\"\r\n") == std::string::npos)
-        return s;
-    std::string out = "\"";
-    for (const char c : s) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + "\"";
 }
 
 // Whether the target was reached is in the table itself: its row's Result is "complete".
