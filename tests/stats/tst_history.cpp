@@ -43,16 +43,13 @@ void TestHistory::binEdges_data()
     QTest::addColumn<double>("rttUs");
     QTest::addColumn<int>("bin");
     // Edges at 50 µs * 2^(i/3): 62.996 µs, 79.37 µs, 100 µs, ..., 3,276,800 µs (bin 48).
-    QTest::newRow("zero") << 0.0 << 0;
     QTest::newRow("below the first edge") << 49.9 << 0;
     QTest::newRow("just below 50 * 2^(1/3)") << 62.996 << 0;
     QTest::newRow("just above 50 * 2^(1/3)") << 62.9961 << 1;
     QTest::newRow("100 µs, on an edge") << 100.0 << 3;
     QTest::newRow("just below 100 µs") << std::nextafter(100.0, 0.0) << 2;
-    QTest::newRow("1 ms between edges (1008 at bin 13)") << 1000.0 << 12;
     QTest::newRow("just below the overflow") << 3276799.9 << 47;
     QTest::newRow("the overflow edge") << 3276800.0 << kRttOverflowBin;
-    QTest::newRow("far above") << 6e7 << kRttOverflowBin;
 }
 
 void TestHistory::binEdges()
@@ -154,7 +151,6 @@ void TestHistory::tiersMergeToDirect_data()
     QTest::addColumn<double>("spreadUs"); // lognormal sigma times the offset, roughly
     QTest::addColumn<double>("lossPct");
     QTest::addColumn<int>("hours");
-    QTest::newRow("20 ms, steady") << 20000.0 << 0.05 << 0.0 << 1;
     QTest::newRow("1 s with microseconds of noise, 10 % lost") << 1e6 << 1e-5 << 10.0 << 1;
     QTest::newRow("every bin, 4 h: the 10 s tier wraps") << 2000.0 << 2.0 << 3.0 << 4;
 }
