@@ -21,15 +21,9 @@ def write(target, name, data):
 
 
 def ip_header(options, protocol, dst):
-    h = bytearray(20 + options)
-    h[0] = 0x40 | ((20 + options) // 4)
-    h[8] = 64
-    h[9] = protocol
-    h[12:16] = bytes([198, 18, 0, 1])
-    h[16:20] = dst
-    for k in range(options):
-        h[20 + k] = 1  # NOP options
-    return bytes(h)
+    """From 198.18.0.1, time to live 64, `options` bytes of NOP options."""
+    return struct.pack("!BBHHHBBH4s4s", 0x40 | (20 + options) // 4, 0, 0, 0, 0, 64, protocol, 0,
+                       bytes([198, 18, 0, 1]), dst) + b"\x01" * options
 
 
 def answer(type_=11, code=0, protocol=17, dst=TARGET, port=65535, outer=0, quoted=0, extra=b""):
@@ -61,11 +55,9 @@ icmp = {
 
 
 def answer6(type_=3, code=0, next_header=17, port=65535):
-    quoted = bytearray(40)
-    quoted[0] = 0x60
-    quoted[6] = next_header
-    quoted[24:40] = bytes.fromhex("20010db8000000050000000000000002")
-    return bytes([type_, code, 0, 0, 0, 0, 0, 0]) + bytes(quoted) + struct.pack(">HHHH", 40001, port, 10, 0)
+    target = bytes.fromhex("20010db8000000050000000000000002")
+    quoted = bytes([0x60, 0, 0, 0, 0, 0, next_header, 0]) + bytes(16) + target  # from ::
+    return bytes([type_, code, 0, 0, 0, 0, 0, 0]) + quoted + struct.pack(">HHHH", 40001, port, 10, 0)
 
 
 icmp6 = {

@@ -39,25 +39,22 @@ int main(int argc, char** argv)
 {
     if (LLVMFuzzerInitialize)
         LLVMFuzzerInitialize(&argc, &argv);
-    int failures = 0;
-    int inputs = 0;
+    std::vector<fs::path> files;
     for (int i = 1; i < argc; ++i) {
         const fs::path arg(argv[i]);
-        std::vector<fs::path> files;
-        if (fs::is_directory(arg)) {
-            for (const auto& entry : fs::directory_iterator(arg)) {
-                if (entry.is_regular_file())
-                    files.push_back(entry.path());
-            }
-        } else {
+        if (!fs::is_directory(arg)) {
             files.push_back(arg);
+            continue;
         }
-        std::sort(files.begin(), files.end());
-        for (const fs::path& file : files) {
-            failures += RunFile(file);
-            ++inputs;
+        for (const auto& entry : fs::directory_iterator(arg)) {
+            if (entry.is_regular_file())
+                files.push_back(entry.path());
         }
     }
-    std::printf("%d inputs run\n", inputs);
-    return failures == 0 && inputs > 0 ? 0 : 1;
+    std::sort(files.begin(), files.end());
+    int failures = 0;
+    for (const fs::path& file : files)
+        failures += RunFile(file);
+    std::printf("%zu inputs run\n", files.size());
+    return failures == 0 && !files.empty() ? 0 : 1;
 }

@@ -28,209 +28,196 @@ bool Close(double a, double b, double relative)
 class TestHistory : public QObject {
     Q_OBJECT
 private slots:
-    void binEdges_data();
-    void binEdges();
-    void bandsFromHistogram_data();
-    void bandsFromHistogram();
-    void rawRing_data();
-    void rawRing();
-    void tiersMergeToDirect_data();
-    void tiersMergeToDirect();
-};
-
-void TestHistory::binEdges_data()
-{
-    QTest::addColumn<double>("rttUs");
-    QTest::addColumn<int>("bin");
-    // Edges at 50 µs * 2^(i/3): 62.996 µs, 79.37 µs, 100 µs, ..., 3,276,800 µs (bin 48).
-    QTest::newRow("zero") << 0.0 << 0;
-    QTest::newRow("below the first edge") << 49.9 << 0;
-    QTest::newRow("just below 50 * 2^(1/3)") << 62.996 << 0;
-    QTest::newRow("just above 50 * 2^(1/3)") << 62.9961 << 1;
-    QTest::newRow("100 µs, on an edge") << 100.0 << 3;
-    QTest::newRow("just below 100 µs") << std::nextafter(100.0, 0.0) << 2;
-    QTest::newRow("1 ms between edges (1008 at bin 13)") << 1000.0 << 12;
-    QTest::newRow("just below the overflow") << 3276799.9 << 47;
-    QTest::newRow("the overflow edge") << 3276800.0 << kRttOverflowBin;
-    QTest::newRow("far above") << 6e7 << kRttOverflowBin;
-}
-
-void TestHistory::binEdges()
-{
-    QFETCH(double, rttUs);
-    QFETCH(int, bin);
-    QCOMPARE(RttBinOf(rttUs), bin);
-}
-
-void TestHistory::bandsFromHistogram_data()
-{
-    QTest::addColumn<QList<double>>("rttsUs"); // repeated to 1,000 answers
-    QTest::addColumn<double>("slack"); // factor the estimate may be off by: 2^(1/3) is one bin
-    QTest::newRow("all alike: the answer itself") << QList<double> { 20000 } << 1.0;
-    QTest::newRow("all below the first edge") << QList<double> { 20 } << 1.0;
-    QTest::newRow("all in the overflow bin") << QList<double> { 5e6, 6e6 } << 1.2;
-    QTest::newRow("two clusters") << QList<double> { 1000, 1100, 90000, 100000 } << std::cbrt(2.0);
-    QList<double> spread;
-    for (int i = 1; i <= 97; ++i)
-        spread << 300.0 * i;
-    QTest::newRow("an even spread, 0.3 to 29 ms: within a bin, as spread") << spread << 1.06;
-}
-
-void TestHistory::bandsFromHistogram()
-{
-    QFETCH(QList<double>, rttsUs);
-    QFETCH(double, slack);
-    HistoryBucket bucket;
-    std::vector<double> all;
-    for (int i = 0; i < 1000; ++i) {
-        all.push_back(rttsUs[i % rttsUs.size()]);
-        bucket.AddAnswer(all.back());
+    void binEdges_data()
+    {
+        QTest::addColumn<double>("rttUs");
+        QTest::addColumn<int>("bin");
+        // Edges at 50 µs * 2^(i/3): 62.996 µs, 79.37 µs, 100 µs, ..., 3,276,800 µs (bin 48).
+        QTest::newRow("below the first edge") << 49.9 << 0;
+        QTest::newRow("just below 50 * 2^(1/3)") << 62.996 << 0;
+        QTest::newRow("just above 50 * 2^(1/3)") << 62.9961 << 1;
+        QTest::newRow("100 µs, on an edge") << 100.0 << 3;
+        QTest::newRow("just below 100 µs") << std::nextafter(100.0, 0.0) << 2;
+        QTest::newRow("just below the overflow") << 3276799.9 << 47;
+        QTest::newRow("the overflow edge") << 3276800.0 << kRttOverflowBin;
     }
-    std::sort(all.begin(), all.end());
-    const RttBands b = BandsOf(bucket);
-    const QList<double> estimates { b.p10Us, b.p25Us, b.medianUs, b.p75Us, b.p90Us };
-    const QList<double> fractions { 0.10, 0.25, 0.50, 0.75, 0.90 };
-    for (int i = 0; i < fractions.size(); ++i) {
-        const double exact = all[size_t(fractions[i] * 1000) - 1];
-        QVERIFY2(estimates[i] <= exact * slack * (1 + 1e-6) && estimates[i] >= exact / slack * (1 - 1e-6),
-            qPrintable(QString("p%1: %2, exact %3").arg(fractions[i] * 100).arg(estimates[i]).arg(exact)));
-        QVERIFY(estimates[i] >= all.front() && estimates[i] <= all.back());
+
+    void binEdges()
+    {
+        QFETCH(double, rttUs);
+        QFETCH(int, bin);
+        QCOMPARE(RttBinOf(rttUs), bin);
     }
-}
 
-void TestHistory::rawRing_data()
-{
-    QTest::addColumn<int>("rounds"); // 0..rounds-1 answered, rtt = round
-    QTest::addColumn<int>("gapFrom"); // rounds not probed, [gapFrom, gapTo)
-    QTest::addColumn<int>("gapTo");
-    QTest::addColumn<int>("lateRound"); // then a late answer (or, before the ring, any outcome)
-    QTest::addColumn<int>("askedRound");
-    QTest::addColumn<int>("status"); // ProbeStatus
-    QTest::addColumn<double>("rttUs");
-    const int answered = int(ProbeStatus::Answered);
-    const int notProbed = int(ProbeStatus::NotProbed);
-    QTest::newRow("full, not wrapped") << 3600 << 0 << 0 << -1 << 0 << answered << 0.0;
-    QTest::newRow("wrapped: the oldest held") << 3601 << 0 << 0 << -1 << 1 << answered << 1.0;
-    QTest::newRow("wrapped: the one before gone") << 3601 << 0 << 0 << -1 << 0 << notProbed << qQNaN();
-    QTest::newRow("not yet") << 100 << 0 << 0 << -1 << 100 << notProbed << qQNaN();
-    QTest::newRow("skipped rounds do not show the slot's old round")
-        << 5000 << 4000 << 4100 << -1 << 4050 << notProbed << qQNaN();
-    QTest::newRow("a late answer marks its round") << 100 << 0 << 0 << 50 << 50 << int(ProbeStatus::Late) << 777.0;
-    QTest::newRow("an outcome older than the ring overwrites nothing")
-        << 5000 << 0 << 0 << 1399 << 4999 << answered << 4999.0;
-}
-
-void TestHistory::rawRing()
-{
-    QFETCH(int, rounds);
-    QFETCH(int, gapFrom);
-    QFETCH(int, gapTo);
-    QFETCH(int, lateRound);
-    QFETCH(int, askedRound);
-    QFETCH(int, status);
-    QFETCH(double, rttUs);
-    HopHistory hop;
-    for (int r = 0; r < rounds; ++r) {
-        if (r >= gapFrom && r < gapTo)
-            continue;
-        hop.Record(Outcome(r, ProbeStatus::InFlight, 0, r * 1000000LL), 0);
-        hop.Record(Outcome(r, ProbeStatus::Answered, r, r * 1000000LL), 0);
+    void bandsFromHistogram_data()
+    {
+        QTest::addColumn<QList<double>>("rttsUs"); // repeated to 1,000 answers
+        QTest::addColumn<double>("slack"); // factor the estimate may be off by: 2^(1/3) is one bin
+        QTest::newRow("all alike: the answer itself") << QList<double> { 20000 } << 1.0;
+        QTest::newRow("all below the first edge") << QList<double> { 20 } << 1.0;
+        QTest::newRow("all in the overflow bin") << QList<double> { 5e6, 6e6 } << 1.2;
+        QTest::newRow("two clusters") << QList<double> { 1000, 1100, 90000, 100000 } << std::cbrt(2.0);
+        QList<double> spread;
+        for (int i = 1; i <= 97; ++i)
+            spread << 300.0 * i;
+        QTest::newRow("an even spread, 0.3 to 29 ms: within a bin, as spread") << spread << 1.06;
     }
-    if (lateRound >= 0) {
-        hop.Record(Outcome(lateRound, ProbeStatus::Lost, 0, lateRound * 1000000LL), 0);
-        hop.Record(Outcome(lateRound, ProbeStatus::Late, 777, lateRound * 1000000LL), 0);
-    }
-    const RawSample s = hop.raw().At(askedRound);
-    QCOMPARE(int(s.status), status);
-    if (std::isnan(rttUs))
-        QVERIFY(std::isnan(s.rttUs));
-    else
-        QCOMPARE(double(s.rttUs), rttUs);
-}
 
-void TestHistory::tiersMergeToDirect_data()
-{
-    QTest::addColumn<double>("offsetUs");
-    QTest::addColumn<double>("spreadUs"); // lognormal sigma times the offset, roughly
-    QTest::addColumn<double>("lossPct");
-    QTest::addColumn<int>("hours");
-    QTest::newRow("20 ms, steady") << 20000.0 << 0.05 << 0.0 << 1;
-    QTest::newRow("1 s with microseconds of noise, 10 % lost") << 1e6 << 1e-5 << 10.0 << 1;
-    QTest::newRow("every bin, 4 h: the 10 s tier wraps") << 2000.0 << 2.0 << 3.0 << 4;
-}
-
-// One probe a second; each tier's buckets against the next tier's, merged, and against the
-// answers of their period summed directly.
-void TestHistory::tiersMergeToDirect()
-{
-    QFETCH(double, offsetUs);
-    QFETCH(double, spreadUs);
-    QFETCH(double, lossPct);
-    QFETCH(int, hours);
-    std::mt19937 random(11);
-    std::lognormal_distribution<double> rtt(std::log(offsetUs), spreadUs);
-    std::uniform_real_distribution<double> percent(0, 100);
-    HopHistory hop;
-    std::vector<std::vector<double>> answersOfMinute(size_t(hours * 60));
-    for (int64_t r = 0; r < hours * 3600; ++r) {
-        const int64_t sentUs = r * 1000000;
-        hop.Record(Outcome(r, ProbeStatus::InFlight, 0, sentUs), 0);
-        if (percent(random) < lossPct) {
-            hop.Record(Outcome(r, ProbeStatus::Lost, 0, sentUs), 0);
-            continue;
+    void bandsFromHistogram()
+    {
+        QFETCH(QList<double>, rttsUs);
+        QFETCH(double, slack);
+        HistoryBucket bucket;
+        std::vector<double> all;
+        for (int i = 0; i < 1000; ++i) {
+            all.push_back(rttsUs[i % rttsUs.size()]);
+            bucket.AddAnswer(all.back());
         }
-        const double x = rtt(random);
-        hop.Record(Outcome(r, ProbeStatus::Answered, x, sentUs), 0);
-        answersOfMinute[size_t(r / 60)].push_back(x);
+        std::sort(all.begin(), all.end());
+        const RttBands b = BandsOf(bucket);
+        const QList<double> estimates { b.p10Us, b.p25Us, b.medianUs, b.p75Us, b.p90Us };
+        const QList<double> fractions { 0.10, 0.25, 0.50, 0.75, 0.90 };
+        for (int i = 0; i < fractions.size(); ++i) {
+            const double exact = all[size_t(fractions[i] * 1000) - 1];
+            QVERIFY2(estimates[i] <= exact * slack * (1 + 1e-6) && estimates[i] >= exact / slack * (1 - 1e-6),
+                qPrintable(QString("p%1: %2, exact %3").arg(fractions[i] * 100).arg(estimates[i]).arg(exact)));
+            QVERIFY(estimates[i] >= all.front() && estimates[i] <= all.back());
+        }
     }
-    if (hours > 3)
-        QVERIFY(!hop.tier(0).Find(0) && hop.tier(0).Find(hop.tier(0).newestPeriod() - 1079));
-    for (size_t level = 0; level + 1 < kHistoryTiers.size(); ++level) {
-        const HistoryTier& lower = hop.tier(level);
-        const HistoryTier& upper = hop.tier(level + 1);
-        const int64_t ratio = upper.spec().widthUs / lower.spec().widthUs;
-        int compared = 0;
-        for (int64_t p = 0; p <= upper.newestPeriod(); ++p) {
-            HistoryBucket merged;
-            bool whole = true;
-            for (int64_t q = p * ratio; q < (p + 1) * ratio; ++q) {
-                const HistoryBucket* b = lower.Find(q);
-                whole = whole && b;
-                if (b)
-                    merged.Merge(*b);
-            }
-            const HistoryBucket* direct = upper.Find(p);
-            if (!whole || !direct)
+
+    void rawRing_data()
+    {
+        QTest::addColumn<int>("rounds"); // 0..rounds-1 answered, rtt = round
+        QTest::addColumn<int>("gapFrom"); // rounds not probed, [gapFrom, gapTo)
+        QTest::addColumn<int>("gapTo");
+        QTest::addColumn<int>("lateRound"); // then a late answer (or, before the ring, any outcome)
+        QTest::addColumn<int>("askedRound");
+        QTest::addColumn<int>("status"); // ProbeStatus
+        QTest::addColumn<double>("rttUs");
+        const int answered = int(ProbeStatus::Answered);
+        const int notProbed = int(ProbeStatus::NotProbed);
+        QTest::newRow("full, not wrapped") << 3600 << 0 << 0 << -1 << 0 << answered << 0.0;
+        QTest::newRow("wrapped: the oldest held") << 3601 << 0 << 0 << -1 << 1 << answered << 1.0;
+        QTest::newRow("wrapped: the one before gone") << 3601 << 0 << 0 << -1 << 0 << notProbed << qQNaN();
+        QTest::newRow("not yet") << 100 << 0 << 0 << -1 << 100 << notProbed << qQNaN();
+        QTest::newRow("skipped rounds do not show the slot's old round")
+            << 5000 << 4000 << 4100 << -1 << 4050 << notProbed << qQNaN();
+        QTest::newRow("a late answer marks its round") << 100 << 0 << 0 << 50 << 50 << int(ProbeStatus::Late) << 777.0;
+        QTest::newRow("an outcome older than the ring overwrites nothing")
+            << 5000 << 0 << 0 << 1399 << 4999 << answered << 4999.0;
+    }
+
+    void rawRing()
+    {
+        QFETCH(int, rounds);
+        QFETCH(int, gapFrom);
+        QFETCH(int, gapTo);
+        QFETCH(int, lateRound);
+        QFETCH(int, askedRound);
+        QFETCH(int, status);
+        QFETCH(double, rttUs);
+        HopHistory hop;
+        for (int r = 0; r < rounds; ++r) {
+            if (r >= gapFrom && r < gapTo)
                 continue;
-            ++compared;
-            QCOMPARE(merged.sent, direct->sent);
-            QCOMPARE(merged.received, direct->received);
-            QCOMPARE(merged.lost, direct->lost);
-            QVERIFY(merged.bins == direct->bins);
-            QCOMPARE(merged.minUs, direct->minUs);
-            QCOMPARE(merged.maxUs, direct->maxUs);
-            QVERIFY(Close(merged.sumUs, direct->sumUs, 1e-12));
-            QVERIFY2(Close(merged.m2, direct->m2, 1e-9), qPrintable(QString::number(merged.m2 / direct->m2 - 1)));
+            hop.Record(Outcome(r, ProbeStatus::InFlight, 0, r * 1000000LL), 0);
+            hop.Record(Outcome(r, ProbeStatus::Answered, r, r * 1000000LL), 0);
         }
-        QVERIFY(compared > 0);
+        if (lateRound >= 0) {
+            hop.Record(Outcome(lateRound, ProbeStatus::Lost, 0, lateRound * 1000000LL), 0);
+            hop.Record(Outcome(lateRound, ProbeStatus::Late, 777, lateRound * 1000000LL), 0);
+        }
+        const RawSample s = hop.raw().At(askedRound);
+        QCOMPARE(int(s.status), status);
+        if (std::isnan(rttUs))
+            QVERIFY(std::isnan(s.rttUs));
+        else
+            QCOMPARE(double(s.rttUs), rttUs);
     }
-    // A minute's bucket against its answers summed directly, m2 by two passes.
-    const int64_t minute = hours * 60 - 1;
-    const std::vector<double>& x = answersOfMinute[size_t(minute)];
-    const HistoryBucket* b = hop.tier(1).Find(minute);
-    QVERIFY(b);
-    double sum = 0;
-    for (double v : x)
-        sum += v;
-    double m2 = 0;
-    for (double v : x)
-        m2 += (v - sum / double(x.size())) * (v - sum / double(x.size()));
-    QCOMPARE(int(b->received), int(x.size()));
-    QCOMPARE(int(b->sent), 60);
-    QVERIFY(Close(b->sumUs, sum, 1e-12));
-    QVERIFY2(Close(b->m2, m2, 1e-6), qPrintable(QString::number(b->m2 / m2 - 1)));
-    QCOMPARE(double(b->minUs), double(float(*std::min_element(x.begin(), x.end()))));
-}
+
+    void tiersMergeToDirect_data()
+    {
+        QTest::addColumn<double>("offsetUs");
+        QTest::addColumn<double>("spreadUs"); // lognormal sigma times the offset, roughly
+        QTest::addColumn<double>("lossPct");
+        QTest::addColumn<int>("hours");
+        QTest::newRow("1 s with microseconds of noise, 10 % lost") << 1e6 << 1e-5 << 10.0 << 1;
+        QTest::newRow("every bin, 4 h: the 10 s tier wraps") << 2000.0 << 2.0 << 3.0 << 4;
+    }
+
+    // One probe a second; each tier's buckets against the next tier's, merged, and against the
+    // answers of their period summed directly.
+    void tiersMergeToDirect()
+    {
+        QFETCH(double, offsetUs);
+        QFETCH(double, spreadUs);
+        QFETCH(double, lossPct);
+        QFETCH(int, hours);
+        std::mt19937 random(11);
+        std::lognormal_distribution<double> rtt(std::log(offsetUs), spreadUs);
+        std::uniform_real_distribution<double> percent(0, 100);
+        HopHistory hop;
+        std::vector<std::vector<double>> answersOfMinute(size_t(hours * 60));
+        for (int64_t r = 0; r < hours * 3600; ++r) {
+            const int64_t sentUs = r * 1000000;
+            hop.Record(Outcome(r, ProbeStatus::InFlight, 0, sentUs), 0);
+            if (percent(random) < lossPct) {
+                hop.Record(Outcome(r, ProbeStatus::Lost, 0, sentUs), 0);
+                continue;
+            }
+            const double x = rtt(random);
+            hop.Record(Outcome(r, ProbeStatus::Answered, x, sentUs), 0);
+            answersOfMinute[size_t(r / 60)].push_back(x);
+        }
+        if (hours > 3)
+            QVERIFY(!hop.tier(0).Find(0) && hop.tier(0).Find(hop.tier(0).newestPeriod() - 1079));
+        for (size_t level = 0; level + 1 < kHistoryTiers.size(); ++level) {
+            const HistoryTier& lower = hop.tier(level);
+            const HistoryTier& upper = hop.tier(level + 1);
+            const int64_t ratio = upper.spec().widthUs / lower.spec().widthUs;
+            int compared = 0;
+            for (int64_t p = 0; p <= upper.newestPeriod(); ++p) {
+                HistoryBucket merged;
+                bool whole = true;
+                for (int64_t q = p * ratio; q < (p + 1) * ratio; ++q) {
+                    const HistoryBucket* b = lower.Find(q);
+                    whole = whole && b;
+                    if (b)
+                        merged.Merge(*b);
+                }
+                const HistoryBucket* direct = upper.Find(p);
+                if (!whole || !direct)
+                    continue;
+                ++compared;
+                QCOMPARE(merged.sent, direct->sent);
+                QCOMPARE(merged.received, direct->received);
+                QCOMPARE(merged.lost, direct->lost);
+                QVERIFY(merged.bins == direct->bins);
+                QCOMPARE(merged.minUs, direct->minUs);
+                QCOMPARE(merged.maxUs, direct->maxUs);
+                QVERIFY(Close(merged.sumUs, direct->sumUs, 1e-12));
+                QVERIFY2(Close(merged.m2, direct->m2, 1e-9), qPrintable(QString::number(merged.m2 / direct->m2 - 1)));
+            }
+            QVERIFY(compared > 0);
+        }
+        // A minute's bucket against its answers summed directly, m2 by two passes.
+        const int64_t minute = hours * 60 - 1;
+        const std::vector<double>& x = answersOfMinute[size_t(minute)];
+        const HistoryBucket* b = hop.tier(1).Find(minute);
+        QVERIFY(b);
+        double sum = 0;
+        for (double v : x)
+            sum += v;
+        double m2 = 0;
+        for (double v : x)
+            m2 += (v - sum / double(x.size())) * (v - sum / double(x.size()));
+        QCOMPARE(int(b->received), int(x.size()));
+        QCOMPARE(int(b->sent), 60);
+        QVERIFY(Close(b->sumUs, sum, 1e-12));
+        QVERIFY2(Close(b->m2, m2, 1e-6), qPrintable(QString::number(b->m2 / m2 - 1)));
+        QCOMPARE(double(b->minUs), double(float(*std::min_element(x.begin(), x.end()))));
+    }
+};
 
 QTEST_APPLESS_MAIN(TestHistory)
 #include "tst_history.moc"

@@ -1,21 +1,17 @@
-// Figures over the whole path: forward loss from hand-made counts and from generated rounds
-// with both kinds of loss (a lossy link, a router declining to answer), and route changes
-// told apart from load balancing.
+// Figures over the whole path: forward loss from hand-made counts (a lossy link, a router
+// declining to answer), and route changes told apart from load balancing.
 #include "forward_loss.h"
 #include "path_stats.h"
 #include "route_changes.h"
 
 #include <QtTest>
 
-#include <cmath>
 #include <functional>
 #include <random>
 
 Q_DECLARE_METATYPE(std::vector<RoundPath>)
 
 namespace {
-const double kNone = -1;
-
 // Loss per hop as "10 50 - 20": percent of 100 decided probes, "-" for none decided.
 std::vector<LossCounts> Counts(const QString& losses)
 {
@@ -64,205 +60,148 @@ QString Text(const RouteChange& c)
 class TestPathFigures : public QObject {
     Q_OBJECT
 private slots:
-    void forwardLossOfCounts_data();
-    void forwardLossOfCounts();
-    void forwardLossOfRandomRounds_data();
-    void forwardLossOfRandomRounds();
-    void routeChanges_data();
-    void routeChanges();
-    void pathStatsFromOutcomes();
+    void forwardLossOfCounts_data()
+    {
+        QTest::addColumn<QString>("losses");
+        QTest::addColumn<int>("targetTtl");
+        QTest::addColumn<QString>("forward");
+        QTest::addColumn<QString>("declined");
+        QTest::newRow("the least loss of this hop and every later one") << "10 50 20 30" << 4 << "10 20 20 30"
+                                                                        << "0 30 0 0";
+        QTest::newRow("a hop without figures is passed over") << "10 - 40 20" << 4 << "10 - 20 20"
+                                                              << "0 - 20 0";
+        QTest::newRow("probes past the target are not on the path") << "30 60 0 0" << 2 << "30 60 - -"
+                                                                    << "0 0 - -";
+        QTest::newRow("target not found: every hop") << "5 100 100" << 0 << "5 100 100"
+                                                     << "0 0 0";
+    }
+
+    void forwardLossOfCounts()
+    {
+        QFETCH(QString, losses);
+        QFETCH(int, targetTtl);
+        QFETCH(QString, forward);
+        QFETCH(QString, declined);
+        const auto f = ForwardLosses(Counts(losses), targetTtl);
+        QCOMPARE(Text(f, &ForwardLoss::forwardPct), forward);
+        QCOMPARE(Text(f, &ForwardLoss::declinedPct), declined);
+    }
+
+    void routeChanges_data()
+    {
+        QTest::addColumn<bool>("fixedFlow");
+        QTest::addColumn<std::vector<RoundPath>>("rounds");
+        QTest::addColumn<QStringList>("firstChanges"); // "round ttl:old>new ... tOld>New"
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("dropped");
+        const AddressId n = kNoAddress;
+        auto path = [](std::vector<AddressId> hops) { return [hops](int64_t) { return hops; }; };
+
+        // Four ways at hop 2, two at hop 3, each probe a flow of its own.
+        auto random = std::make_shared<std::mt19937>(3);
+        const auto ecmp = Rounds(0, 600, 4, [random](int64_t) {
+            return std::vector<AddressId> { 1, AddressId(10 + (*random)() % 4), AddressId(20 + (*random)() % 2), 9 };
+        });
+        QTest::newRow("load balancing is no change") << false << ecmp << QStringList {} << 0 << 0;
+
+        const auto replaced = Rounds(20, 20, 4, path({ 1, 7, 3, 9 }), Rounds(0, 20, 4, path({ 1, 2, 3, 9 })));
+        QTest::newRow("fixed flow: a replaced router at once")
+            << true << replaced << QStringList { "20 2:2>7" } << 1 << 0;
+        QTest::newRow("default: a replaced router on its third answer")
+            << false << replaced << QStringList { "22 2:2>7" } << 1 << 0;
+        const auto moved = Rounds(
+            100, 50, 4,
+            [](int64_t r) {
+                return std::vector<AddressId> { 1, AddressId(40 + r % 2), 3, 9 };
+            },
+            Rounds(0, 100, 4, [](int64_t r) {
+                return std::vector<AddressId> { 1, AddressId(10 + r % 2), 3, 9 };
+            }));
+        QTest::newRow("default: a balanced hop moved, on the fifth answer")
+            << false << moved << QStringList { "104 2:11>40" } << 1 << 0;
+        const auto gap = Rounds(20, 30, 4, path({ 1, 2, 3, 9 }),
+            Rounds(10, 10, 4, path({ 1, n, 3, 9 }), Rounds(0, 10, 4, path({ 1, 2, 3, 9 }))));
+        QTest::newRow("silent rounds are no change") << true << gap << QStringList {} << 0 << 0;
+        const auto newcomer = Rounds(0, 100, 4, [](int64_t r) {
+            return std::vector<AddressId> { 1, AddressId(r % 17 == 16 ? 11 : 10), 3, 9 };
+        });
+        QTest::newRow("an unseen address among known ones joins them") << false << newcomer << QStringList {} << 0 << 0;
+        const auto lateWays = Rounds(0, 100, 4, [](int64_t r) {
+            return std::vector<AddressId> { 1, AddressId(r < 8 ? 10 : 10 + r % 4), 3, 9 };
+        });
+        QTest::newRow("a balanced hop whose first answers came one way")
+            << false << lateWays << QStringList {} << 0 << 0;
+
+        auto nearer = Rounds(20, 10, 3, path({ 1, 2, 9 }), Rounds(0, 20, 4, path({ 1, 2, 3, 9 })));
+        QTest::newRow("the target found nearer") << false << nearer << QStringList { "20 t4>3", "22 3:3>9" } << 2 << 0;
+        auto lostAtTarget = Rounds(0, 30, 4, path({ 1, 2, 3, 9 }));
+        lostAtTarget[10].hopAddresses = { 1, 2, 3, n, 9 };
+        lostAtTarget[10].targetTtl = 5;
+        QTest::newRow("the target's probe lost, a probe past it answered")
+            << false << lostAtTarget << QStringList {} << 0 << 0;
+        auto further = lostAtTarget;
+        for (size_t r = 10; r < further.size(); ++r)
+            further[r] = RoundPath { int64_t(r), 0, { 1, 2, 3, 8, 9 }, 5 };
+        QTest::newRow("the target found further") << true << further << QStringList { "10 4:9>8 t4>5" } << 1 << 0;
+
+        const auto flapping = Rounds(0, 1200, 2, [](int64_t r) {
+            return std::vector<AddressId> { AddressId(r % 2), 9 };
+        });
+        QTest::newRow("a capped list") << true << flapping << QStringList { "200 1:1>0" } << int(kMaxRouteChanges)
+                                       << 199;
+    }
+
+    void routeChanges()
+    {
+        QFETCH(bool, fixedFlow);
+        QFETCH(std::vector<RoundPath>, rounds);
+        QFETCH(QStringList, firstChanges);
+        QFETCH(int, kept);
+        QFETCH(int, dropped);
+        RouteChanges changes(fixedFlow);
+        for (const RoundPath& r : rounds)
+            changes.Observe(r);
+        QStringList seen;
+        for (const RouteChange& c : changes.changes())
+            seen << Text(c);
+        QCOMPARE(seen.mid(0, firstChanges.size()), firstChanges);
+        QCOMPARE(int(changes.changes().size()), kept);
+        QCOMPARE(int(changes.droppedChanges()), dropped);
+    }
+
+    // The watch loop's one write path: outcomes in, each round finished once its probes are
+    // decided, with answers arriving after the next round has left.
+    void pathStatsFromOutcomes()
+    {
+        PathStats path(true);
+        const char* hops[] = { "198.18.0.1", "198.18.1.1", "198.18.2.2" };
+        std::optional<RouteChange> change;
+        for (int64_t r = 0; r <= 20; ++r) {
+            for (int ttl = 1; ttl <= 3 && r < 20; ++ttl)
+                path.Record(ProbeOutcome { r, ttl, ProbeStatus::InFlight, r * 1000000, 0, {}, false });
+            if (r == 0)
+                continue;
+            const int64_t answered = r - 1; // its answers come after round r left
+            for (int ttl = 1; ttl <= 3; ++ttl) {
+                const bool lost = ttl == 2 && answered == 5;
+                const char* from = ttl == 2 && answered >= 10 ? "198.18.9.1" : hops[ttl - 1];
+                path.Record(ProbeOutcome { answered, ttl, lost ? ProbeStatus::Lost : ProbeStatus::Answered,
+                    answered * 1000000, 1000.0 * ttl, NetAddress::Parse(from), ttl == 3 });
+            }
+            change = change ? change : path.FinishRound(answered, r * 1000000);
+        }
+        QVERIFY(change);
+        QCOMPARE(change->round, 10);
+        QCOMPARE(path.addresses().At(change->hops.at(0).oldAddress).ToText(), "198.18.1.1");
+        QCOMPARE(path.addresses().At(change->hops.at(0).newAddress).ToText(), "198.18.9.1");
+        const PathFigures f = path.Figures();
+        QCOMPARE(f.targetTtl, 3);
+        QCOMPARE(f.hops.at(1).counts.lost, 1);
+        QCOMPARE(f.hops.at(1).counts.sent, 20);
+        QCOMPARE(*f.forward.at(1).declinedPct, 5.0);
+        QCOMPARE(f.hops.at(1).addresses.size(), size_t(2));
+    }
 };
-
-void TestPathFigures::forwardLossOfCounts_data()
-{
-    QTest::addColumn<QString>("losses");
-    QTest::addColumn<int>("targetTtl");
-    QTest::addColumn<QString>("forward");
-    QTest::addColumn<QString>("declined");
-    QTest::newRow("the least loss of this hop and every later one") << "10 50 20 30" << 4 << "10 20 20 30"
-                                                                    << "0 30 0 0";
-    QTest::newRow("a hop without figures is passed over") << "10 - 40 20" << 4 << "10 - 20 20"
-                                                          << "0 - 20 0";
-    QTest::newRow("probes past the target are not on the path") << "30 60 0 0" << 2 << "30 60 - -"
-                                                                << "0 0 - -";
-    QTest::newRow("target not found: every hop") << "5 100 100" << 0 << "5 100 100"
-                                                 << "0 0 0";
-}
-
-void TestPathFigures::forwardLossOfCounts()
-{
-    QFETCH(QString, losses);
-    QFETCH(int, targetTtl);
-    QFETCH(QString, forward);
-    QFETCH(QString, declined);
-    const auto f = ForwardLosses(Counts(losses), targetTtl);
-    QCOMPARE(Text(f, &ForwardLoss::forwardPct), forward);
-    QCOMPARE(Text(f, &ForwardLoss::declinedPct), declined);
-}
-
-void TestPathFigures::forwardLossOfRandomRounds_data()
-{
-    QTest::addColumn<int>("lossyLinkBefore"); // hop counts from this one on cross it
-    QTest::addColumn<double>("linkDropPct");
-    QTest::addColumn<int>("decliningTtl");
-    QTest::addColumn<double>("declinePct");
-    QTest::newRow("a link before hop 5 drops 5 % at random") << 5 << 5.0 << 0 << 0.0;
-    QTest::newRow("hop 3 declines 90 % of its answers") << 0 << 0.0 << 3 << 90.0;
-    QTest::newRow("both, the declining router behind the link") << 3 << 5.0 << 6 << 90.0;
-}
-
-// 2,000 rounds over 8 hops, every probe's fate drawn on its own.
-void TestPathFigures::forwardLossOfRandomRounds()
-{
-    QFETCH(int, lossyLinkBefore);
-    QFETCH(double, linkDropPct);
-    QFETCH(int, decliningTtl);
-    QFETCH(double, declinePct);
-    const int rounds = 2000;
-    const int target = 8;
-    std::mt19937 random(5);
-    std::uniform_real_distribution<double> percent(0, 100);
-    std::vector<LossCounts> hops(target);
-    for (int r = 0; r < rounds; ++r) {
-        for (int ttl = 1; ttl <= target; ++ttl) {
-            const bool dropped = lossyLinkBefore && ttl >= lossyLinkBefore && percent(random) < linkDropPct;
-            const bool declined = ttl == decliningTtl && percent(random) < declinePct;
-            LossCounts& c = hops[size_t(ttl - 1)];
-            ++c.sent;
-            ++(dropped || declined ? c.lost : c.received);
-        }
-    }
-    const auto f = ForwardLosses(hops, target);
-    // Four standard deviations of a binomial rate over the rounds.
-    const double bound = 4 * std::sqrt(linkDropPct * (100 - linkDropPct) / rounds);
-    const double declineBound = 4 * std::sqrt(declinePct * (100 - declinePct) / rounds);
-    for (int ttl = 1; ttl <= target; ++ttl) {
-        const double dropHere = lossyLinkBefore && ttl >= lossyLinkBefore ? linkDropPct : 0;
-        const ForwardLoss& h = f[size_t(ttl - 1)];
-        const bool behindLink = lossyLinkBefore && ttl >= lossyLinkBefore;
-        const QString where = QString("hop %1: forward %2, loss %3").arg(ttl).arg(*h.forwardPct).arg(*h.lossPct);
-        if (behindLink)
-            QVERIFY2(std::abs(*h.forwardPct - linkDropPct) <= bound && *h.forwardPct > 0, qPrintable(where));
-        else
-            QVERIFY2(*h.forwardPct == 0, qPrintable(where));
-        if (ttl == decliningTtl)
-            QVERIFY2(std::abs(*h.declinedPct - (100 - dropHere) * declinePct / 100) <= bound + declineBound,
-                qPrintable(where));
-        else
-            QVERIFY2(*h.declinedPct <= bound, qPrintable(where));
-    }
-}
-
-void TestPathFigures::routeChanges_data()
-{
-    QTest::addColumn<bool>("fixedFlow");
-    QTest::addColumn<std::vector<RoundPath>>("rounds");
-    QTest::addColumn<QStringList>("firstChanges"); // "round ttl:old>new ... tOld>New"
-    QTest::addColumn<int>("kept");
-    QTest::addColumn<int>("dropped");
-    const AddressId n = kNoAddress;
-    auto path = [](std::vector<AddressId> hops) { return [hops](int64_t) { return hops; }; };
-
-    // Four ways at hop 2, two at hop 3, each probe a flow of its own.
-    auto random = std::make_shared<std::mt19937>(3);
-    const auto ecmp = Rounds(0, 600, 4, [random](int64_t) {
-        return std::vector<AddressId> { 1, AddressId(10 + (*random)() % 4), AddressId(20 + (*random)() % 2), 9 };
-    });
-    QTest::newRow("load balancing is no change") << false << ecmp << QStringList {} << 0 << 0;
-
-    const auto replaced = Rounds(20, 20, 4, path({ 1, 7, 3, 9 }), Rounds(0, 20, 4, path({ 1, 2, 3, 9 })));
-    QTest::newRow("fixed flow: a replaced router at once") << true << replaced << QStringList { "20 2:2>7" } << 1 << 0;
-    QTest::newRow("default: a replaced router on its third answer")
-        << false << replaced << QStringList { "22 2:2>7" } << 1 << 0;
-    const auto moved = Rounds(
-        100, 50, 4,
-        [](int64_t r) {
-            return std::vector<AddressId> { 1, AddressId(40 + r % 2), 3, 9 };
-        },
-        Rounds(0, 100, 4, [](int64_t r) {
-            return std::vector<AddressId> { 1, AddressId(10 + r % 2), 3, 9 };
-        }));
-    QTest::newRow("default: a balanced hop moved, on the fifth answer")
-        << false << moved << QStringList { "104 2:11>40" } << 1 << 0;
-    const auto gap = Rounds(20, 30, 4, path({ 1, 2, 3, 9 }),
-        Rounds(10, 10, 4, path({ 1, n, 3, 9 }), Rounds(0, 10, 4, path({ 1, 2, 3, 9 }))));
-    QTest::newRow("silent rounds are no change, fixed flow") << true << gap << QStringList {} << 0 << 0;
-    QTest::newRow("silent rounds are no change, default") << false << gap << QStringList {} << 0 << 0;
-    const auto newcomer = Rounds(0, 100, 4, [](int64_t r) {
-        return std::vector<AddressId> { 1, AddressId(r % 17 == 16 ? 11 : 10), 3, 9 };
-    });
-    QTest::newRow("an unseen address among known ones joins them") << false << newcomer << QStringList {} << 0 << 0;
-    const auto lateWays = Rounds(0, 100, 4, [](int64_t r) {
-        return std::vector<AddressId> { 1, AddressId(r < 8 ? 10 : 10 + r % 4), 3, 9 };
-    });
-    QTest::newRow("a balanced hop whose first answers came one way") << false << lateWays << QStringList {} << 0 << 0;
-
-    auto nearer = Rounds(20, 10, 3, path({ 1, 2, 9 }), Rounds(0, 20, 4, path({ 1, 2, 3, 9 })));
-    QTest::newRow("the target found nearer") << false << nearer << QStringList { "20 t4>3", "22 3:3>9" } << 2 << 0;
-    auto lostAtTarget = Rounds(0, 30, 4, path({ 1, 2, 3, 9 }));
-    lostAtTarget[10].hopAddresses = { 1, 2, 3, n, 9 };
-    lostAtTarget[10].targetTtl = 5;
-    QTest::newRow("the target's probe lost, a probe past it answered")
-        << false << lostAtTarget << QStringList {} << 0 << 0;
-    auto further = lostAtTarget;
-    for (size_t r = 10; r < further.size(); ++r)
-        further[r] = RoundPath { int64_t(r), 0, { 1, 2, 3, 8, 9 }, 5 };
-    QTest::newRow("the target found further") << true << further << QStringList { "10 4:9>8 t4>5" } << 1 << 0;
-
-    const auto flapping = Rounds(0, 1200, 2, [](int64_t r) { return std::vector<AddressId> { AddressId(r % 2), 9 }; });
-    QTest::newRow("a capped list") << true << flapping << QStringList { "200 1:1>0" } << int(kMaxRouteChanges) << 199;
-}
-
-void TestPathFigures::routeChanges()
-{
-    QFETCH(bool, fixedFlow);
-    QFETCH(std::vector<RoundPath>, rounds);
-    QFETCH(QStringList, firstChanges);
-    QFETCH(int, kept);
-    QFETCH(int, dropped);
-    RouteChanges changes(fixedFlow);
-    for (const RoundPath& r : rounds)
-        changes.Observe(r);
-    QStringList seen;
-    for (const RouteChange& c : changes.changes())
-        seen << Text(c);
-    QCOMPARE(seen.mid(0, firstChanges.size()), firstChanges);
-    QCOMPARE(int(changes.changes().size()), kept);
-    QCOMPARE(int(changes.droppedChanges()), dropped);
-}
-
-// The watch loop's one write path: outcomes in, each round finished once its probes are
-// decided, with answers arriving after the next round has left.
-void TestPathFigures::pathStatsFromOutcomes()
-{
-    PathStats path(true);
-    const char* hops[] = { "198.18.0.1", "198.18.1.1", "198.18.2.2" };
-    std::optional<RouteChange> change;
-    for (int64_t r = 0; r <= 20; ++r) {
-        for (int ttl = 1; ttl <= 3 && r < 20; ++ttl)
-            path.Record(ProbeOutcome { r, ttl, ProbeStatus::InFlight, r * 1000000, 0, {}, false });
-        if (r == 0)
-            continue;
-        const int64_t answered = r - 1; // its answers come after round r left
-        for (int ttl = 1; ttl <= 3; ++ttl) {
-            const bool lost = ttl == 2 && answered == 5;
-            const char* from = ttl == 2 && answered >= 10 ? "198.18.9.1" : hops[ttl - 1];
-            path.Record(ProbeOutcome { answered, ttl, lost ? ProbeStatus::Lost : ProbeStatus::Answered,
-                answered * 1000000, 1000.0 * ttl, NetAddress::Parse(from), ttl == 3 });
-        }
-        change = change ? change : path.FinishRound(answered, r * 1000000);
-    }
-    QVERIFY(change);
-    QCOMPARE(change->round, 10);
-    QCOMPARE(path.addresses().At(change->hops.at(0).oldAddress).ToText(), "198.18.1.1");
-    QCOMPARE(path.addresses().At(change->hops.at(0).newAddress).ToText(), "198.18.9.1");
-    const PathFigures f = path.Figures();
-    QCOMPARE(f.targetTtl, 3);
-    QCOMPARE(f.hops.at(1).counts.lost, 1);
-    QCOMPARE(f.hops.at(1).counts.sent, 20);
-    QCOMPARE(*f.forward.at(1).declinedPct, 5.0);
-    QCOMPARE(f.hops.at(1).addresses.size(), size_t(2));
-}
 
 QTEST_APPLESS_MAIN(TestPathFigures)
 #include "tst_path_figures.moc"
