@@ -85,7 +85,7 @@ struct WatchRunInfo {
 };
 
 // The round's line, from what its probes left in the path's history: to be called once the
-// round is finished (PathStats::FinishRound). `time`: when its probes left, any time spec.
+// round is finished (PathStats::FinishRound). `time`: when its probes left, in any time zone.
 QByteArray RoundJsonLine(const PathStats& path, int64_t round, const QDateTime& time);
 QByteArray RouteChangeJsonLine(const RouteChange& change, const AddressTable& addresses, const QDateTime& time);
 QByteArray SummaryJsonLine(const WatchRunInfo& run, const std::vector<SummaryHop>& hops);

@@ -30,19 +30,19 @@ RawSample RawRing::At(int64_t round) const
     return m_samples[size_t(round % kRawRounds)];
 }
 
-HistoryTier::HistoryTier(TierSpec spec)
-    : m_spec(spec)
-    , m_buckets(size_t(spec.buckets))
-    , m_periods(size_t(spec.buckets), -1)
+HistoryTier::HistoryTier(TierShape shape)
+    : m_shape(shape)
+    , m_buckets(size_t(shape.buckets))
+    , m_periods(size_t(shape.buckets), -1)
 {
 }
 
 HistoryBucket* HistoryTier::BucketAt(int64_t timeUs)
 {
     const int64_t period = PeriodOf(std::max<int64_t>(timeUs, 0));
-    if (period <= m_newestPeriod - m_spec.buckets)
+    if (period <= m_newestPeriod - m_shape.buckets)
         return nullptr;
-    const auto slot = size_t(period % m_spec.buckets);
+    const auto slot = size_t(period % m_shape.buckets);
     if (m_periods[slot] != period) {
         m_buckets[slot] = HistoryBucket {};
         m_periods[slot] = int32_t(period);
@@ -55,7 +55,7 @@ const HistoryBucket* HistoryTier::Find(int64_t period) const
 {
     if (period < 0)
         return nullptr;
-    const auto slot = size_t(period % m_spec.buckets);
+    const auto slot = size_t(period % m_shape.buckets);
     return m_periods[slot] == period ? &m_buckets[slot] : nullptr;
 }
 

@@ -41,11 +41,11 @@ private:
     int64_t m_newestRound = -1;
 };
 
-struct TierSpec {
+struct TierShape {
     int64_t widthUs;
     int buckets;
 };
-inline constexpr std::array<TierSpec, 3> kHistoryTiers { {
+inline constexpr std::array<TierShape, 3> kHistoryTiers { {
     { 10'000'000, 1080 }, // 3 hours
     { 60'000'000, 1440 }, // 24 hours
     { 900'000'000, 672 }, // 7 days
@@ -55,9 +55,9 @@ inline constexpr std::array<TierSpec, 3> kHistoryTiers { {
 // [p * widthUs, (p + 1) * widthUs) on the watch's clock.
 class HistoryTier {
 public:
-    explicit HistoryTier(TierSpec spec);
-    TierSpec spec() const { return m_spec; }
-    int64_t PeriodOf(int64_t timeUs) const { return timeUs / m_spec.widthUs; }
+    explicit HistoryTier(TierShape shape);
+    TierShape shape() const { return m_shape; }
+    int64_t PeriodOf(int64_t timeUs) const { return timeUs / m_shape.widthUs; }
     // The bucket of the period that holds timeUs, started afresh when its slot held an older
     // period; nullptr for a period older than the ring holds.
     HistoryBucket* BucketAt(int64_t timeUs);
@@ -66,7 +66,7 @@ public:
     int64_t newestPeriod() const { return m_newestPeriod; } // -1 before the first
 
 private:
-    TierSpec m_spec;
+    TierShape m_shape;
     std::vector<HistoryBucket> m_buckets;
     std::vector<int32_t> m_periods; // of each slot; -1 empty (2^31 periods of 10 s: 680 years)
     int64_t m_newestPeriod = -1;

@@ -174,7 +174,7 @@ private slots:
         for (size_t level = 0; level + 1 < kHistoryTiers.size(); ++level) {
             const HistoryTier& lower = hop.tier(level);
             const HistoryTier& upper = hop.tier(level + 1);
-            const int64_t ratio = upper.spec().widthUs / lower.spec().widthUs;
+            const int64_t ratio = upper.shape().widthUs / lower.shape().widthUs;
             int compared = 0;
             for (int64_t p = 0; p <= upper.newestPeriod(); ++p) {
                 HistoryBucket merged;
