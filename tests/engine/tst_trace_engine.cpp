@@ -624,6 +624,7 @@ void TestTraceEngine::roundSchedule_data()
         { "the last round: a second after the first probe", { heard(20), silent(0, 200), heard(60) }, 1, 1000 },
         { "after the last round: half a second from the first probe", { heard(20), silent(0, 200), heard(60) }, 0,
             500 },
+        { "after the last round, beyond every answer: the whole wait", { heard(20), silent(0, 200) }, 0, 3000 },
     };
     for (const auto& r : cases)
         QTest::newRow(r.name) << r.waits << r.roundsLeft << r.dueMs;

@@ -150,6 +150,15 @@ class Pacing(unittest.TestCase):
         self.assertAlmostEqual(hops[1]["time_ms"], 300 + path.rtt_ms(2), delta=25)
         self.assertAlmostEqual(hops[2]["time_ms"], path.rtt_ms(3), delta=5)
 
+    def test_last_router_answers_for_a_host_that_is_down(self):
+        # No host has the address: the last router answers only once its neighbour
+        # lookup has failed, about 3 s after the probe, within the wait asked for.
+        path = path_for({"routers": 3})
+        down = path.target.rsplit(".", 1)[0] + ".99"
+        done, _ = timed(path, "-n", "-w", "5000", down)
+        hops = json.loads(done.stdout)["hops"]
+        self.assertEqual((hops[3]["address"], hops[3]["result"]), (path.routers[2].address, "host unreachable"))
+
     def test_any_number_of_tries_ends(self):
         path = path_for({"routers": 2, "target_silent": True})
         for tries in ("-2147483648", "0", "-1"):
