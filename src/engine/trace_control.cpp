@@ -130,7 +130,7 @@ int64_t TraceEngine::RoundDue() const
 int TraceEngine::FirstCompleteRow() const
 {
     for (int i = 0; i < m_list.GetItemCount(); ++i) {
-        if (m_list.GetItemData(i)->bReachedTarget)
+        if (m_list.GetItemData(i)->bEndsPath)
             return i;
     }
     return -1;
@@ -140,6 +140,7 @@ bool TraceEngine::RowMatters(int row) const
 {
     // Probes with a larger hop limit than the path reach the target too, and the
     // target may answer only a few of them: once it answered, rows past it are done.
+    // So are the rows past a router that said the target cannot be reached.
     const int complete = FirstCompleteRow();
     return complete < 0 || row <= complete;
 }

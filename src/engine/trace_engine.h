@@ -71,6 +71,8 @@ private:
     void ArmRoundTimer();
     int64_t RoundDue() const;
     void EndTrace(bool bMarkUnanswered);
+    // The first row where the path ends: the target answered, or a router said it
+    // cannot be reached. -1 while there is none.
     int FirstCompleteRow() const;
     bool RowMatters(int row) const;
     bool TraceSettled() const;
