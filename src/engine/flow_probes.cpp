@@ -5,6 +5,8 @@
 #include "icmp_answer.h"
 #include "trace_engine.h"
 
+#include <algorithm>
+
 void TraceEngine::SendFlowProbes(const NetAddress& target)
 {
     if (!m_flowTags || m_flow.destination != target) {
@@ -18,6 +20,9 @@ void TraceEngine::SendFlowProbes(const NetAddress& target)
     m_target = target;
     m_rounds.Begin(m_flow.sourcePort, m_list.GetItemCount());
     m_loneRows.clear();
+    // Lone probes start after the row whose wait ended the last round, so that a row
+    // that stays silent does not keep the rows after it from their turn.
+    const int first = m_nLoneRow + 1;
     m_nLoneRow = -1;
     for (int j = 0; j < m_list.GetItemCount() && RowMatters(j); ++j) {
         if (m_list.GetItemData(j)->answered())
@@ -27,7 +32,10 @@ void TraceEngine::SendFlowProbes(const NetAddress& target)
         else
             SendFlowProbe(j);
     }
-    if (m_bOneAtATime)
+    std::rotate(m_loneRows.begin(),
+        std::find_if(m_loneRows.begin(), m_loneRows.end(), [first](int j) { return j >= first; }), m_loneRows.end());
+    // Else the round timer sends it once the earlier probes' answers can no longer come.
+    if (m_bOneAtATime && UntaggedAnswersOverAt() <= m_platform.clock->MonotonicMicros())
         SendNextLoneProbe();
 }
 
@@ -64,11 +72,14 @@ void TraceEngine::TakeFlowAnswer(const IcmpAnswer& answer, int64_t handlerUs)
         if (!m_flowTags->Decode(m_flowTags->TagOfData(answer.quotedData.data()), &round, &row))
             return;
     } else if (!answer.hasQuotedChecksum || !m_flowTags->Decode(answer.quotedChecksum, &round, &row)) {
-        // No tag to read (or an unfinished checksum): the lone probe under way, if any.
+        // No tag to read (or an unfinished checksum): the lone probe under way, if any
+        // and not yet answered, since a probe is answered once.
         if (m_nLoneRow < 0) {
             m_bOneAtATime = true;
             return;
         }
+        if (m_list.GetItemData(m_nLoneRow)->answered())
+            return;
         row = m_nLoneRow;
     }
     if (row >= m_list.GetItemCount())

@@ -70,6 +70,9 @@ private:
     void OnRoundTimer(int nIDEvent);
     void ArmRoundTimer();
     int64_t RoundDue() const;
+    // When the answers to the probes still silent can no longer come: each may come
+    // until the wait after its probe is over.
+    int64_t UntaggedAnswersOverAt() const;
     void EndTrace(bool bMarkUnanswered);
     // The first row where the path ends: the target answered, or a router said it
     // cannot be reached. -1 while there is none.

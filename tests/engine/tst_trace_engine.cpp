@@ -570,28 +570,37 @@ void TestTraceEngine::fixedFlowUntaggedAnswersFoundOneAtATime()
     flowAnswer(2, 11, Router(3), Neither);
     flowAnswer(4, 3, kTarget, ChecksumOnly);
     QCOMPARE(column(4), QStringList({ "next", "tracing...", "tracing...", "tracing...", "complete" }));
-    fake->clock->now = 2000;
-    engine->OnTimer(IDT_ROUND); // the silent rows, the lowest alone
+    auto tick = [this](uint32_t ms) {
+        fake->clock->now = ms;
+        emit engine->platform().timer->timeout(IDT_ROUND);
+    };
+    tick(2000); // hops 2 to 4 may still answer without a tag until the wait (60 s) is over
+    QCOMPARE(fake->probe->sent.size(), size_t(5));
+    tick(61000); // then the silent rows, the lowest alone
     QCOMPARE(fake->probe->sent.size(), size_t(6));
     QCOMPARE(fake->probe->sent.back().ttl, 2);
-    fake->clock->now = 2005;
+    fake->clock->now = 61400;
     flowAnswer(5, 11, Router(2), Neither);
+    flowAnswer(5, 11, Router(9), Neither); // a probe is answered once: not this one's
     QCOMPARE(cell(1, 1), "198.18.2.2");
-    QCOMPARE(cell(1, 2), "5");
-    emit engine->platform().timer->timeout(IDT_ROUND); // answered: on to the next row at once
+    QCOMPARE(cell(1, 2), "400");
+    tick(61400); // answered: on to the next row at once
     QCOMPARE(fake->probe->sent.size(), size_t(7));
     QCOMPARE(fake->probe->sent.back().ttl, 3);
-    fake->clock->now = 3000; // hop 3 stays silent this time; its wait runs out
-    emit engine->platform().timer->timeout(IDT_ROUND);
+    tick(62000); // hop 3 stays silent: nothing leaves while its answer may come
+    QCOMPARE(fake->probe->sent.size(), size_t(7));
+    tick(121000); // the round's wait from its first probe is over; hop 3's is not
+    QCOMPARE(engine->roundsLeft(), 0);
+    QCOMPARE(fake->probe->sent.size(), size_t(7));
+    tick(121400); // the last round starts after the row that stayed silent
+    QCOMPARE(fake->probe->sent.size(), size_t(8));
     QCOMPARE(fake->probe->sent.back().ttl, 4);
     QCOMPARE(cell(2, 4), "tracing...");
-    fake->clock->now = 3007;
+    fake->clock->now = 121407;
     flowAnswer(7, 11, Router(4), Neither);
     QCOMPARE(cell(3, 1), "198.18.4.2");
     QCOMPARE(cell(3, 2), "7");
-    QCOMPARE(engine->roundsLeft(), 1);
-    fake->clock->now = 4000;
-    emit engine->platform().timer->timeout(IDT_ROUND); // third round: hop 3 alone
+    tick(121407); // and comes back to it
     QCOMPARE(fake->probe->sent.size(), size_t(9));
     QCOMPARE(fake->probe->sent.back().ttl, 3);
     flowAnswer(8, 11, Router(3), Neither);
