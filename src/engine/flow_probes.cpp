@@ -34,8 +34,10 @@ void TraceEngine::SendFlowProbes(const NetAddress& target)
     }
     std::rotate(m_loneRows.begin(),
         std::find_if(m_loneRows.begin(), m_loneRows.end(), [first](int j) { return j >= first; }), m_loneRows.end());
-    // Else the round timer sends it once the earlier probes' answers can no longer come.
-    if (m_bOneAtATime && UntaggedAnswersOverAt() <= m_platform.clock->MonotonicMicros())
+    // The first lone probe leaves once the earlier probes' answers can no longer come,
+    // else the round timer sends it then. With the full wait a round is one tick and
+    // one lone probe, and every earlier probe has had its tick's wait.
+    if (m_bOneAtATime && (m_params.m_bFixedWait || UntaggedAnswersOverAt() <= m_platform.clock->MonotonicMicros()))
         SendNextLoneProbe();
 }
 

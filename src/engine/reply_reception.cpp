@@ -35,11 +35,6 @@ void TraceEngine::OnIcmpRead()
     if (m_bDone)
         return;
     ReadAnswer(handlerUs);
-    // With the full wait no timer follows the answers: an answered lone probe lets the
-    // next one leave here.
-    if (m_params.m_bFixedWait && !m_bDone && m_nLoneRow >= 0 && m_list.GetItemData(m_nLoneRow)->answered()
-        && UntaggedAnswersOverAt() <= handlerUs)
-        SendNextLoneProbe();
     NotifyIfFinished();
 }
 

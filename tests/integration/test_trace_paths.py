@@ -312,9 +312,10 @@ class FixedFlowShortQuote(unittest.TestCase):
         offload_off(path)
         quote_28_bytes(self, path, 2)
         expected = [(r.address, "next") for r in path.routers] + [(path.target, "complete")]
-        for name, prefix in FLOW_PRIVILEGES:
+        for name, prefix, pacing in (*((n, p, ()) for n, p in FLOW_PRIVILEGES),
+                                     ("error queue, full wait", AS_NOBODY, ("--fixed-wait",))):
             with self.subTest(answers=name):
-                hops, _ = self.flow_trace(path, "-t", "3", "-w", "1000", prefix=prefix)
+                hops, _ = self.flow_trace(path, "-t", "3", "-w", "1000", *pacing, prefix=prefix)
                 self.assertEqual([(h["address"], h["result"]) for h in hops], expected)
 
     def test_probing_one_at_a_time_keeps_to_the_wait(self):
