@@ -41,6 +41,7 @@ void TraceEngine::OnOK(const TraceParameters& params)
     CloseFlow();
     m_bOneAtATime = false;
     m_loneRows.clear();
+    m_unplaced.clear();
     m_nLoneRow = -1;
     m_platform.timer->KillTimer(IDT_ROUND);
     OnTimer(IDT_ROUND);

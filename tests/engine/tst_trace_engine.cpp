@@ -114,6 +114,7 @@ private slots:
     void fixedFlowOneSocketForTheTrace();
     void fixedFlowAnswersThatMustNotCount();
     void fixedFlowUntaggedAnswersFoundOneAtATime();
+    void fixedFlowUntaggedAnswerOfTheOneRowLeft();
     void roundSchedule_data();
     void roundSchedule();
 };
@@ -606,6 +607,24 @@ void TestTraceEngine::fixedFlowUntaggedAnswersFoundOneAtATime()
     flowAnswer(8, 11, Router(3), Neither);
     QVERIFY(engine->done());
     QCOMPARE(column(1), QStringList({ "198.18.1.2", "198.18.2.2", "198.18.3.2", "198.18.4.2", "198.18.5.2" }));
+}
+
+void TestTraceEngine::fixedFlowUntaggedAnswerOfTheOneRowLeft()
+{
+    fake->clock->now = 1000;
+    startFlow(6);
+    flowAnswer(0, 11, Router(1), DataOnly);
+    fake->clock->now = 1030;
+    flowAnswer(1, 11, Router(2), Neither); // hop 2's, 3's or 4's: each is silent
+    flowAnswer(2, 11, Router(3), DataOnly);
+    QCOMPARE(cell(1, 4), "tracing...");
+    flowAnswer(4, 3, kTarget, DataOnly); // hop 6 no longer matters, hop 4 still does
+    QCOMPARE(cell(1, 4), "tracing...");
+    flowAnswer(3, 11, Router(4), DataOnly); // only hop 2 is left: the answer was its own
+    QCOMPARE(cell(1, 1), "198.18.2.2");
+    QCOMPARE(cell(1, 2), "30");
+    QVERIFY(engine->done());
+    QCOMPARE(fake->probe->sent.size(), size_t(6)); // no probe alone needed
 }
 
 void TestTraceEngine::roundSchedule_data()
