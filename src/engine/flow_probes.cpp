@@ -1,7 +1,8 @@
 // Fixed-flow rounds: one socket for the whole trace, one destination port, each probe
 // named by the tag its data bytes put into the UDP checksum. An answer that quotes
 // neither the checksum in a form we can read nor the data is placed only where it
-// cannot be anyone else's: in the row of the one probe under way.
+// cannot be anyone else's: in the row of the one probe under way, or of the one row
+// left that it can answer.
 #include "icmp_answer.h"
 #include "icmp_classification.h"
 #include "trace_engine.h"
