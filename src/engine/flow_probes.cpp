@@ -1,9 +1,13 @@
 // Fixed-flow rounds: one socket for the whole trace, one destination port, each probe
 // named by the tag its data bytes put into the UDP checksum. An answer that quotes
 // neither the checksum in a form we can read nor the data is placed only where it
-// cannot be anyone else's: in the row of the one probe under way.
+// cannot be anyone else's: in the row of the one probe under way, or of the one row
+// left that it can answer.
 #include "icmp_answer.h"
+#include "icmp_classification.h"
 #include "trace_engine.h"
+
+#include <algorithm>
 
 void TraceEngine::SendFlowProbes(const NetAddress& target)
 {
@@ -18,6 +22,10 @@ void TraceEngine::SendFlowProbes(const NetAddress& target)
     m_target = target;
     m_rounds.Begin(m_flow.sourcePort, m_list.GetItemCount());
     m_loneRows.clear();
+    m_unplaced.clear();
+    // Lone probes start after the row whose wait ended the last round, so that a row
+    // that stays silent does not keep the rows after it from their turn.
+    const int first = m_nLoneRow + 1;
     m_nLoneRow = -1;
     for (int j = 0; j < m_list.GetItemCount() && RowMatters(j); ++j) {
         if (m_list.GetItemData(j)->answered())
@@ -27,7 +35,12 @@ void TraceEngine::SendFlowProbes(const NetAddress& target)
         else
             SendFlowProbe(j);
     }
-    if (m_bOneAtATime)
+    std::rotate(m_loneRows.begin(),
+        std::find_if(m_loneRows.begin(), m_loneRows.end(), [first](int j) { return j >= first; }), m_loneRows.end());
+    // The first lone probe leaves once the earlier probes' answers can no longer come,
+    // else the round timer sends it then. With the full wait a round is one tick and
+    // one lone probe, and every earlier probe has had its tick's wait.
+    if (m_bOneAtATime && (m_params.m_bFixedWait || UntaggedAnswersOverAt() <= m_platform.clock->MonotonicMicros()))
         SendNextLoneProbe();
 }
 
@@ -64,11 +77,16 @@ void TraceEngine::TakeFlowAnswer(const IcmpAnswer& answer, int64_t handlerUs)
         if (!m_flowTags->Decode(m_flowTags->TagOfData(answer.quotedData.data()), &round, &row))
             return;
     } else if (!answer.hasQuotedChecksum || !m_flowTags->Decode(answer.quotedChecksum, &round, &row)) {
-        // No tag to read (or an unfinished checksum): the lone probe under way, if any.
+        // No tag to read (or an unfinished checksum): the lone probe under way, if any
+        // and not yet answered, since a probe is answered once.
         if (m_nLoneRow < 0) {
             m_bOneAtATime = true;
+            KeepUntaggedAnswer(answer, handlerUs);
+            PlaceUntaggedAnswers();
             return;
         }
+        if (m_list.GetItemData(m_nLoneRow)->answered())
+            return;
         row = m_nLoneRow;
     }
     if (row >= m_list.GetItemCount())
@@ -77,6 +95,52 @@ void TraceEngine::TakeFlowAnswer(const IcmpAnswer& answer, int64_t handlerUs)
     if (sentUs == ProbeRounds::kNotSent)
         return;
     FillRow(answer, row, sentUs, handlerUs);
+    PlaceUntaggedAnswers();
+}
+
+void TraceEngine::KeepUntaggedAnswer(const IcmpAnswer& answer, int64_t handlerUs)
+{
+    // Only a router on the way: the rows past the end of the path are left out below
+    // because whoever ended it quotes tags, which an answer ending it untagged belies.
+    if (ClassifyIcmp(answer.quotedDestination.family == NetAddress::V6, answer.type, answer.code).endsPath)
+        return;
+    const int64_t arrivalUs = answer.stamped ? answer.arrivalUs : handlerUs;
+    UnplacedAnswer kept { answer, handlerUs, {} };
+    for (int j = 0; j < m_list.GetItemCount(); ++j) {
+        const int64_t sentUs = m_rounds.LatestSendTime(j);
+        if (!m_list.GetItemData(j)->answered() && sentUs != ProbeRounds::kNotSent
+            && arrivalUs - sentUs <= int64_t(m_params.m_nTimeout) * 1000)
+            kept.rows.push_back(j);
+    }
+    m_unplaced.push_back(std::move(kept));
+}
+
+void TraceEngine::PlaceUntaggedAnswers()
+{
+    for (bool placed = true; placed;) {
+        placed = false;
+        for (auto it = m_unplaced.begin(); it != m_unplaced.end() && !placed;) {
+            int left = 0;
+            int row = -1;
+            for (const int j : it->rows) {
+                if (RowMatters(j) && !m_list.GetItemData(j)->answered()) {
+                    row = j;
+                    ++left;
+                }
+            }
+            if (left > 1) {
+                ++it;
+                continue;
+            }
+            // Timed only from a row's one probe: with more, which it answers is unknown.
+            const int64_t sentUs = row < 0 ? ProbeRounds::kNotSent : m_rounds.LatestSendTime(row);
+            if (sentUs != ProbeRounds::kNotSent && sentUs == m_rounds.FirstSendTime(row)) {
+                FillRow(it->answer, row, sentUs, it->handlerUs);
+                placed = true; // the others may have only one row left now
+            }
+            it = m_unplaced.erase(it);
+        }
+    }
 }
 
 void TraceEngine::CloseFlow()

@@ -64,5 +64,7 @@ Classification ClassifyV6(uint8_t type, uint8_t code)
 
 Classification ClassifyIcmp(bool v6, uint8_t type, uint8_t code)
 {
-    return v6 ? ClassifyV6(type, code) : ClassifyV4(type, code);
+    Classification c = v6 ? ClassifyV6(type, code) : ClassifyV4(type, code);
+    c.endsPath = type == (v6 ? 1 : 3); // destination unreachable
+    return c;
 }

@@ -14,10 +14,10 @@ void TraceEngine::TrimHopRows()
         m_list.DeleteItem(n - 1);
         --n;
     }
-    // Probes with a larger time-to-live than the path reach the target too: drop every
-    // row after the first one where the target answered.
+    // Probes with a larger time-to-live than the path reach the target too, or the
+    // router that cannot reach it: drop every row after the first where either answered.
     for (int i = 0; i + 1 < m_list.GetItemCount(); ++i) {
-        if (m_list.GetItemData(i)->bReachedTarget) {
+        if (m_list.GetItemData(i)->bEndsPath) {
             for (int k = m_list.GetItemCount() - 1; k > i; --k)
                 m_list.DeleteItem(k);
             break;

@@ -91,6 +91,7 @@ void TraceEngine::FillRow(const IcmpAnswer& answer, int j, int64_t sentUs, int64
     row.address = answer.sender;
     row.result = c.text;
     row.reachedTarget = c.reachedTarget;
+    row.endsPath = c.endsPath;
     row.sendTick = TickClock::TickOf(sentUs);
     row.arrivalTick = TickClock::TickOf(arrivalUs);
     row.rttUs = std::max<int64_t>(arrivalUs - sentUs, 0);

@@ -28,7 +28,11 @@ int64_t NextRoundDue(const std::vector<RowWait>& rows, int64_t roundStartUs, int
         else if (longestRtt >= 0)
             wait = bounded(kTailFactor * longestRtt, kTailFloorUs);
         due = std::max(due, it->lastSentUs + wait);
-        const int64_t floor = roundsLeft == 1 ? kLastRoundFloorUs : roundsLeft <= 0 ? kEndFloorUs : 0;
+        int64_t floor = roundsLeft == 1 ? kLastRoundFloorUs : roundsLeft <= 0 ? kEndFloorUs : 0;
+        // The end of the path may answer as late as the user allows: a router whose
+        // neighbour lookup for the next hop fails answers only after it gives up.
+        if (roundsLeft <= 0 && nearestBeyond < 0)
+            floor = longestUs;
         due = std::max(due, it->firstSentUs + std::min(longestUs, floor));
     }
     return std::min(due, roundStartUs + longestUs);

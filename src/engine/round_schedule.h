@@ -14,7 +14,9 @@
 // leaves at least a second after a row's first probe, so that a router limiting its ICMP
 // to one answer a second (as a Linux host does per destination) has one for it again,
 // and after the last round each silent row is given half a second from its first probe,
-// for routers whose answers leave late.
+// for routers whose answers leave late, and a row beyond every answer the whole wait from
+// its first probe, since the last router answers for a host that is down only once its
+// neighbour lookup has failed (about three seconds on Linux).
 struct RowWait {
     bool answered = false;
     int64_t rttUs = -1; // of the answer, when answered

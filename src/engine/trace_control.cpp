@@ -41,6 +41,7 @@ void TraceEngine::OnOK(const TraceParameters& params)
     CloseFlow();
     m_bOneAtATime = false;
     m_loneRows.clear();
+    m_unplaced.clear();
     m_nLoneRow = -1;
     m_platform.timer->KillTimer(IDT_ROUND);
     OnTimer(IDT_ROUND);
@@ -87,8 +88,11 @@ void TraceEngine::OnRoundTimer(int nIDEvent)
         ArmRoundTimer();
         return;
     }
-    // A round of lone probes goes on with its next row before the round counts as done.
-    if (m_params.m_bFixedFlow && SendNextLoneProbe()) {
+    // A round of lone probes goes on with its next row while the round's wait lasts (it
+    // starts with its first probe); with the full wait, each tick is a round of its own.
+    const int64_t start = m_rounds.LatestRoundStart();
+    const bool roundLasts = start == ProbeRounds::kNotSent || now < start + int64_t(m_params.m_nTimeout) * 1000;
+    if (m_params.m_bFixedFlow && !m_params.m_bFixedWait && roundLasts && SendNextLoneProbe()) {
         ArmRoundTimer();
         return;
     }
@@ -114,23 +118,39 @@ void TraceEngine::ArmRoundTimer()
 
 int64_t TraceEngine::RoundDue() const
 {
+    const int64_t start = m_rounds.LatestRoundStart();
+    const int64_t longest = int64_t(m_params.m_nTimeout) * 1000;
+    if (m_bOneAtATime) {
+        // An answer without a tag is placed only where no other probe can claim it: a
+        // lone probe leaves once every other probe still silent has waited its whole
+        // wait, and the round ends when the wait from its first probe is over.
+        const int64_t over = UntaggedAnswersOverAt();
+        return start == ProbeRounds::kNotSent ? over : std::min(over, start + longest);
+    }
     std::vector<RowWait> rows;
     const int complete = FirstCompleteRow();
     for (int j = 0; j < m_list.GetItemCount() && (complete < 0 || j <= complete); ++j) {
         const HopRow* row = m_list.GetItemData(j);
-        // A lone probe waits for its own row alone, from when it left.
-        const bool waited = m_nLoneRow < 0 || j == m_nLoneRow;
-        rows.push_back({ row->answered(), row->nRttUs, waited ? m_rounds.FirstSendTime(j) : ProbeRounds::kNotSent,
-            waited ? m_rounds.LatestSendTime(j) : ProbeRounds::kNotSent });
+        rows.push_back({ row->answered(), row->nRttUs, m_rounds.FirstSendTime(j), m_rounds.LatestSendTime(j) });
     }
-    const int64_t start = m_nLoneRow >= 0 ? m_rounds.LatestSendTime(m_nLoneRow) : m_rounds.LatestRoundStart();
-    return NextRoundDue(rows, start, int64_t(m_params.m_nTimeout) * 1000, m_nRoundsLeft);
+    return NextRoundDue(rows, start, longest, m_nRoundsLeft);
+}
+
+int64_t TraceEngine::UntaggedAnswersOverAt() const
+{
+    int64_t over = ProbeRounds::kNotSent;
+    for (int j = 0; j < m_list.GetItemCount() && RowMatters(j); ++j) {
+        const int64_t sent = m_rounds.LatestSendTime(j);
+        if (!m_list.GetItemData(j)->answered() && sent != ProbeRounds::kNotSent)
+            over = std::max(over, sent + int64_t(m_params.m_nTimeout) * 1000);
+    }
+    return over;
 }
 
 int TraceEngine::FirstCompleteRow() const
 {
     for (int i = 0; i < m_list.GetItemCount(); ++i) {
-        if (m_list.GetItemData(i)->bReachedTarget)
+        if (m_list.GetItemData(i)->bEndsPath)
             return i;
     }
     return -1;
@@ -140,6 +160,7 @@ bool TraceEngine::RowMatters(int row) const
 {
     // Probes with a larger hop limit than the path reach the target too, and the
     // target may answer only a few of them: once it answered, rows past it are done.
+    // So are the rows past a router that said the target cannot be reached.
     const int complete = FirstCompleteRow();
     return complete < 0 || row <= complete;
 }

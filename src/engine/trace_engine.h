@@ -1,6 +1,7 @@
 #pragma once
 #include "flow_tag.h"
 #include "hop_row_list.h"
+#include "icmp_answer.h"
 #include "probe_rounds.h"
 #include "trace_parameters.h"
 #include "trace_platform.h"
@@ -15,8 +16,6 @@
 
 inline constexpr int IDT_ROUND = 39; // id of the round timer
 inline constexpr int kMaxHopRows = 255; // a time-to-live holds at most 255
-
-struct IcmpAnswer;
 
 // One trace at a time, from the Trace command to the last name lookup: rounds of probes,
 // answers read from the ICMP socket into the rows of `list`, the end of the trace, the
@@ -70,7 +69,12 @@ private:
     void OnRoundTimer(int nIDEvent);
     void ArmRoundTimer();
     int64_t RoundDue() const;
+    // When the answers to the probes still silent can no longer come: each may come
+    // until the wait after its probe is over.
+    int64_t UntaggedAnswersOverAt() const;
     void EndTrace(bool bMarkUnanswered);
+    // The first row where the path ends: the target answered, or a router said it
+    // cannot be reached. -1 while there is none.
     int FirstCompleteRow() const;
     bool RowMatters(int row) const;
     bool TraceSettled() const;
@@ -93,6 +97,8 @@ private:
     void SendFlowProbe(int row);
     bool SendNextLoneProbe();
     void TakeFlowAnswer(const IcmpAnswer& answer, int64_t handlerUs);
+    void KeepUntaggedAnswer(const IcmpAnswer& answer, int64_t handlerUs);
+    void PlaceUntaggedAnswers();
     void CloseFlow();
     // Names (name_lookups.cpp)
     void StartLookups();
@@ -126,6 +132,16 @@ private:
     bool m_bOneAtATime = false;
     std::deque<int> m_loneRows; // still to probe alone this round
     int m_nLoneRow = -1; // the row whose lone probe is under way
+    // This round's answers without a tag that came while no lone probe was under way,
+    // each with the rows whose probe it may answer. A router answers a probe once, and
+    // one that quotes a tag quotes it for every probe, so once all of them but one have
+    // answered with a tag, or no longer matter, it is that one's.
+    struct UnplacedAnswer {
+        IcmpAnswer answer;
+        int64_t handlerUs;
+        std::vector<int> rows;
+    };
+    std::vector<UnplacedAnswer> m_unplaced;
 
     bool m_bIcmpOpen = false;
     bool m_bResolveFailed = false;

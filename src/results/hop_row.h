@@ -20,6 +20,7 @@ struct HopRow {
     // Typed state of the latest answer.
     bool bAnswered = false;
     bool bReachedTarget = false; // the target itself answered ("complete")
+    bool bEndsPath = false; // destination unreachable: the target's answer or a router's
     NetAddress address; // who answered
     int32_t nTimeMs = 0; // the Time shown, in ticks
     int64_t nRttUs = -1; // the same round trip in microseconds; -1 when not known
@@ -37,4 +38,5 @@ struct HopAnswer {
     uint32_t sendTick = 0; // of the probe it answers
     uint32_t arrivalTick = 0;
     int64_t rttUs = -1;
+    bool endsPath = false; // destination unreachable, from the target or a router
 };

@@ -64,6 +64,7 @@ void HopRowList::UpdateHopRow(const HopAnswer& answer, int nRow)
         return;
     row->address = answer.address;
     row->bReachedTarget = answer.reachedTarget;
+    row->bEndsPath = answer.endsPath;
     row->nRttUs = answer.rttUs;
     row->pszAddress = answer.address.ToText();
     row->pszResult = answer.result;

@@ -114,6 +114,7 @@ private slots:
     void fixedFlowOneSocketForTheTrace();
     void fixedFlowAnswersThatMustNotCount();
     void fixedFlowUntaggedAnswersFoundOneAtATime();
+    void fixedFlowUntaggedAnswerOfTheOneRowLeft();
     void roundSchedule_data();
     void roundSchedule();
 };
@@ -567,33 +568,60 @@ void TestTraceEngine::fixedFlowUntaggedAnswersFoundOneAtATime()
     flowAnswer(2, 11, Router(3), Neither);
     flowAnswer(4, 3, kTarget, ChecksumOnly);
     QCOMPARE(column(4), QStringList({ "next", "tracing...", "tracing...", "tracing...", "complete" }));
-    fake->clock->now = 2000;
-    engine->OnTimer(IDT_ROUND); // the silent rows, the lowest alone
+    auto tick = [this](uint32_t ms) {
+        fake->clock->now = ms;
+        emit engine->platform().timer->timeout(IDT_ROUND);
+    };
+    tick(2000); // hops 2 to 4 may still answer without a tag until the wait (60 s) is over
+    QCOMPARE(fake->probe->sent.size(), size_t(5));
+    tick(61000); // then the silent rows, the lowest alone
     QCOMPARE(fake->probe->sent.size(), size_t(6));
     QCOMPARE(fake->probe->sent.back().ttl, 2);
-    fake->clock->now = 2005;
+    fake->clock->now = 61400;
     flowAnswer(5, 11, Router(2), Neither);
+    flowAnswer(5, 11, Router(9), Neither); // a probe is answered once: not this one's
     QCOMPARE(cell(1, 1), "198.18.2.2");
-    QCOMPARE(cell(1, 2), "5");
-    emit engine->platform().timer->timeout(IDT_ROUND); // answered: on to the next row at once
+    QCOMPARE(cell(1, 2), "400");
+    tick(61400); // answered: on to the next row at once
     QCOMPARE(fake->probe->sent.size(), size_t(7));
     QCOMPARE(fake->probe->sent.back().ttl, 3);
-    fake->clock->now = 3000; // hop 3 stays silent this time; its wait runs out
-    emit engine->platform().timer->timeout(IDT_ROUND);
+    tick(62000); // hop 3 stays silent: nothing leaves while its answer may come
+    QCOMPARE(fake->probe->sent.size(), size_t(7));
+    tick(121000); // the round's wait from its first probe is over; hop 3's is not
+    QCOMPARE(engine->roundsLeft(), 0);
+    QCOMPARE(fake->probe->sent.size(), size_t(7));
+    tick(121400); // the last round starts after the row that stayed silent
+    QCOMPARE(fake->probe->sent.size(), size_t(8));
     QCOMPARE(fake->probe->sent.back().ttl, 4);
     QCOMPARE(cell(2, 4), "tracing...");
-    fake->clock->now = 3007;
+    fake->clock->now = 121407;
     flowAnswer(7, 11, Router(4), Neither);
     QCOMPARE(cell(3, 1), "198.18.4.2");
     QCOMPARE(cell(3, 2), "7");
-    QCOMPARE(engine->roundsLeft(), 1);
-    fake->clock->now = 4000;
-    emit engine->platform().timer->timeout(IDT_ROUND); // third round: hop 3 alone
+    tick(121407); // and comes back to it
     QCOMPARE(fake->probe->sent.size(), size_t(9));
     QCOMPARE(fake->probe->sent.back().ttl, 3);
     flowAnswer(8, 11, Router(3), Neither);
     QVERIFY(engine->done());
     QCOMPARE(column(1), QStringList({ "198.18.1.2", "198.18.2.2", "198.18.3.2", "198.18.4.2", "198.18.5.2" }));
+}
+
+void TestTraceEngine::fixedFlowUntaggedAnswerOfTheOneRowLeft()
+{
+    fake->clock->now = 1000;
+    startFlow(6);
+    flowAnswer(0, 11, Router(1), DataOnly);
+    fake->clock->now = 1030;
+    flowAnswer(1, 11, Router(2), Neither); // hop 2's, 3's or 4's: each is silent
+    flowAnswer(2, 11, Router(3), DataOnly);
+    QCOMPARE(cell(1, 4), "tracing...");
+    flowAnswer(4, 3, kTarget, DataOnly); // hop 6 no longer matters, hop 4 still does
+    QCOMPARE(cell(1, 4), "tracing...");
+    flowAnswer(3, 11, Router(4), DataOnly); // only hop 2 is left: the answer was its own
+    QCOMPARE(cell(1, 1), "198.18.2.2");
+    QCOMPARE(cell(1, 2), "30");
+    QVERIFY(engine->done());
+    QCOMPARE(fake->probe->sent.size(), size_t(6)); // no probe alone needed
 }
 
 void TestTraceEngine::roundSchedule_data()
@@ -621,6 +649,7 @@ void TestTraceEngine::roundSchedule_data()
         { "the last round: a second after the first probe", { heard(20), silent(0, 200), heard(60) }, 1, 1000 },
         { "after the last round: half a second from the first probe", { heard(20), silent(0, 200), heard(60) }, 0,
             500 },
+        { "after the last round, beyond every answer: the whole wait", { heard(20), silent(0, 200) }, 0, 3000 },
     };
     for (const auto& r : cases)
         QTest::newRow(r.name) << r.waits << r.roundsLeft << r.dueMs;

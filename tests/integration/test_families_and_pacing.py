@@ -128,6 +128,28 @@ class Pacing(unittest.TestCase):
         self.assertAlmostEqual(hops[1]["time_ms"], 300 + path.rtt_ms(2), delta=25)
         self.assertAlmostEqual(hops[2]["time_ms"], path.rtt_ms(3), delta=5)
 
+    def test_router_that_cannot_reach_the_target_ends_the_path(self):
+        # Router 3 has no way on and answers every hop count past it, five at once and
+        # then one a second (the kernel's budget for these answers): the table ends at
+        # hop 3, in about a round trip (the second trace: a second), not after the wait.
+        path = path_for({"routers": 4})
+        r3 = path.routers[2]
+        subprocess.run(["ip", "-n", r3.ns, "route", "add", "unreachable", path.target], check=True)
+        for prefix in ((), AS_NOBODY):
+            done, seconds = timed(path, "-n", "-w", "5000", path.target, prefix=prefix)
+            self.assertEqual([(h["address"], h["result"]) for h in json.loads(done.stdout)["hops"]],
+                             [(r.address, "next") for r in path.routers[:2]] + [(r3.address, "host unreachable")])
+            self.assertLess(seconds, 2.0, prefix)
+
+    def test_last_router_answers_for_a_host_that_is_down(self):
+        # No host has the address: the last router answers only once its neighbour
+        # lookup has failed, about 3 s after the probe, within the wait asked for.
+        path = path_for({"routers": 3})
+        down = path.target.rsplit(".", 1)[0] + ".99"
+        done, _ = timed(path, "-n", "-w", "5000", down)
+        self.assertEqual([(h["address"], h["result"]) for h in json.loads(done.stdout)["hops"]],
+                         [(r.address, "next") for r in path.routers] + [(path.routers[2].address, "host unreachable")])
+
 
 if __name__ == "__main__":
     unittest.main()

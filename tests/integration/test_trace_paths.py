@@ -280,33 +280,71 @@ class FixedFlowThroughEcmp(unittest.TestCase):
                     self.assertTrue(all(a == b and a in "ab" for a, b in tables), tables)
 
 
+def quote_28_bytes(case: unittest.TestCase, path: NetnsPath, hop: int) -> None:
+    """Router `hop` (a silent one) answers quoting 28 bytes until the test ends."""
+    router = path.routers[hop - 1]
+    addrs = subprocess.run(["ip", "-n", router.ns, "-o", "-4", "addr", "show"], capture_output=True,
+                           text=True).stdout
+    interface = re.search(r"^\d+: (\S+)\s+inet %s/" % re.escape(router.address), addrs, re.M).group(1)
+    responder = subprocess.Popen(["ip", "netns", "exec", router.ns, sys.executable, "-m", "tools.short_quote_router",
+                                  "--interface", interface, "--address", router.address, "--seconds", "120"],
+                                 cwd=ROOT, stdout=subprocess.PIPE, text=True)
+    case.addCleanup(responder.stdout.close)
+    case.addCleanup(responder.wait)
+    case.addCleanup(responder.terminate)
+    case.assertEqual(responder.stdout.readline().strip(), "ready")
+
+
 @unittest.skipUnless(shutil.which("setpriv") and shutil.which("ethtool"), "needs setpriv and ethtool")
 class FixedFlowShortQuote(unittest.TestCase):
-    """Router 2 quotes only 28 bytes (tools/short_quote_router.py stands in for its
+    """A router quotes only 28 bytes (tools/short_quote_router.py stands in for its
     kernel): the raw socket reads the tag from the quoted checksum; the error queue
     gets no tag at all and finds the row by probing the silent rows one at a time."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.binary, = copies_for_nobody(cls)
+
+    def flow_trace(self, path: NetnsPath, *args: str, prefix=AS_NOBODY) -> tuple:
+        start = time.monotonic()
+        done = trace(path, "--json", "-n", "--fixed-flow", *args, path.target, prefix=prefix, binary=self.binary)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return json.loads(done.stdout)["hops"], time.monotonic() - start
 
     def test_row_of_a_router_quoting_28_bytes(self):
         path = path_for({"routers": 4, "silent": [2]})
         offload_off(path)
-        binary, = copies_for_nobody(type(self))
-        r2 = path.routers[1]
-        addrs = subprocess.run(["ip", "-n", r2.ns, "-o", "-4", "addr", "show"], capture_output=True, text=True).stdout
-        interface = re.search(r"^\d+: (\S+)\s+inet %s/" % re.escape(r2.address), addrs, re.M).group(1)
-        responder = subprocess.Popen(["ip", "netns", "exec", r2.ns, sys.executable, "-m", "tools.short_quote_router",
-                                      "--interface", interface, "--address", r2.address, "--seconds", "120"],
-                                     cwd=ROOT, stdout=subprocess.PIPE, text=True)
-        self.addCleanup(responder.stdout.close)
-        self.addCleanup(responder.wait)
-        self.addCleanup(responder.terminate)
-        self.assertEqual(responder.stdout.readline().strip(), "ready")
+        quote_28_bytes(self, path, 2)
         expected = [(r.address, "next") for r in path.routers] + [(path.target, "complete")]
-        for name, prefix in FLOW_PRIVILEGES:
+        for name, prefix, pacing in (*((n, p, ()) for n, p in FLOW_PRIVILEGES),
+                                     ("error queue, full wait", AS_NOBODY, ("--fixed-wait",))):
             with self.subTest(answers=name):
-                done = trace(path, "--json", "-n", "--fixed-flow", "-t", "3", "-w", "1000", path.target,
-                             prefix=prefix, binary=binary)
-                self.assertEqual(done.returncode, 0, done.stderr)
-                self.assertEqual([(h["address"], h["result"]) for h in json.loads(done.stdout)["hops"]], expected)
+                hops, _ = self.flow_trace(path, "-t", "3", "-w", "1000", *pacing, prefix=prefix)
+                self.assertEqual([(h["address"], h["result"]) for h in hops], expected)
+
+    def test_probing_one_at_a_time_keeps_to_the_wait(self):
+        # A filtered target: every row past router 3 is probed alone and stays silent,
+        # yet no round lasts longer than the wait.
+        path = path_for({"routers": 3, "silent": [2], "target_silent": True})
+        offload_off(path)
+        quote_28_bytes(self, path, 2)
+        hops, seconds = self.flow_trace(path, "-m", "10", "-t", "3", "-w", "500")
+        self.assertEqual([(h["address"], h["result"]) for h in hops],
+                         [(r.address, "next") for r in path.routers] + [(None, "failed")])
+        self.assertLess(seconds, 3 * 0.5 + 1.0)
+
+    def test_late_answer_without_a_tag_stays_in_its_row(self):
+        # Router 3 quotes 28 bytes and its answers leave 250 ms late, after two more
+        # rounds have left; router 2 is silent. Router 3's answer to an early round must
+        # not land in hop 2's lone probe (the rounds: three full, then alone hop 2, hop 3).
+        path = path_for({"routers": 4, "silent": [2, 3], "late_icmp": {3: 250}})
+        offload_off(path)
+        quote_28_bytes(self, path, 3)
+        hops, _ = self.flow_trace(path, "-t", "6", "-w", "600")
+        self.assertEqual([(h["address"], h["result"]) for h in hops],
+                         [(path.routers[0].address, "next"), (None, "failed")]
+                         + [(r.address, "next") for r in path.routers[2:]] + [(path.target, "complete")])
+        self.assertAlmostEqual(hops[2]["time_ms"], 250 + path.rtt_ms(3), delta=25)
 
 
 if __name__ == "__main__":
