@@ -19,6 +19,11 @@ TraceEngine::TraceEngine(HopRowList& list, TracePlatform platform, QObject* pare
 
 TraceEngine::~TraceEngine()
 {
+    // Whatever the trace opened ends here, while the ICMP socket the probe socket
+    // reports to on closing still exists.
+    m_platform.timer->KillTimer(IDT_ROUND);
+    CloseFlow();
+    m_platform.probe->Close();
     CancelLookups();
 }
 

@@ -116,6 +116,7 @@ private slots:
     void fixedFlowUntaggedAnswersFoundOneAtATime();
     void roundSchedule_data();
     void roundSchedule();
+    void closedMidTraceWithOneFlow();
 };
 
 void TestTraceEngine::init()
@@ -635,6 +636,26 @@ void TestTraceEngine::roundSchedule()
     QFETCH(int, roundsLeft);
     QTEST(int(NextRoundDue(waits, 0, 3000 * 1000, roundsLeft) / 1000), "dueMs");
     QVERIFY(NextRoundDue(waits, 0, 50 * 1000, roundsLeft) <= 50 * 1000); // a short longest wait always wins
+}
+
+void TestTraceEngine::closedMidTraceWithOneFlow()
+{
+    // Real sockets: with the raw socket, the one flow's probe socket asks the ICMP
+    // socket on closing whether to hand it over, so the ICMP socket must outlive it
+    // (the sanitizer build reports a use after free otherwise).
+    HopRowList list;
+    auto real = std::make_unique<TraceEngine>(list, TracePlatform::System());
+    real->OpenIcmpSocket(1000);
+    if (!real->CanReceive())
+        QSKIP("no ICMP socket of any kind here");
+    TraceParameters p;
+    p.m_strHost = QStringLiteral("127.0.0.1");
+    p.m_nHops = 3;
+    p.m_bFixedFlow = true;
+    p.m_bLookups = false;
+    real->OnOK(p);
+    QVERIFY(!real->done());
+    real.reset();
 }
 
 QTEST_GUILESS_MAIN(TestTraceEngine)
