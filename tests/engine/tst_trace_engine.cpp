@@ -363,6 +363,13 @@ void TestTraceEngine::namesResolveWithoutBlockingEveryRound()
     QCOMPARE(engine->status(), "Lookup of path.test failed dramatically");
     QCOMPARE(engine->target(), "unknown");
     QCOMPARE(column(4), QStringList({ "next", "next", "failed" }));
+    // The rows answered before are looked up; their names do not replace the text.
+    QCOMPARE(fake->reverse->started.size(), size_t(2));
+    for (const auto& started : fake->reverse->started)
+        fake->reverse->Complete(started.first, 0, "router.path.test");
+    QVERIFY(engine->finished());
+    QCOMPARE(engine->status(), "Lookup of path.test failed dramatically");
+    QVERIFY(engine->resolveFailed());
 }
 
 void TestTraceEngine::familyForcedAgainstTheAddress()
