@@ -47,12 +47,14 @@ void TraceEngine::SendRound()
         SendProbes(literal);
         return;
     }
-    // A name is resolved again every round, in the background. The first round waits
+    // A name is resolved again every round, in the background, one resolution at a
+    // time: a round that comes while one still runs starts none. The first round waits
     // for its answer; a later one probes the address found last while it runs. A
     // resolver that answers at once has the round sent from OnResolved.
     const NetAddress known = m_resolved;
     m_bAwaitingTarget = true;
-    ResolveTarget();
+    if (!m_bResolving)
+        ResolveTarget();
     if (m_bAwaitingTarget && !m_bDone && known.valid()) {
         m_bAwaitingTarget = false;
         SendProbes(known);
@@ -61,13 +63,17 @@ void TraceEngine::SendRound()
 
 void TraceEngine::ResolveTarget()
 {
+    m_bResolving = true;
     m_platform.resolver->Resolve(++m_nResolveId, m_params.m_strHost.toStdString(), AddressFamily(m_params.m_family));
 }
 
 void TraceEngine::OnResolved(int id, NetAddress address)
 {
-    if (id != m_nResolveId || m_bDone)
-        return; // an earlier round's or trace's answer
+    if (id != m_nResolveId)
+        return; // an earlier trace's answer
+    m_bResolving = false;
+    if (m_bDone)
+        return;
     if (!address.valid()) {
         FailResolution(QStringLiteral("Lookup of ") + m_params.m_strHost + QStringLiteral(" failed dramatically"));
         NotifyIfFinished();

@@ -41,6 +41,7 @@ void TraceEngine::OnOK(const TraceParameters& params)
     m_bFinishSignalled = false;
     m_bAwaitingTarget = false;
     ++m_nResolveId; // an answer to an earlier trace's resolution no longer counts
+    m_bResolving = false;
     m_resolved = {};
     m_rounds.Clear();
     CloseFlow();

@@ -115,6 +115,7 @@ private:
     NetAddress m_target; // probed by the latest round
     NetAddress m_resolved; // the latest resolution of the host name
     int m_nResolveId = 0; // of the resolution whose answer counts
+    bool m_bResolving = false; // that resolution has not answered yet
     bool m_bAwaitingTarget = false; // the first round waits for its resolution
     ProbeRounds m_rounds;
     // Fixed flow: the one socket's flow while it is open, and its tags.

@@ -103,6 +103,7 @@ private slots:
     void queuedAnswersCountBeforeTheRoundStep();
     void unresolvableHostEndsWithFailureText();
     void namesResolveWithoutBlockingEveryRound();
+    void oneResolutionAtATime();
     void familyForcedAgainstTheAddress();
     void hopAndTryCountsAtTheirLimits_data();
     void hopAndTryCountsAtTheirLimits();
@@ -370,6 +371,23 @@ void TestTraceEngine::namesResolveWithoutBlockingEveryRound()
     QVERIFY(engine->finished());
     QCOMPARE(engine->status(), "Lookup of path.test failed dramatically");
     QVERIFY(engine->resolveFailed());
+}
+
+void TestTraceEngine::oneResolutionAtATime()
+{
+    // A name server slower than the rounds: they probe the address known, and the next
+    // resolution starts only once the one under way has answered.
+    fake->resolver->names["path.test"] = NetAddress::FromV4(kTarget);
+    fake->resolver->deferred = true;
+    start("path.test", 3, 10);
+    fake->resolver->AnswerAll();
+    for (int i = 0; i < 5; ++i)
+        engine->OnTimer(IDT_ROUND);
+    QCOMPARE(fake->probe->opens, 6);
+    QCOMPARE(fake->resolver->forwardLookups, 2);
+    fake->resolver->AnswerAll();
+    engine->OnTimer(IDT_ROUND);
+    QCOMPARE(fake->resolver->forwardLookups, 3);
 }
 
 void TestTraceEngine::familyForcedAgainstTheAddress()
