@@ -14,7 +14,7 @@
 
 namespace {
 
-enum ExitCode { kTraced = 0, kUnresolved = 1, kUsage = 2, kCannotReceive = 3 };
+enum ExitCode { kTraced = 0, kUnresolved = 1, kUsage = 2, kCannotReceive = 3, kCannotSend = 4 };
 
 void PrintErr(const QString& text)
 {
@@ -89,6 +89,11 @@ int main(int argc, char** argv)
     if (engine.resolveFailed()) {
         PrintErr(engine.status() + u'\n'); // "Lookup of HOST failed dramatically"
         return kUnresolved;
+    }
+    if (engine.sendError() != 0) {
+        PrintErr(
+            QStringLiteral("hoplantern-cli: %1: %2\n").arg(options.host, engine.status())); // "Network is unreachable"
+        return kCannotSend;
     }
     return kTraced;
 }

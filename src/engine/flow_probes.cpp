@@ -24,17 +24,17 @@ void TraceEngine::SendFlowProbes(const NetAddress& target)
             continue;
         if (m_bOneAtATime)
             m_loneRows.push_back(j);
-        else
-            SendFlowProbe(j);
+        else if (!SendFlowProbe(j))
+            return;
     }
     if (m_bOneAtATime)
         SendNextLoneProbe();
 }
 
-void TraceEngine::SendFlowProbe(int row)
+bool TraceEngine::SendFlowProbe(int row)
 {
     const auto data = m_flowTags->DataFor(m_flowTags->Tag(m_rounds.LatestRound(), row));
-    SendProbe(row, kFlowPort, data.data(), data.size());
+    return SendProbe(row, kFlowPort, data.data(), data.size());
 }
 
 bool TraceEngine::SendNextLoneProbe()

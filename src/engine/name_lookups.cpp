@@ -71,7 +71,7 @@ void TraceEngine::OnLookupDone(int handle, int error, const QByteArray& name)
     }
     if (OutstandingLookups() == 0) {
         // A trace that ended in failure keeps saying why.
-        if (!m_bResolveFailed)
+        if (!m_bResolveFailed && m_nSendError == 0)
             SetStatus(QStringLiteral("Complete."));
         m_bDone = true;
         m_nRoundsLeft = 0;

@@ -4,6 +4,7 @@
 #include "trace_engine.h"
 
 #include <cerrno>
+#include <cstring>
 #include <sched.h>
 #include <sys/socket.h>
 
@@ -11,6 +12,16 @@ namespace {
 // Running out of buffers or descriptors is usually brief; past this many tries the
 // round is skipped like any other creation failure instead of freezing the window.
 constexpr int kSocketRetries = 100;
+
+// A send that failed for want of buffers goes again next round; any other failure (no
+// route, a rule forbidding it, an address the system cannot send from) fails every
+// probe alike. ECONNREFUSED only ever echoes an answer that arrived (the target's
+// "port unreachable" as the socket's pending error).
+bool TransientSendError(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS || error == ENOMEM || error == EINTR
+        || error == ECONNREFUSED;
+}
 
 int AddressFamily(AddressChoice choice)
 {
@@ -99,34 +110,47 @@ void TraceEngine::FailResolution(const QString& status)
 void TraceEngine::SendProbes(const NetAddress& target)
 {
     SetTarget(QString::fromStdString(target.ToText()));
+    m_nRoundStartUs = m_platform.clock->MonotonicMicros();
 
     if (m_params.m_bFixedFlow) {
         SendFlowProbes(target);
-        return;
+    } else if (OpenProbeSocket(target, false)) {
+        static const uint8_t kProbeData[2] = { 0, 0 };
+        ProbeSocket& sock = *m_platform.probe;
+        m_target = target;
+        m_rounds.Begin(sock.LocalPort(), m_list.GetItemCount());
+        for (int j = 0; j < m_list.GetItemCount() && RowMatters(j); ++j) {
+            if (!m_list.GetItemData(j)->answered() && !SendProbe(j, uint16_t(-(j + 1)), kProbeData, sizeof kProbeData))
+                break; // port 65535 - j
+        }
+        sock.Close();
     }
-    static const uint8_t kProbeData[2] = { 0, 0 };
-    ProbeSocket& sock = *m_platform.probe;
-    if (!OpenProbeSocket(target, false))
-        return;
-    m_target = target;
-    m_rounds.Begin(sock.LocalPort(), m_list.GetItemCount());
-    for (int j = 0; j < m_list.GetItemCount() && RowMatters(j); ++j) {
-        if (!m_list.GetItemData(j)->answered())
-            SendProbe(j, uint16_t(-(j + 1)), kProbeData, sizeof kProbeData); // port 65535 - j
-    }
-    sock.Close();
+    if (m_nSendError != 0)
+        FailSend();
 }
 
-void TraceEngine::SendProbe(int row, uint16_t port, const uint8_t* data, size_t len)
+void TraceEngine::FailSend()
+{
+    EndTrace(true);
+    SetStatus(QString::fromLocal8Bit(std::strerror(m_nSendError))); // "Network is unreachable"
+}
+
+bool TraceEngine::SendProbe(int row, uint16_t port, const uint8_t* data, size_t len)
 {
     ProbeSocket& sock = *m_platform.probe;
     sock.SetTtl(row + 1);
     sched_yield();
-    sock.SendTo(m_target, port, data, len);
+    const int error = sock.SendTo(m_target, port, data, len);
+    if (error != 0 && !TransientSendError(error)) {
+        m_nSendError = error;
+        return false;
+    }
+    // A probe lost to a full buffer counts as sent (and lost): the next round sends it again.
     const int64_t sentUs = m_platform.clock->MonotonicMicros();
     m_rounds.Sent(row, sentUs);
     m_list.UpdateHopRow(nullptr, nullptr, nullptr, nullptr, nullptr, HOPROW_TIME_SENT, TickClock::TickOf(sentUs), row);
     sched_yield();
+    return true;
 }
 
 bool TraceEngine::OpenProbeSocket(const NetAddress& target, bool flow)
@@ -136,7 +160,11 @@ bool TraceEngine::OpenProbeSocket(const NetAddress& target, bool flow)
         const int error = flow ? sock.OpenFlow(target) : sock.Open(target.af());
         if (error == 0)
             return true;
-        if ((error != ENOBUFS && error != EMFILE && error != ENFILE) || attempt >= kSocketRetries)
+        if (error != ENOBUFS && error != EMFILE && error != ENFILE) {
+            m_nSendError = error; // no socket of this family or for this route: no probe can go
+            return false;
+        }
+        if (attempt >= kSocketRetries)
             return false;
         sched_yield();
     }

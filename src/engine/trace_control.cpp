@@ -38,6 +38,7 @@ void TraceEngine::OnOK(const TraceParameters& params)
     m_bFirstRound = true;
     m_bDone = false;
     m_bResolveFailed = false;
+    m_nSendError = 0;
     m_bFinishSignalled = false;
     m_bAwaitingTarget = false;
     ++m_nResolveId; // an answer to an earlier trace's resolution no longer counts
@@ -95,6 +96,11 @@ void TraceEngine::OnRoundTimer(int nIDEvent)
     }
     // A round of lone probes goes on with its next row before the round counts as done.
     if (m_params.m_bFixedFlow && SendNextLoneProbe()) {
+        if (m_nSendError != 0) {
+            FailSend();
+            NotifyIfFinished();
+            return;
+        }
         ArmRoundTimer();
         return;
     }
@@ -112,8 +118,9 @@ void TraceEngine::ArmRoundTimer()
         return;
     }
     const int64_t now = m_platform.clock->MonotonicMicros();
-    // A round that could not send waits in full.
-    const int64_t due = m_rounds.Empty() ? now + int64_t(m_params.m_nTimeout) * 1000 : RoundDue();
+    // A round that could not send waits in full, from its start: an answer read
+    // meanwhile (another program's) must not push the end further.
+    const int64_t due = m_rounds.Empty() ? m_nRoundStartUs + int64_t(m_params.m_nTimeout) * 1000 : RoundDue();
     const int64_t ms = (due - now + 999) / 1000;
     timer.SetTimerOnce(IDT_ROUND, int(std::clamp<int64_t>(ms, 0, INT32_MAX)));
 }

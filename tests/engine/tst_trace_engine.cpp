@@ -9,7 +9,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <set>
 
 Q_DECLARE_METATYPE(std::vector<RowWait>)
@@ -109,6 +111,9 @@ private slots:
     void hopAndTryCountsAtTheirLimits();
     void foreignTimerIdAndLateTick();
     void socketCreationRetriesAreBounded();
+    void unsendableProbesEndTheTrace_data();
+    void unsendableProbesEndTheTrace();
+    void unrelatedAnswersCannotHoldARoundThatSentNothing();
     void lookupsFillRowsInAnyOrder();
     void lookupThatCannotStartCountsAsDone();
     void staleLookupsCannotTouchNewTrace();
@@ -472,6 +477,71 @@ void TestTraceEngine::socketCreationRetriesAreBounded()
     fake->probe->openErrors = { EACCES };
     engine->OnTimer(IDT_ROUND);
     QCOMPARE(fake->probe->sent.size(), size_t(2));
+    QCOMPARE(engine->sendError(), EACCES); // no retry can help: the trace ends
+}
+
+void TestTraceEngine::unsendableProbesEndTheTrace_data()
+{
+    QTest::addColumn<bool>("flow");
+    QTest::addColumn<int>("openError");
+    QTest::addColumn<QList<int>>("sendErrors"); // of the first sends; 0 sends
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<int>("error"); // the trace ends with it; 0: it goes on
+    QTest::newRow("no route") << false << 0 << QList<int> { ENETUNREACH } << 0 << ENETUNREACH;
+    QTest::newRow("host unreachable on the third probe")
+        << false << 0 << QList<int> { 0, 0, EHOSTUNREACH } << 2 << EHOSTUNREACH;
+    QTest::newRow("forbidden by a rule") << false << 0 << QList<int> { EPERM } << 0 << EPERM;
+    QTest::newRow("no socket of the family") << false << EAFNOSUPPORT << QList<int> {} << 0 << EAFNOSUPPORT;
+    QTest::newRow("one flow, no route to bind to") << true << ENETUNREACH << QList<int> {} << 0 << ENETUNREACH;
+    QTest::newRow("one flow, send refused") << true << 0 << QList<int> { 0, EACCES } << 1 << EACCES;
+    QTest::newRow("send buffer full: lost, not fatal") << false << 0 << QList<int> { ENOBUFS, EAGAIN } << 14 << 0;
+    QTest::newRow("an answer's pending error") << false << 0 << QList<int> { ECONNREFUSED } << 15 << 0;
+}
+
+void TestTraceEngine::unsendableProbesEndTheTrace()
+{
+    QFETCH(bool, flow);
+    QFETCH(int, openError);
+    QFETCH(QList<int>, sendErrors);
+    QFETCH(int, sent);
+    QFETCH(int, error);
+    QSignalSpy finished(engine.get(), &TraceEngine::traceFinished);
+    if (openError)
+        fake->probe->openErrors = { openError };
+    fake->probe->sendErrors.assign(sendErrors.begin(), sendErrors.end());
+    params.m_bFixedFlow = flow;
+    start("198.18.5.2", 16, 3);
+    QCOMPARE(fake->probe->sent.size(), size_t(sent));
+    QCOMPARE(engine->sendError(), error);
+    if (error == 0) {
+        QVERIFY(!engine->done());
+        QVERIFY(engine->platform().timer->IsActive());
+        return;
+    }
+    // At once, saying why, no round left.
+    QVERIFY(engine->done());
+    QCOMPARE(engine->status(), QString::fromLocal8Bit(std::strerror(error)));
+    QVERIFY(!engine->platform().timer->IsActive());
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(column(4), QStringList { "failed" });
+    engine->OnTimer(IDT_ROUND);
+    QCOMPARE(fake->probe->sent.size(), size_t(sent));
+}
+
+void TestTraceEngine::unrelatedAnswersCannotHoldARoundThatSentNothing()
+{
+    // No socket for the first round, and another program's answers arriving more often
+    // than the wait: the round still ends when its wait is over.
+    params.m_nTimeout = 200;
+    fake->probe->openErrors.assign(1000, ENOBUFS);
+    start("198.18.5.2", 3, 3);
+    QCOMPARE(engine->roundsLeft(), 2);
+    for (int i = 0; i < 10 && engine->roundsLeft() == 2; ++i) {
+        QTest::qWait(50);
+        fake->clock->now += 50;
+        answer(1, 11, 0, Router(1), kOther);
+    }
+    QCOMPARE(engine->roundsLeft(), 1);
 }
 
 void TestTraceEngine::lookupsFillRowsInAnyOrder()

@@ -68,6 +68,7 @@ struct FakeProbeSocket final : ProbeSocket {
     TickClock* clock = nullptr;
     std::vector<SentProbe> sent;
     std::deque<int> openErrors; // errors the next Open() calls return
+    std::deque<int> sendErrors; // errors the next SendTo() calls return (0: the probe leaves)
     int opens = 0;
     int closes = 0;
     int flowOpens = 0; // of them, OpenFlow()
@@ -99,12 +100,18 @@ struct FakeProbeSocket final : ProbeSocket {
         ttl = t;
         return true;
     }
-    bool SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) override
+    int SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) override
     {
+        if (!sendErrors.empty()) {
+            const int e = sendErrors.front();
+            sendErrors.pop_front();
+            if (e != 0)
+                return e;
+        }
         std::array<uint8_t, 2> first {};
         std::memcpy(first.data(), data, std::min(len, first.size()));
         sent.push_back({ to, port, ttl, len, first, opens, clock ? clock->GetTickCount() : 0 });
-        return true;
+        return 0;
     }
     void Close() override { ++closes; }
 };
