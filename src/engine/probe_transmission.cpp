@@ -12,6 +12,10 @@ namespace {
 // Running out of buffers or descriptors is usually brief; past this many tries the
 // round is skipped like any other creation failure instead of freezing the window.
 constexpr int kSocketRetries = 100;
+// A socket given a port an earlier round of the trace had is opened again; the system
+// picks ports at random, so a few tries find a new one unless the trace has used them
+// all (tens of thousands of rounds), and then the round is skipped.
+constexpr int kPortRetries = 16;
 
 // A send that failed for want of buffers goes again next round; any other failure (no
 // route, a rule forbidding it, an address the system cannot send from) fails every
@@ -156,10 +160,18 @@ bool TraceEngine::SendProbe(int row, uint16_t port, const uint8_t* data, size_t 
 bool TraceEngine::OpenProbeSocket(const NetAddress& target, bool flow)
 {
     ProbeSocket& sock = *m_platform.probe;
+    int reopened = 0;
     for (int attempt = 0;; ++attempt) {
         const int error = flow ? sock.OpenFlow(target) : sock.Open(target.af());
-        if (error == 0)
+        if (error == 0 && !m_rounds.PortUsed(sock.LocalPort()))
             return true;
+        if (error == 0) {
+            if (++reopened > kPortRetries) {
+                sock.Close();
+                return false;
+            }
+            continue;
+        }
         if (error != ENOBUFS && error != EMFILE && error != ENFILE) {
             m_nSendError = error; // no socket of this family or for this route: no probe can go
             return false;

@@ -98,6 +98,7 @@ private slots:
     void firstRoundProbesEveryHopFromOneSocket();
     void answerTimedFromTheProbeItAnswers();
     void kernelReceiveTimeBeatsHandlerTime();
+    void lateAnswerOnAPortGivenAgain();
     void answersThatMustNotCount();
     void laterRoundsProbeOnlySilentHopsUpToTheTarget();
     void traceEndsOnceThePathIsKnown();
@@ -214,6 +215,23 @@ void TestTraceEngine::kernelReceiveTimeBeatsHandlerTime()
     fake->clock->now = 6;
     answer(1, 3, 3, kTarget);
     QCOMPARE(cell(0, 2), "22");
+}
+
+void TestTraceEngine::lateAnswerOnAPortGivenAgain()
+{
+    // The system gives the second round's socket the first round's port: it is opened
+    // again, so a late answer to the first round is timed from that round's probe.
+    fake->clock->now = 1000;
+    start("198.18.5.2", 3);
+    fake->clock->now = 1100;
+    fake->probe->ports = { FakeProbeSocket::PortOf(1) };
+    engine->OnTimer(IDT_ROUND);
+    fake->clock->now = 1150;
+    answer(1, 11, 0, Router(1), kTarget, 1);
+    QCOMPARE(rows->GetItemData(0)->nRttUs, 150000);
+    QCOMPARE(fake->probe->sent.back().socket, 3);
+    answer(2, 11, 0, Router(2), kTarget, 3);
+    QCOMPARE(rows->GetItemData(1)->nRttUs, 50000);
 }
 
 void TestTraceEngine::answersThatMustNotCount()

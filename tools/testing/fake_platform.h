@@ -72,6 +72,8 @@ struct FakeProbeSocket final : ProbeSocket {
     int opens = 0;
     int closes = 0;
     int flowOpens = 0; // of them, OpenFlow()
+    std::deque<uint16_t> ports; // ports the next Open() calls get, as a system may give them
+    uint16_t localPort = 0;
     int ttl = 64;
     // The address the route to a flow's target starts from.
     static NetAddress Source() { return NetAddress::FromV4(htonl(0xC6120101)); } // 198.18.1.1
@@ -85,6 +87,11 @@ struct FakeProbeSocket final : ProbeSocket {
             return e;
         }
         ++opens;
+        localPort = PortOf(opens);
+        if (!ports.empty()) {
+            localPort = ports.front();
+            ports.pop_front();
+        }
         return 0;
     }
     int OpenFlow(const NetAddress& to) override
@@ -93,7 +100,7 @@ struct FakeProbeSocket final : ProbeSocket {
         flowOpens += e == 0;
         return e;
     }
-    uint16_t LocalPort() const override { return PortOf(opens); }
+    uint16_t LocalPort() const override { return localPort; }
     NetAddress LocalAddress() const override { return Source(); }
     bool SetTtl(int t) override
     {
