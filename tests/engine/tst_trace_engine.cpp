@@ -24,6 +24,14 @@ uint32_t Router(int hop)
 {
     return htonl(0xC6120002u | uint32_t(hop) << 8); // 198.18.hop.2
 }
+
+// The IPv6 twin of 198.18.X.2: 2001:db8:X::2.
+NetAddress V6Of(uint32_t v4)
+{
+    NetAddress a = NetAddress::Parse("2001:db8::2");
+    a.bytes[5] = uint8_t(ntohl(v4) >> 8);
+    return a;
+}
 } // namespace
 
 class TestTraceEngine : public QObject {
@@ -33,6 +41,10 @@ private:
     std::unique_ptr<HopRowList> rows;
     std::unique_ptr<TraceEngine> engine;
     TraceParameters params;
+    // How the answers arrive: ICMPv6 for the IPv6 twins of the addresses given, and from
+    // the probe sockets' error queues rather than a raw socket.
+    bool v6 = false;
+    bool errorQueue = false;
 
     void start(const char* host = "198.18.5.2", int hops = 16, int tries = 3)
     {
@@ -56,7 +68,18 @@ private:
         d.quotedDestination = dst;
         d.quotedPort = uint16_t(65536 - hop);
         d.quotedSourcePort = FakeProbeSocket::PortOf(round ? round : fake->probe->opens);
-        fake->icmp->queue.push_back({ d.bytes(), from });
+        FakeIcmpSocket::Datagram datagram { {}, from };
+        if (v6) {
+            d.v6 = true;
+            std::memcpy(d.quotedDestination6, V6Of(dst).bytes.data(), 16);
+            // Time exceeded is type 3 in ICMPv6, port unreachable type 1 code 4.
+            d.type = type == 11 ? 3 : type == 3 && code == 3 ? 1 : type;
+            d.code = type == 3 && code == 3 ? 4 : code;
+            datagram.sender6 = V6Of(from);
+        }
+        datagram.bytes = d.bytes();
+        datagram.errorQueue = errorQueue;
+        fake->icmp->queue.push_back(datagram);
     }
     // Fixed flow: an answer quoting probe number `probe` (in the order sent) as the
     // wire carried it, with its checksum (`checksum`: else 0, no tag) and `data` of
@@ -96,6 +119,7 @@ private:
 private slots:
     void init();
     void firstRoundProbesEveryHopFromOneSocket();
+    void answerTimedFromTheProbeItAnswers_data();
     void answerTimedFromTheProbeItAnswers();
     void kernelReceiveTimeBeatsHandlerTime();
     void lateAnswerOnAPortGivenAgain();
@@ -133,6 +157,8 @@ void TestTraceEngine::init()
     fake = std::make_unique<FakePlatform>();
     engine = std::make_unique<TraceEngine>(*rows, std::move(fake->platform));
     params = {};
+    v6 = false;
+    errorQueue = false;
     params.m_nTimeout = 60000; // rounds are driven by hand
     QVERIFY(engine->OpenIcmpSocket(params.m_nTimeout).isEmpty());
 }
@@ -161,13 +187,30 @@ void TestTraceEngine::firstRoundProbesEveryHopFromOneSocket()
     QVERIFY(engine->platform().timer->IsActive());
 }
 
+void TestTraceEngine::answerTimedFromTheProbeItAnswers_data()
+{
+    QTest::addColumn<bool>("ipv6");
+    QTest::addColumn<bool>("fromErrorQueue");
+    QTest::newRow("IPv4, raw socket") << false << false;
+    QTest::newRow("IPv6, raw socket") << true << false;
+    QTest::newRow("IPv4, error queue") << false << true;
+    QTest::newRow("IPv6, error queue") << true << true;
+}
+
 void TestTraceEngine::answerTimedFromTheProbeItAnswers()
 {
+    QFETCH(bool, ipv6);
+    QFETCH(bool, fromErrorQueue);
+    v6 = ipv6;
+    errorQueue = fromErrorQueue;
+    auto text
+        = [&](uint32_t a) { return QString::fromStdString(v6 ? V6Of(a).ToText() : NetAddress::FromV4(a).ToText()); };
     fake->clock->now = 1000;
-    start("198.18.5.2", 4);
+    start(v6 ? "2001:db8:5::2" : "198.18.5.2", 4);
+    QCOMPARE(fake->probe->sent.front().addr.family, v6 ? NetAddress::V6 : NetAddress::V4);
     fake->clock->now = 1012;
     answer(3, 11, 0, Router(3));
-    QCOMPARE(column(1)[2], "198.18.3.2");
+    QCOMPARE(column(1)[2], text(Router(3)));
     QCOMPARE(column(2), QStringList({ "", "", "12", "" }));
     QCOMPARE(cell(2, 4), "next");
     QCOMPARE(rows->GetItemData(2)->nRttUs, 12000);
@@ -182,7 +225,7 @@ void TestTraceEngine::answerTimedFromTheProbeItAnswers()
     // A later answer for the same hop replaces the earlier one.
     fake->clock->now = 4020;
     answer(3, 3, 3, kTarget, kTarget, 1);
-    QCOMPARE(cell(2, 1), "198.18.5.2");
+    QCOMPARE(cell(2, 1), text(kTarget));
     QCOMPARE(cell(2, 2), "3020");
     QCOMPARE(cell(2, 4), "complete");
     QVERIFY(engine->done()); // hops 1 to 3 have answered, and 3 is the target

@@ -123,13 +123,18 @@ struct FakeProbeSocket final : ProbeSocket {
     void Close() override { ++closes; }
 };
 
-// Datagrams as a raw IPv4 socket delivers them, read through the real parser.
+// Messages as the raw ICMP and ICMPv6 sockets deliver them, read through the real
+// parsers; or as a probe socket's error queue gives them.
 struct FakeIcmpSocket final : IcmpSocket {
     struct Datagram {
         std::vector<uint8_t> bytes;
-        uint32_t sender;
+        uint32_t sender; // IPv4, network byte order
         bool stamped = false; // the kernel's receive time, as a tick
         uint32_t arrivalTick = 0;
+        NetAddress sender6 {}; // when set: an ICMPv6 message (from its header on) from this sender
+        // From a probe socket's error queue, which gives the probe's addresses, ports and
+        // data but none of the quoted UDP header (no checksum).
+        bool errorQueue = false;
     };
     std::deque<Datagram> queue;
     bool notify = false;
@@ -145,8 +150,16 @@ struct FakeIcmpSocket final : IcmpSocket {
             return false;
         const Datagram d = std::move(queue.front());
         queue.pop_front();
-        ParseIcmpV4Datagram(d.bytes.data(), std::min(d.bytes.size(), kIcmpReadBuffer), answer);
-        answer->sender = NetAddress::FromV4(d.sender);
+        const size_t len = std::min(d.bytes.size(), kIcmpReadBuffer);
+        if (d.sender6.valid())
+            ParseIcmpV6Message(d.bytes.data(), len, answer);
+        else
+            ParseIcmpV4Datagram(d.bytes.data(), len, answer);
+        answer->sender = d.sender6.valid() ? d.sender6 : NetAddress::FromV4(d.sender);
+        if (d.errorQueue) {
+            answer->hasQuotedChecksum = false;
+            answer->quotedChecksum = 0;
+        }
         answer->stamped = d.stamped;
         answer->arrivalUs = int64_t(d.arrivalTick) * 1000;
         return true;
