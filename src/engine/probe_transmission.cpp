@@ -124,8 +124,9 @@ void TraceEngine::SendProbes(const NetAddress& target)
         m_target = target;
         m_rounds.Begin(sock.LocalPort(), m_list.GetItemCount());
         for (int j = 0; j < m_list.GetItemCount() && RowMatters(j); ++j) {
-            if (!m_list.GetItemData(j)->answered() && !SendProbe(j, uint16_t(-(j + 1)), kProbeData, sizeof kProbeData))
-                break; // port 65535 - j
+            const uint16_t port = uint16_t(-(j + 1)); // 65535 - j
+            if (!m_list.GetItemData(j)->answered() && !SendProbe(j, port, kProbeData, sizeof kProbeData))
+                break;
         }
         sock.Close();
     }
