@@ -64,7 +64,7 @@ private:
         if (m_pool->threads >= m_pool->maxThreads)
             return true; // a running worker takes it in turn
         try {
-            std::thread(Work, m_pool).detach();
+            std::thread(TakeWork, m_pool).detach();
             ++m_pool->threads;
         } catch (const std::system_error&) {
             if (m_pool->threads == 0) {
@@ -76,7 +76,7 @@ private:
     }
 
     // A worker: takes work until the queue is empty, then ends.
-    static void Work(std::shared_ptr<Pool> pool)
+    static void TakeWork(std::shared_ptr<Pool> pool)
     {
         std::unique_lock guard(pool->lock);
         while (!pool->queue.empty()) {
