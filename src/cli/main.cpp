@@ -14,7 +14,7 @@
 
 namespace {
 
-enum ExitCode { kTraced = 0, kUnresolved = 1, kUsage = 2, kCannotReceive = 3 };
+enum ExitCode { kTraced = 0, kUnresolved = 1, kUsage = 2, kCannotReceive = 3, kCannotSend = 4 };
 
 void PrintErr(const QString& text)
 {
@@ -94,6 +94,11 @@ int main(int argc, char** argv)
         if (options.format != ReportFormat::Json)
             PrintErr(engine.status() + u'\n');
         return kUnresolved;
+    }
+    if (engine.sendError() != 0) {
+        PrintErr(
+            QStringLiteral("hoplantern-cli: %1: %2\n").arg(options.host, engine.status())); // "Network is unreachable"
+        return kCannotSend;
     }
     return kTraced;
 }

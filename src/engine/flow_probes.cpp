@@ -32,8 +32,8 @@ void TraceEngine::SendFlowProbes(const NetAddress& target)
             continue;
         if (m_bOneAtATime)
             m_loneRows.push_back(j);
-        else
-            SendFlowProbe(j);
+        else if (!SendFlowProbe(j))
+            return;
     }
     std::rotate(m_loneRows.begin(),
         std::find_if(m_loneRows.begin(), m_loneRows.end(), [first](int j) { return j >= first; }), m_loneRows.end());
@@ -44,10 +44,10 @@ void TraceEngine::SendFlowProbes(const NetAddress& target)
         SendNextLoneProbe();
 }
 
-void TraceEngine::SendFlowProbe(int row)
+bool TraceEngine::SendFlowProbe(int row)
 {
     const auto data = m_flowTags->DataFor(m_flowTags->Tag(m_rounds.LatestRound(), row));
-    SendProbe(row, kFlowPort, data.data(), data.size());
+    return SendProbe(row, kFlowPort, data.data(), data.size());
 }
 
 bool TraceEngine::SendNextLoneProbe()

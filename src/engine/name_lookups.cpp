@@ -63,7 +63,9 @@ void TraceEngine::OnLookupDone(int handle, int error, const QByteArray& name)
         break;
     }
     if (OutstandingLookups() == 0) {
-        SetStatus(QStringLiteral("Complete."));
+        // A trace that ended in failure keeps saying why.
+        if (!m_bResolveFailed && m_nSendError == 0)
+            SetStatus(QStringLiteral("Complete."));
         m_bDone = true;
         m_nRoundsLeft = 0;
         m_platform.timer->KillTimer(IDT_ROUND);

@@ -5,6 +5,7 @@ void ProbeRounds::Begin(uint16_t sourcePort, int rows)
     if (m_rounds.size() >= kMaxRounds)
         m_rounds.pop_front();
     m_rounds.push_back({ sourcePort, m_nextIndex++, kNotSent, std::vector<int64_t>(size_t(rows), kNotSent) });
+    m_usedPorts.set(sourcePort);
 }
 
 void ProbeRounds::Sent(int row, int64_t atUs)
@@ -22,7 +23,6 @@ int64_t ProbeRounds::SendTime(uint16_t sourcePort, int row) const
     for (auto it = m_rounds.rbegin(); it != m_rounds.rend(); ++it) {
         if (it->sourcePort != sourcePort)
             continue;
-        // A port the system gave an earlier round again belongs to the latest one.
         return row >= 0 && size_t(row) < it->sentUs.size() ? it->sentUs[size_t(row)] : kNotSent;
     }
     return kNotSent;

@@ -1,4 +1,5 @@
 #pragma once
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -6,8 +7,9 @@
 
 // When each probe of a trace left, round by round, until the trace ends: an answer is
 // timed from the probe it answers, which the quoted source port (one socket, one port
-// per round) and the quoted destination port (one per row) name together, or, on a
-// fixed flow, the round's number and the row that the probe's tag names.
+// per round, never one an earlier round of the trace had) and the quoted destination
+// port (one per row) name together, or, on a fixed flow, the round's number and the row
+// that the probe's tag names.
 class ProbeRounds {
 public:
     static constexpr int kNotSent = -1;
@@ -16,12 +18,17 @@ public:
     {
         m_rounds.clear();
         m_nextIndex = 0;
+        m_usedPorts.reset();
     }
+    // Whether a round of this trace, remembered or not, was sent from this port: a
+    // socket given it again must not be used, or that round's late answers would be
+    // timed from the new round's probes.
+    bool PortUsed(uint16_t port) const { return m_usedPorts.test(port); }
     // A new round from a socket bound to this port.
     void Begin(uint16_t sourcePort, int rows);
     void Sent(int row, int64_t atUs);
-    // When the probe for this row left from this port: the latest round that used the
-    // port and probed the row. kNotSent for a port or row of no round of ours.
+    // When the probe for this row left from this port. kNotSent for a port or row of no
+    // round remembered.
     int64_t SendTime(uint16_t sourcePort, int row) const;
     // The same for the round whose number is `round` modulo `modulo`, the latest such.
     int64_t SendTimeOfRound(int round, int modulo, int row) const;
@@ -41,8 +48,11 @@ private:
         int64_t startUs = kNotSent;
         std::vector<int64_t> sentUs; // per row
     };
-    // Rounds long past cannot be answered any more (their sockets are gone too).
+    // Rounds long past cannot be answered any more (their sockets are gone too); as
+    // their ports are never used again in the trace, forgetting them times no answer
+    // wrongly.
     static constexpr size_t kMaxRounds = 64;
     std::deque<Round> m_rounds;
     int m_nextIndex = 0;
+    std::bitset<65536> m_usedPorts;
 };

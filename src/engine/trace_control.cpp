@@ -19,6 +19,11 @@ TraceEngine::TraceEngine(HopRowList& list, TracePlatform platform, QObject* pare
 
 TraceEngine::~TraceEngine()
 {
+    // Whatever the trace opened ends here, while the ICMP socket the probe socket
+    // reports to on closing still exists.
+    m_platform.timer->KillTimer(IDT_ROUND);
+    CloseFlow();
+    m_platform.probe->Close();
     CancelLookups();
 }
 
@@ -33,9 +38,11 @@ void TraceEngine::OnOK(const TraceParameters& params)
     m_bFirstRound = true;
     m_bDone = false;
     m_bResolveFailed = false;
+    m_nSendError = 0;
     m_bFinishSignalled = false;
     m_bAwaitingTarget = false;
     ++m_nResolveId; // an answer to an earlier trace's resolution no longer counts
+    m_bResolving = false;
     m_resolved = {};
     m_rounds.Clear();
     CloseFlow();
@@ -93,6 +100,11 @@ void TraceEngine::OnRoundTimer(int nIDEvent)
     const int64_t start = m_rounds.LatestRoundStart();
     const bool roundLasts = start == ProbeRounds::kNotSent || now < start + int64_t(m_params.m_nTimeout) * 1000;
     if (m_params.m_bFixedFlow && !m_params.m_bFixedWait && roundLasts && SendNextLoneProbe()) {
+        if (m_nSendError != 0) {
+            FailSend();
+            NotifyIfFinished();
+            return;
+        }
         ArmRoundTimer();
         return;
     }
@@ -110,8 +122,9 @@ void TraceEngine::ArmRoundTimer()
         return;
     }
     const int64_t now = m_platform.clock->MonotonicMicros();
-    // A round that could not send waits in full.
-    const int64_t due = m_rounds.Empty() ? now + int64_t(m_params.m_nTimeout) * 1000 : RoundDue();
+    // A round that could not send waits in full, from its start: an answer read
+    // meanwhile (another program's) must not push the end further.
+    const int64_t due = m_rounds.Empty() ? m_nRoundStartUs + int64_t(m_params.m_nTimeout) * 1000 : RoundDue();
     const int64_t ms = (due - now + 999) / 1000;
     timer.SetTimerOnce(IDT_ROUND, int(std::clamp<int64_t>(ms, 0, INT32_MAX)));
 }

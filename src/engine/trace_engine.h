@@ -52,6 +52,9 @@ public:
     const QString& target() const { return m_strTarget; }
     // The trace has ended because its target could not be resolved.
     bool resolveFailed() const { return m_bResolveFailed; }
+    // The trace has ended because its probes could not be sent: the errno of the send
+    // (or of the probe socket's creation); 0 otherwise.
+    int sendError() const { return m_nSendError; }
     // Ended and every started lookup has reported: nothing will change the rows now.
     bool finished() const;
 
@@ -83,7 +86,10 @@ private:
     void SendProbes(const NetAddress& target);
     bool OpenProbeSocket(const NetAddress& target, bool flow);
     // One probe to m_target from the open probe socket, its send time noted for the row.
-    void SendProbe(int row, uint16_t port, const uint8_t* data, size_t len);
+    // False when it could not be sent for a reason that a later probe would meet too
+    // (noted in m_nSendError).
+    bool SendProbe(int row, uint16_t port, const uint8_t* data, size_t len);
+    void FailSend();
     void ResolveTarget();
     void OnResolved(int id, NetAddress address);
     void FailResolution(const QString& status);
@@ -94,7 +100,7 @@ private:
     void FillRow(const IcmpAnswer& answer, int row, int64_t sentUs, int64_t handlerUs);
     // Fixed flow (flow_probes.cpp)
     void SendFlowProbes(const NetAddress& target);
-    void SendFlowProbe(int row);
+    bool SendFlowProbe(int row);
     bool SendNextLoneProbe();
     void TakeFlowAnswer(const IcmpAnswer& answer, int64_t handlerUs);
     void KeepUntaggedAnswer(const IcmpAnswer& answer, int64_t handlerUs);
@@ -121,6 +127,7 @@ private:
     NetAddress m_target; // probed by the latest round
     NetAddress m_resolved; // the latest resolution of the host name
     int m_nResolveId = 0; // of the resolution whose answer counts
+    bool m_bResolving = false; // that resolution has not answered yet
     bool m_bAwaitingTarget = false; // the first round waits for its resolution
     ProbeRounds m_rounds;
     // Fixed flow: the one socket's flow while it is open, and its tags.
@@ -145,6 +152,8 @@ private:
 
     bool m_bIcmpOpen = false;
     bool m_bResolveFailed = false;
+    int m_nSendError = 0;
+    int64_t m_nRoundStartUs = 0; // when the latest round began, whether or not it sent
     bool m_bFinishSignalled = false;
     QString m_strStatus = QStringLiteral("Idle");
     QString m_strTarget;

@@ -26,7 +26,8 @@ signals:
     void resolved(int id, NetAddress address);
 };
 
-// getaddrinfo on a thread of its own for every lookup.
+// getaddrinfo on a few background threads. A trace resolves one name at a time; the
+// spare threads let a new trace resolve while an abandoned one's lookup still hangs.
 class SystemHostResolver final : public HostResolver {
     Q_OBJECT
 public:
@@ -34,5 +35,5 @@ public:
     void Resolve(int id, const std::string& name, int af) override;
 
 private:
-    BackgroundCalls m_calls { this };
+    BackgroundCalls m_calls { this, 4 };
 };

@@ -95,19 +95,26 @@ bool UdpProbeSocket::SetTtl(int ttl)
     return setsockopt(m_fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) == 0;
 }
 
-bool UdpProbeSocket::SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len)
+int UdpProbeSocket::SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len)
 {
     sockaddr_storage sa;
     const socklen_t salen = to.ToSockaddr(port, &sa);
     // Never block the UI thread on a full send buffer: a lost probe is re-sent next round.
-    auto send = [&] { return sendto(m_fd, data, len, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&sa), salen); };
-    ssize_t sent = send();
+    auto send = [&] {
+        const ssize_t sent = sendto(m_fd, data, len, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&sa), salen);
+        return sent == ssize_t(len) ? 0 : sent < 0 ? errno : EMSGSIZE;
+    };
+    int error = send();
     // With IP_RECVERR every ICMP error that arrives also becomes the socket's pending
     // error, and the next send fails with it instead of sending. That failure clears
-    // it; the probe itself is still to go.
-    if (sent < 0 && errno != EAGAIN && errno != ENOBUFS && errno != EINVAL && errno != EAFNOSUPPORT)
-        sent = send();
-    return sent == ssize_t(len);
+    // it; the probe itself is still to go. Another answer may arrive before the second
+    // send, so one more try tells a pending error from a failure of the send itself
+    // (no route, a rule that forbids it), which fails every time.
+    for (int tries = 1;
+         tries < 3 && error != 0 && error != EAGAIN && error != ENOBUFS && error != EINVAL && error != EAFNOSUPPORT;
+         ++tries)
+        error = send();
+    return error;
 }
 
 void UdpProbeSocket::Close()

@@ -23,8 +23,8 @@ public:
     // The address an OpenFlow() socket is bound to.
     virtual NetAddress LocalAddress() const = 0;
     virtual bool SetTtl(int ttl) = 0;
-    // port in host byte order.
-    virtual bool SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) = 0;
+    // port in host byte order. 0 when the probe left, otherwise the errno of the send.
+    virtual int SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) = 0;
     virtual void Close() = 0;
 };
 
@@ -41,7 +41,7 @@ public:
     uint16_t LocalPort() const override { return m_port; }
     NetAddress LocalAddress() const override { return m_local; }
     bool SetTtl(int ttl) override;
-    bool SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) override;
+    int SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) override;
     void Close() override;
 
 private:

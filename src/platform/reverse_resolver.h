@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QObject>
 
-#include <unordered_set>
+#include <atomic>
+#include <memory>
+#include <unordered_map>
 
 // Asynchronous reverse lookups that report back on the UI thread, each identified by
 // the handle Start() returned. All lookups run at once; answers come in any order.
@@ -23,8 +25,9 @@ signals:
     void lookupDone(int handle, int error, const QByteArray& name);
 };
 
-// getnameinfo(NI_NAMEREQD) on a thread of its own for every lookup (in-addr.arpa or
-// ip6.arpa, as the address's family asks).
+// getnameinfo(NI_NAMEREQD) (in-addr.arpa or ip6.arpa, as the address's family asks) on
+// a bounded number of background threads: enough for the rows of a usual path at once,
+// the rest of a long one queued.
 class ThreadedReverseResolver final : public ReverseResolver {
     Q_OBJECT
 public:
@@ -35,7 +38,8 @@ public:
 private:
     void Deliver(int handle, int error, const QByteArray& name);
 
-    BackgroundCalls m_calls { this };
-    std::unordered_set<int> m_outstanding;
+    BackgroundCalls m_calls { this, 16 };
+    // Each outstanding lookup's cancel flag: a cancelled lookup still queued is skipped.
+    std::unordered_map<int, std::shared_ptr<std::atomic_bool>> m_outstanding;
     int m_nextHandle = 0;
 };

@@ -13,8 +13,10 @@
 struct TracePlatform {
     std::unique_ptr<TickClock> clock;
     std::unique_ptr<HostResolver> resolver;
-    std::unique_ptr<ProbeSocket> probe;
     std::unique_ptr<IcmpSocket> icmp;
+    // Hands its sockets to the ICMP socket when it closes them (error-queue mode), so it
+    // is declared after it and destroyed before it.
+    std::unique_ptr<ProbeSocket> probe;
     std::unique_ptr<ReverseResolver> reverse;
     std::unique_ptr<RoundTimer> timer;
 

@@ -3,6 +3,7 @@
 #include "host_resolver.h"
 #include "reverse_resolver.h"
 
+#include <future>
 #include <map>
 #include <sys/socket.h>
 
@@ -19,6 +20,7 @@ private slots:
     void answersOnTheUiThread();
     void cancelledLookupNeverReports();
     void resolverGoneBeforeAnswer();
+    void lookupsThatHangUseBoundedThreads();
 };
 
 void TestResolvers::addressTexts_data()
@@ -112,6 +114,31 @@ void TestResolvers::resolverGoneBeforeAnswer()
         QVERIFY(resolver->Start(NetAddress::FromV4(htonl(INADDR_LOOPBACK))) > 0);
     resolver.reset();
     QTest::qWait(200); // the lookup threads finish into nothing
+}
+
+void TestResolvers::lookupsThatHangUseBoundedThreads()
+{
+    // A name server that does not answer holds every worker; the lookups beyond them
+    // wait their turn instead of starting a thread each.
+    auto threads
+        = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+    const qsizetype before = threads();
+    std::promise<void> answer;
+    std::shared_future<void> answered = answer.get_future().share();
+    QObject owner;
+    int delivered = 0;
+    BackgroundCalls calls(&owner, 4);
+    for (int i = 0; i < 255; ++i) {
+        QVERIFY(calls.Run(
+            [answered] {
+                answered.wait();
+                return 0;
+            },
+            [&delivered](int) { ++delivered; }));
+    }
+    QVERIFY2(threads() <= before + 4, qPrintable(QString::number(threads() - before)));
+    answer.set_value();
+    QTRY_COMPARE_WITH_TIMEOUT(delivered, 255, 30000);
 }
 
 QTEST_GUILESS_MAIN(TestResolvers)

@@ -9,7 +9,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <set>
 
 Q_DECLARE_METATYPE(std::vector<RowWait>)
@@ -22,6 +24,14 @@ uint32_t Router(int hop)
 {
     return htonl(0xC6120002u | uint32_t(hop) << 8); // 198.18.hop.2
 }
+
+// The IPv6 twin of 198.18.X.2: 2001:db8:X::2.
+NetAddress V6Of(uint32_t v4)
+{
+    NetAddress a = NetAddress::Parse("2001:db8::2");
+    a.bytes[5] = uint8_t(ntohl(v4) >> 8);
+    return a;
+}
 } // namespace
 
 class TestTraceEngine : public QObject {
@@ -31,6 +41,10 @@ private:
     std::unique_ptr<HopRowList> rows;
     std::unique_ptr<TraceEngine> engine;
     TraceParameters params;
+    // How the answers arrive: ICMPv6 for the IPv6 twins of the addresses given, and from
+    // the probe sockets' error queues rather than a raw socket.
+    bool v6 = false;
+    bool errorQueue = false;
 
     void start(const char* host = "198.18.5.2", int hops = 16, int tries = 3)
     {
@@ -54,7 +68,18 @@ private:
         d.quotedDestination = dst;
         d.quotedPort = uint16_t(65536 - hop);
         d.quotedSourcePort = FakeProbeSocket::PortOf(round ? round : fake->probe->opens);
-        fake->icmp->queue.push_back({ d.bytes(), from });
+        FakeIcmpSocket::Datagram datagram { {}, from };
+        if (v6) {
+            d.v6 = true;
+            std::memcpy(d.quotedDestination6, V6Of(dst).bytes.data(), 16);
+            // Time exceeded is type 3 in ICMPv6, port unreachable type 1 code 4.
+            d.type = type == 11 ? 3 : type == 3 && code == 3 ? 1 : type;
+            d.code = type == 3 && code == 3 ? 4 : code;
+            datagram.sender6 = V6Of(from);
+        }
+        datagram.bytes = d.bytes();
+        datagram.errorQueue = errorQueue;
+        fake->icmp->queue.push_back(datagram);
     }
     // Fixed flow: an answer quoting probe number `probe` (in the order sent) as the
     // wire carried it, with its checksum (`checksum`: else 0, no tag) and `data` of
@@ -94,8 +119,10 @@ private:
 private slots:
     void init();
     void firstRoundProbesEveryHopFromOneSocket();
+    void answerTimedFromTheProbeItAnswers_data();
     void answerTimedFromTheProbeItAnswers();
     void kernelReceiveTimeBeatsHandlerTime();
+    void lateAnswerOnAPortGivenAgain();
     void answersThatMustNotCount();
     void laterRoundsProbeOnlySilentHopsUpToTheTarget();
     void traceEndsOnceThePathIsKnown();
@@ -103,11 +130,15 @@ private slots:
     void queuedAnswersCountBeforeTheRoundStep();
     void unresolvableHostEndsWithFailureText();
     void namesResolveWithoutBlockingEveryRound();
+    void oneResolutionAtATime();
     void familyForcedAgainstTheAddress();
     void hopAndTryCountsAtTheirLimits_data();
     void hopAndTryCountsAtTheirLimits();
     void foreignTimerIdAndLateTick();
     void socketCreationRetriesAreBounded();
+    void unsendableProbesEndTheTrace_data();
+    void unsendableProbesEndTheTrace();
+    void unrelatedAnswersCannotHoldARoundThatSentNothing();
     void lookupsFillRowsInAnyOrder();
     void lookupThatCannotStartCountsAsDone();
     void staleLookupsCannotTouchNewTrace();
@@ -117,6 +148,7 @@ private slots:
     void fixedFlowUntaggedAnswerOfTheOneRowLeft();
     void roundSchedule_data();
     void roundSchedule();
+    void closedMidTraceWithOneFlow();
 };
 
 void TestTraceEngine::init()
@@ -126,6 +158,8 @@ void TestTraceEngine::init()
     fake = std::make_unique<FakePlatform>();
     engine = std::make_unique<TraceEngine>(*rows, std::move(fake->platform));
     params = {};
+    v6 = false;
+    errorQueue = false;
     params.m_nTimeout = 60000; // rounds are driven by hand
     QVERIFY(engine->OpenIcmpSocket(params.m_nTimeout).isEmpty());
 }
@@ -154,13 +188,30 @@ void TestTraceEngine::firstRoundProbesEveryHopFromOneSocket()
     QVERIFY(engine->platform().timer->IsActive());
 }
 
+void TestTraceEngine::answerTimedFromTheProbeItAnswers_data()
+{
+    QTest::addColumn<bool>("ipv6");
+    QTest::addColumn<bool>("fromErrorQueue");
+    QTest::newRow("IPv4, raw socket") << false << false;
+    QTest::newRow("IPv6, raw socket") << true << false;
+    QTest::newRow("IPv4, error queue") << false << true;
+    QTest::newRow("IPv6, error queue") << true << true;
+}
+
 void TestTraceEngine::answerTimedFromTheProbeItAnswers()
 {
+    QFETCH(bool, ipv6);
+    QFETCH(bool, fromErrorQueue);
+    v6 = ipv6;
+    errorQueue = fromErrorQueue;
+    auto text
+        = [&](uint32_t a) { return QString::fromStdString(v6 ? V6Of(a).ToText() : NetAddress::FromV4(a).ToText()); };
     fake->clock->now = 1000;
-    start("198.18.5.2", 4);
+    start(v6 ? "2001:db8:5::2" : "198.18.5.2", 4);
+    QCOMPARE(fake->probe->sent.front().addr.family, v6 ? NetAddress::V6 : NetAddress::V4);
     fake->clock->now = 1012;
     answer(3, 11, 0, Router(3));
-    QCOMPARE(column(1)[2], "198.18.3.2");
+    QCOMPARE(column(1)[2], text(Router(3)));
     QCOMPARE(column(2), QStringList({ "", "", "12", "" }));
     QCOMPARE(cell(2, 4), "next");
     QCOMPARE(rows->GetItemData(2)->nRttUs, 12000);
@@ -175,7 +226,7 @@ void TestTraceEngine::answerTimedFromTheProbeItAnswers()
     // A later answer for the same hop replaces the earlier one.
     fake->clock->now = 4020;
     answer(3, 3, 3, kTarget, kTarget, 1);
-    QCOMPARE(cell(2, 1), "198.18.5.2");
+    QCOMPARE(cell(2, 1), text(kTarget));
     QCOMPARE(cell(2, 2), "3020");
     QCOMPARE(cell(2, 4), "complete");
     QVERIFY(engine->done()); // hops 1 to 3 have answered, and 3 is the target
@@ -208,6 +259,23 @@ void TestTraceEngine::kernelReceiveTimeBeatsHandlerTime()
     fake->clock->now = 6;
     answer(1, 3, 3, kTarget);
     QCOMPARE(cell(0, 2), "22");
+}
+
+void TestTraceEngine::lateAnswerOnAPortGivenAgain()
+{
+    // The system gives the second round's socket the first round's port: it is opened
+    // again, so a late answer to the first round is timed from that round's probe.
+    fake->clock->now = 1000;
+    start("198.18.5.2", 3);
+    fake->clock->now = 1100;
+    fake->probe->ports = { FakeProbeSocket::PortOf(1) };
+    engine->OnTimer(IDT_ROUND);
+    fake->clock->now = 1150;
+    answer(1, 11, 0, Router(1), kTarget, 1);
+    QCOMPARE(rows->GetItemData(0)->nRttUs, 150000);
+    QCOMPARE(fake->probe->sent.back().socket, 3);
+    answer(2, 11, 0, Router(2), kTarget, 3);
+    QCOMPARE(rows->GetItemData(1)->nRttUs, 50000);
 }
 
 void TestTraceEngine::answersThatMustNotCount()
@@ -361,6 +429,30 @@ void TestTraceEngine::namesResolveWithoutBlockingEveryRound()
     QCOMPARE(engine->status(), "Lookup of path.test failed dramatically");
     QCOMPARE(engine->target(), "unknown");
     QCOMPARE(column(4), QStringList({ "next", "next", "failed" }));
+    // The rows answered before are looked up; their names do not replace the text.
+    QCOMPARE(fake->reverse->started.size(), size_t(2));
+    for (const auto& started : fake->reverse->started)
+        fake->reverse->Complete(started.first, 0, "router.path.test");
+    QVERIFY(engine->finished());
+    QCOMPARE(engine->status(), "Lookup of path.test failed dramatically");
+    QVERIFY(engine->resolveFailed());
+}
+
+void TestTraceEngine::oneResolutionAtATime()
+{
+    // A name server slower than the rounds: they probe the address known, and the next
+    // resolution starts only once the one under way has answered.
+    fake->resolver->names["path.test"] = NetAddress::FromV4(kTarget);
+    fake->resolver->deferred = true;
+    start("path.test", 3, 10);
+    fake->resolver->AnswerAll();
+    for (int i = 0; i < 5; ++i)
+        engine->OnTimer(IDT_ROUND);
+    QCOMPARE(fake->probe->opens, 6);
+    QCOMPARE(fake->resolver->forwardLookups, 2);
+    fake->resolver->AnswerAll();
+    engine->OnTimer(IDT_ROUND);
+    QCOMPARE(fake->resolver->forwardLookups, 3);
 }
 
 void TestTraceEngine::familyForcedAgainstTheAddress()
@@ -444,6 +536,71 @@ void TestTraceEngine::socketCreationRetriesAreBounded()
     fake->probe->openErrors = { EACCES };
     engine->OnTimer(IDT_ROUND);
     QCOMPARE(fake->probe->sent.size(), size_t(2));
+    QCOMPARE(engine->sendError(), EACCES); // no retry can help: the trace ends
+}
+
+void TestTraceEngine::unsendableProbesEndTheTrace_data()
+{
+    QTest::addColumn<bool>("flow");
+    QTest::addColumn<int>("openError");
+    QTest::addColumn<QList<int>>("sendErrors"); // of the first sends; 0 sends
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<int>("error"); // the trace ends with it; 0: it goes on
+    QTest::newRow("no route") << false << 0 << QList<int> { ENETUNREACH } << 0 << ENETUNREACH;
+    QTest::newRow("host unreachable on the third probe")
+        << false << 0 << QList<int> { 0, 0, EHOSTUNREACH } << 2 << EHOSTUNREACH;
+    QTest::newRow("forbidden by a rule") << false << 0 << QList<int> { EPERM } << 0 << EPERM;
+    QTest::newRow("no socket of the family") << false << EAFNOSUPPORT << QList<int> {} << 0 << EAFNOSUPPORT;
+    QTest::newRow("one flow, no route to bind to") << true << ENETUNREACH << QList<int> {} << 0 << ENETUNREACH;
+    QTest::newRow("one flow, send refused") << true << 0 << QList<int> { 0, EACCES } << 1 << EACCES;
+    QTest::newRow("send buffer full: lost, not fatal") << false << 0 << QList<int> { ENOBUFS, EAGAIN } << 14 << 0;
+    QTest::newRow("an answer's pending error") << false << 0 << QList<int> { ECONNREFUSED } << 15 << 0;
+}
+
+void TestTraceEngine::unsendableProbesEndTheTrace()
+{
+    QFETCH(bool, flow);
+    QFETCH(int, openError);
+    QFETCH(QList<int>, sendErrors);
+    QFETCH(int, sent);
+    QFETCH(int, error);
+    QSignalSpy finished(engine.get(), &TraceEngine::traceFinished);
+    if (openError)
+        fake->probe->openErrors = { openError };
+    fake->probe->sendErrors.assign(sendErrors.begin(), sendErrors.end());
+    params.m_bFixedFlow = flow;
+    start("198.18.5.2", 16, 3);
+    QCOMPARE(fake->probe->sent.size(), size_t(sent));
+    QCOMPARE(engine->sendError(), error);
+    if (error == 0) {
+        QVERIFY(!engine->done());
+        QVERIFY(engine->platform().timer->IsActive());
+        return;
+    }
+    // At once, saying why, no round left.
+    QVERIFY(engine->done());
+    QCOMPARE(engine->status(), QString::fromLocal8Bit(std::strerror(error)));
+    QVERIFY(!engine->platform().timer->IsActive());
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(column(4), QStringList { "failed" });
+    engine->OnTimer(IDT_ROUND);
+    QCOMPARE(fake->probe->sent.size(), size_t(sent));
+}
+
+void TestTraceEngine::unrelatedAnswersCannotHoldARoundThatSentNothing()
+{
+    // No socket for the first round, and another program's answers arriving more often
+    // than the wait: the round still ends when its wait is over.
+    params.m_nTimeout = 200;
+    fake->probe->openErrors.assign(1000, ENOBUFS);
+    start("198.18.5.2", 3, 3);
+    QCOMPARE(engine->roundsLeft(), 2);
+    for (int i = 0; i < 10 && engine->roundsLeft() == 2; ++i) {
+        QTest::qWait(50);
+        fake->clock->now += 50;
+        answer(1, 11, 0, Router(1), kOther);
+    }
+    QCOMPARE(engine->roundsLeft(), 1);
 }
 
 void TestTraceEngine::lookupsFillRowsInAnyOrder()
@@ -661,6 +818,26 @@ void TestTraceEngine::roundSchedule()
     QFETCH(int, roundsLeft);
     QTEST(int(NextRoundDue(waits, 0, 3000 * 1000, roundsLeft) / 1000), "dueMs");
     QVERIFY(NextRoundDue(waits, 0, 50 * 1000, roundsLeft) <= 50 * 1000); // a short longest wait always wins
+}
+
+void TestTraceEngine::closedMidTraceWithOneFlow()
+{
+    // Real sockets: with the raw socket, the one flow's probe socket asks the ICMP
+    // socket on closing whether to hand it over, so the ICMP socket must outlive it
+    // (the sanitizer build reports a use after free otherwise).
+    HopRowList list;
+    auto real = std::make_unique<TraceEngine>(list, TracePlatform::System());
+    real->OpenIcmpSocket(1000);
+    if (!real->CanReceive())
+        QSKIP("no ICMP socket of any kind here");
+    TraceParameters p;
+    p.m_strHost = QStringLiteral("127.0.0.1");
+    p.m_nHops = 3;
+    p.m_bFixedFlow = true;
+    p.m_bLookups = false;
+    real->OnOK(p);
+    QVERIFY(!real->done());
+    real.reset();
 }
 
 QTEST_GUILESS_MAIN(TestTraceEngine)

@@ -192,6 +192,20 @@ class Privileges(unittest.TestCase):
         self.assertIn("198.18.1.2", out, "the capability was used: the raw socket received the answer")
         self.assertEqual((caps.get("CapEff"), caps.get("CapPrm")), (0, 0), caps)
 
+    def test_no_route_ends_at_once(self):
+        # The source routes only 198.18.0.0/15: no probe to these can leave.
+        for name, prefix, binary in (("root", (), self.plain), ("unprivileged", AS_NOBODY, self.plain),
+                                     ("file capability", AS_NOBODY, self.capable)):
+            for args in (["203.0.113.5"], ["--fixed-flow", "10.1.2.3"], ["3fff::5"]):
+                with self.subTest(name, args=args):
+                    started = time.monotonic()
+                    done = trace(self.path, "--json", "-n", "-w", "10000", *args, prefix=prefix, binary=binary)
+                    took = time.monotonic() - started
+                    self.assertEqual(done.returncode, 4, done.stdout + done.stderr)
+                    self.assertIn("Network is unreachable", done.stderr)
+                    self.assertEqual(json.loads(done.stdout)["status"], "Network is unreachable")
+                    self.assertLess(took, 5, "it waited for the answers")
+
 
 class UnrelatedIcmpFlood(unittest.TestCase):
     """A router next to the tracer floods it with ICMP quoting no probe of the trace;

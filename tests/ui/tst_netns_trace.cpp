@@ -7,6 +7,7 @@
 #include "trace_dlg.h"
 #include "ui_test_support.h"
 
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -149,6 +150,34 @@ private slots:
         QVERIFY2(longestStall < 250, qPrintable(QStringLiteral("the event loop stalled %1 ms").arg(longestStall)));
         expected.back().name = path.value("target_name").toString();
         compareRows(dlg);
+    }
+
+    // The close box while a one-flow trace is under way: the window, the engine and
+    // every socket go without touching one already gone (the sanitizer build checks).
+    void closedMidTraceWithOneFlow()
+    {
+        auto dlg = std::make_unique<CTraceDlg>();
+        dlg->OnInitDialog();
+        dlg->show();
+        qobject_cast<QLineEdit*>(dlg->GetDlgItem(IDC_HOST))->setText(path.value("target").toString());
+        qobject_cast<QLineEdit*>(dlg->GetDlgItem(IDC_HOPS))->setText("8");
+        dlg->m_chkFixedFlow->setChecked(true);
+        dlg->m_btnTrace->click(); // the first round is out, its answers on their way
+        QVERIFY(!dlg->engine().done());
+        dlg->close();
+        dlg.reset();
+    }
+
+    // No route to the address: the status line says so at once.
+    void noRoute()
+    {
+        CTraceDlg dlg;
+        dlg.OnInitDialog();
+        dlg.show();
+        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->setText(QStringLiteral("203.0.113.5"));
+        dlg.m_btnTrace->click();
+        QVERIFY(dlg.engine().done());
+        QCOMPARE(dlg.m_stStatus->text(), QStringLiteral("Network is unreachable"));
     }
 
     void commandLineHost()

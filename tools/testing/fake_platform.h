@@ -68,9 +68,12 @@ struct FakeProbeSocket final : ProbeSocket {
     TickClock* clock = nullptr;
     std::vector<SentProbe> sent;
     std::deque<int> openErrors; // errors the next Open() calls return
+    std::deque<int> sendErrors; // errors the next SendTo() calls return (0: the probe leaves)
     int opens = 0;
     int closes = 0;
     int flowOpens = 0; // of them, OpenFlow()
+    std::deque<uint16_t> ports; // ports the next Open() calls get, as a system may give them
+    uint16_t localPort = 0;
     int ttl = 64;
     // The address the route to a flow's target starts from.
     static NetAddress Source() { return NetAddress::FromV4(htonl(0xC6120101)); } // 198.18.1.1
@@ -84,6 +87,11 @@ struct FakeProbeSocket final : ProbeSocket {
             return e;
         }
         ++opens;
+        localPort = PortOf(opens);
+        if (!ports.empty()) {
+            localPort = ports.front();
+            ports.pop_front();
+        }
         return 0;
     }
     int OpenFlow(const NetAddress& to) override
@@ -92,30 +100,41 @@ struct FakeProbeSocket final : ProbeSocket {
         flowOpens += e == 0;
         return e;
     }
-    uint16_t LocalPort() const override { return PortOf(opens); }
+    uint16_t LocalPort() const override { return localPort; }
     NetAddress LocalAddress() const override { return Source(); }
     bool SetTtl(int t) override
     {
         ttl = t;
         return true;
     }
-    bool SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) override
+    int SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) override
     {
+        if (!sendErrors.empty()) {
+            const int e = sendErrors.front();
+            sendErrors.pop_front();
+            if (e != 0)
+                return e;
+        }
         std::array<uint8_t, 2> first {};
         std::memcpy(first.data(), data, std::min(len, first.size()));
         sent.push_back({ to, port, ttl, len, first, opens, clock ? clock->GetTickCount() : 0 });
-        return true;
+        return 0;
     }
     void Close() override { ++closes; }
 };
 
-// Datagrams as a raw IPv4 socket delivers them, read through the real parser.
+// Messages as the raw ICMP and ICMPv6 sockets deliver them, read through the real
+// parsers; or as a probe socket's error queue gives them.
 struct FakeIcmpSocket final : IcmpSocket {
     struct Datagram {
         std::vector<uint8_t> bytes;
-        uint32_t sender;
+        uint32_t sender; // IPv4, network byte order
         bool stamped = false; // the kernel's receive time, as a tick
         uint32_t arrivalTick = 0;
+        NetAddress sender6 {}; // when set: an ICMPv6 message (from its header on) from this sender
+        // From a probe socket's error queue, which gives the probe's addresses, ports and
+        // data but none of the quoted UDP header (no checksum).
+        bool errorQueue = false;
     };
     std::deque<Datagram> queue;
     bool notify = false;
@@ -131,8 +150,16 @@ struct FakeIcmpSocket final : IcmpSocket {
             return false;
         const Datagram d = std::move(queue.front());
         queue.pop_front();
-        ParseIcmpV4Datagram(d.bytes.data(), std::min(d.bytes.size(), kIcmpReadBuffer), answer);
-        answer->sender = NetAddress::FromV4(d.sender);
+        const size_t len = std::min(d.bytes.size(), kIcmpReadBuffer);
+        if (d.sender6.valid())
+            ParseIcmpV6Message(d.bytes.data(), len, answer);
+        else
+            ParseIcmpV4Datagram(d.bytes.data(), len, answer);
+        answer->sender = d.sender6.valid() ? d.sender6 : NetAddress::FromV4(d.sender);
+        if (d.errorQueue) {
+            answer->hasQuotedChecksum = false;
+            answer->quotedChecksum = 0;
+        }
         answer->stamped = d.stamped;
         answer->arrivalUs = int64_t(d.arrivalTick) * 1000;
         return true;
