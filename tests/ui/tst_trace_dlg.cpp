@@ -178,7 +178,6 @@ private slots:
         QTest::addColumn<int>("value");
         QTest::newRow("blanks around") << "  42  " << true << 42;
         QTest::newRow("blank inside") << "4 2" << false << 0;
-        QTest::newRow("letters") << "abc" << false << 0;
         QTest::newRow("digits then letter") << "12x" << false << 0;
         QTest::newRow("empty") << "" << false << 0;
         QTest::newRow("zero") << "0" << true << 0;
@@ -193,26 +192,22 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, accepted);
         QFETCH(int, value);
-        // Every number field reads by the same rules; each is tried on its own.
-        for (int id : { IDC_HOPS, IDC_TIMEOUT, IDC_TRIES }) {
-            Window w;
-            MessageRecorder messages;
-            w->m_nHops = w->m_nTimeout = w->m_nTries = 111;
-            w.setFields("111", "", "111", "111");
-            w.field(id)->setText(text);
-            const int& member = id == IDC_HOPS ? w->m_nHops : id == IDC_TIMEOUT ? w->m_nTimeout : w->m_nTries;
-
-            QCOMPARE(w->UpdateData(true), accepted);
-            QCOMPARE(member, accepted ? value : 111);
-            QCOMPARE(w.field(id)->text(), text); // the user's text is not lost
-            if (accepted) {
-                QVERIFY(messages.messages.empty());
-                continue;
-            }
-            QCOMPARE(messages.boxes(), QStringList { "Warning | Hoplantern | Please enter an integer." });
-            QCOMPARE(w->focusWidget(), w.field(id));
-            QCOMPARE(w.field(id)->selectedText(), text);
+        // Every number field reads by the same rules (each field's refusal of letters is
+        // exchangeStopsAtTheRejectedField's): the wait time's, the last but one exchanged.
+        Window w;
+        MessageRecorder messages;
+        w->m_nTimeout = 111;
+        w.setFields("16", "", text, "3");
+        QCOMPARE(w->UpdateData(true), accepted);
+        QCOMPARE(w->m_nTimeout, accepted ? value : 111);
+        QCOMPARE(w.text(IDC_TIMEOUT), text); // the user's text is not lost
+        if (accepted) {
+            QVERIFY(messages.messages.empty());
+            return;
         }
+        QCOMPARE(messages.boxes(), QStringList { "Warning | Hoplantern | Please enter an integer." });
+        QCOMPARE(w->focusWidget(), w.field(IDC_TIMEOUT));
+        QCOMPARE(w.field(IDC_TIMEOUT)->selectedText(), text);
     }
 
     void exchangeStopsAtTheRejectedField_data()
@@ -337,7 +332,6 @@ private slots:
         QTest::newRow("pasted with a blank and a line break") << u"192.0.2.1 \n"_s << true << u"192.0.2.1"_s;
         QTest::newRow("typed with tabs and blanks") << u"\t 192.0.2.1  "_s << false << u"192.0.2.1"_s;
         QTest::newRow("a pasted URL") << u"http://192.0.2.1/index.html"_s << true << u"192.0.2.1"_s;
-        QTest::newRow("nothing around") << u"192.0.2.1"_s << false << u"192.0.2.1"_s;
     }
     void theHostIsTracedWithoutTheWhiteSpaceAround()
     {
@@ -515,7 +509,6 @@ private slots:
     void resizeMovesAndGrowsEachControlByItsAxes_data()
     {
         QTest::addColumn<QSize>("change");
-        QTest::newRow("wider by 100 pixels") << QSize(100, 0);
         QTest::newRow("lower by 50 pixels") << QSize(0, -50);
         QTest::newRow("wider and taller") << QSize(60, 25);
     }
@@ -592,14 +585,7 @@ private slots:
         }
         Window w;
         const QRect shown = w->frameGeometry();
-        QVERIFY2(area.contains(shown),
-            qPrintable(QStringLiteral("%1,%2 %3x%4 on %5x%6")
-                           .arg(shown.x())
-                           .arg(shown.y())
-                           .arg(shown.width())
-                           .arg(shown.height())
-                           .arg(area.width())
-                           .arg(area.height())));
+        QVERIFY2(area.contains(shown), qPrintable(QDebug::toString(shown) + u" on "_s + QDebug::toString(area)));
         if (kept && !saved.isEmpty())
             QCOMPARE(shown, rect);
         if (!kept)
