@@ -9,7 +9,6 @@
 // end of a trace nothing but the names of the lookups changes anything. On a fixed
 // flow the probe is the one whose tag (data bytes, else checksum) the answer quotes,
 // and an answer quoting no tag lands, if anywhere, in the row of the latest probe.
-#include "dotted_quad.h"
 #include "fake_platform.h"
 #include "flow_tag.h"
 #include "fuzz_check.h"
@@ -73,12 +72,6 @@ Snapshot Rows(const HopRowList& rows)
 std::string& Cell(Snapshot& s, size_t row, int column)
 {
     return s[row * HOP_COLUMN_COUNT + size_t(column)];
-}
-
-std::string Dotted(uint32_t networkOrder)
-{
-    char buf[16];
-    return FormatDottedQuad(ntohl(networkOrder), buf);
 }
 
 // One run: a trace and everything that happens to it.
@@ -151,9 +144,7 @@ private:
         FakeIcmpSocket::Datagram d;
         d.bytes = m_in.bytes(m_in.word() % 1200); // past the read buffer too
         d.sender = m_in.quad();
-        d.stamped = op & 0x80;
-        d.arrivalTick = m_fake.clock->now - (op >> 3 & 0x0f);
-        Deliver(std::move(d));
+        Deliver(std::move(d), op);
     }
 
     void CraftedAnswer(uint8_t op)
@@ -178,9 +169,7 @@ private:
         if (f & 0x80 && !d.bytes.empty())
             d.bytes.resize(d.bytes.size() - 1 - m_in.byte() % d.bytes.size());
         d.sender = htonl(0xC6120002u | uint32_t(m_in.byte()) << 8);
-        d.stamped = op & 0x80;
-        d.arrivalTick = m_fake.clock->now - (op >> 3 & 0x0f);
-        Deliver(std::move(d));
+        Deliver(std::move(d), op);
     }
 
     // Quotes a probe sent on this trace's flow: its checksum, its data, both or neither,
@@ -233,8 +222,11 @@ private:
         return probe;
     }
 
-    void Deliver(FakeIcmpSocket::Datagram d)
+    // Stamped by the kernel, or not, as `op` says; read after the clock has moved on.
+    void Deliver(FakeIcmpSocket::Datagram d, uint8_t op)
     {
+        d.stamped = op & 0x80;
+        d.arrivalTick = m_fake.clock->now - (op >> 3 & 0x0f);
         m_fake.clock->now += m_in.byte();
         const Snapshot before = Rows(m_rows);
         const bool wasDone = m_engine->done();
@@ -278,7 +270,7 @@ private:
         }
         const uint32_t sent = probe->tick;
         Snapshot expected = before;
-        Cell(expected, size_t(j), 1) = Dotted(sender);
+        Cell(expected, size_t(j), 1) = NetAddress::FromV4(sender).ToText();
         const uint32_t tick = !stamped ? handled : int32_t(stamp - sent) < 0 ? sent : stamp;
         Cell(expected, size_t(j), 2) = std::to_string(int32_t(tick - sent));
         const Classification c = ClassifyIcmp(false, reply.type, reply.code);
