@@ -130,14 +130,9 @@ class Scenarios(unittest.TestCase):
         return (router.address, "complete" if token.endswith("!") else "next", int, router.name if names else None)
 
     def test_usage_errors(self):
+        # Exit status 2 for what the option parser refuses; each message is tst_cli's.
         path = path_for(FULL)
-        for name, args in (("no host", []), ("unknown option", ["--no-such-option", path.target]),
-                           ("tries not a number", ["-t", "many", path.target]),
-                           ("max hops not a number", ["-m", "far", path.target]),
-                           ("wait not a number", ["-w", "soon", path.target]),
-                           ("no hops", ["-m", "0", path.target]), ("hops beyond a TTL", ["-m", "256", path.target]),
-                           ("no wait", ["-w", "0", path.target]), ("no tries", ["-t", "0", path.target]),
-                           ("option value missing", [path.target, "-w"])):
+        for name, args in (("no host", []), ("no hops", ["-m", "0", path.target]), ("no tries", ["-t0", path.target])):
             with self.subTest(name):
                 done = trace(path, "--json", *args)
                 self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
