@@ -30,29 +30,21 @@ const uint32_t kTarget = htonl(0xC6120502); // 198.18.5.2
 const uint32_t kOther = htonl(0xC6120602);
 
 // Reads the fuzz input front to back; past its end every read gives zeros.
-class Input {
-public:
-    Input(const uint8_t* data, size_t size)
-        : m_data(data)
-        , m_size(size)
-    {
-    }
-    bool empty() const { return m_pos >= m_size; }
-    uint8_t byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
+struct Input {
+    const uint8_t* data;
+    size_t size;
+    size_t pos = 0;
+    bool empty() const { return pos >= size; }
+    uint8_t byte() { return pos < size ? data[pos++] : 0; }
     uint16_t word() { return uint16_t(byte() << 8 | byte()); }
     uint32_t quad() { return uint32_t(word()) << 16 | word(); }
     std::vector<uint8_t> bytes(size_t n)
     {
-        n = std::min(n, m_size - std::min(m_pos, m_size));
-        std::vector<uint8_t> out(m_data + m_pos, m_data + m_pos + n);
-        m_pos += n;
+        n = std::min(n, size - std::min(pos, size));
+        std::vector<uint8_t> out(data + pos, data + pos + n);
+        pos += n;
         return out;
     }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
 };
 
 // The five texts of every row, row after row: one allocation however long the table.
@@ -394,7 +386,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Input in(data, size);
+    Input in { data, size };
     Run(in).Go();
     return 0;
 }
