@@ -289,8 +289,11 @@ class FixedFlowThroughEcmp(unittest.TestCase):
                     self.assertTrue(all(a == b and a in "ab" for a, b in tables), tables)
 
 
-def quote_28_bytes(case: unittest.TestCase, path: NetnsPath, hop: int) -> None:
-    """Router `hop` (a silent one) answers quoting 28 bytes until the test ends."""
+def quote_28_bytes(case: unittest.TestCase, path_args: dict, hop: int) -> NetnsPath:
+    """The path, with router `hop` (a silent one) answering quoting 28 bytes until the
+    test ends."""
+    path = path_for(path_args)
+    offload_off(path)
     router = path.routers[hop - 1]
     addrs = subprocess.run(["ip", "-n", router.ns, "-o", "-4", "addr", "show"], capture_output=True,
                            text=True).stdout
@@ -302,6 +305,7 @@ def quote_28_bytes(case: unittest.TestCase, path: NetnsPath, hop: int) -> None:
     case.addCleanup(responder.wait)
     case.addCleanup(responder.terminate)
     case.assertEqual(responder.stdout.readline().strip(), "ready")
+    return path
 
 
 @unittest.skipUnless(shutil.which("setpriv") and shutil.which("ethtool"), "needs setpriv and ethtool")
@@ -321,9 +325,7 @@ class FixedFlowShortQuote(unittest.TestCase):
         return json.loads(done.stdout)["hops"], time.monotonic() - start
 
     def test_row_of_a_router_quoting_28_bytes(self):
-        path = path_for({"routers": 4, "silent": [2]})
-        offload_off(path)
-        quote_28_bytes(self, path, 2)
+        path = quote_28_bytes(self, {"routers": 4, "silent": [2]}, 2)
         expected = [(r.address, "next") for r in path.routers] + [(path.target, "complete")]
         for name, prefix, pacing in (*((n, p, ()) for n, p in FLOW_PRIVILEGES),
                                      ("error queue, full wait", AS_NOBODY, ("--fixed-wait",))):
@@ -334,9 +336,7 @@ class FixedFlowShortQuote(unittest.TestCase):
     def test_probing_one_at_a_time_keeps_to_the_wait(self):
         # A filtered target: every row past router 3 is probed alone and stays silent,
         # yet no round lasts longer than the wait.
-        path = path_for({"routers": 3, "silent": [2], "target_silent": True})
-        offload_off(path)
-        quote_28_bytes(self, path, 2)
+        path = quote_28_bytes(self, {"routers": 3, "silent": [2], "target_silent": True}, 2)
         hops, seconds = self.flow_trace(path, "-m", "10", "-t", "3", "-w", "500")
         self.assertEqual([(h["address"], h["result"]) for h in hops],
                          [(r.address, "next") for r in path.routers] + [(None, "failed")])
@@ -346,9 +346,7 @@ class FixedFlowShortQuote(unittest.TestCase):
         # Router 3 quotes 28 bytes and its answers leave 250 ms late, after two more
         # rounds have left; router 2 is silent. Router 3's answer to an early round must
         # not land in hop 2's lone probe (the rounds: three full, then alone hop 2, hop 3).
-        path = path_for({"routers": 4, "silent": [2, 3], "late_icmp": {3: 250}})
-        offload_off(path)
-        quote_28_bytes(self, path, 3)
+        path = quote_28_bytes(self, {"routers": 4, "silent": [2, 3], "late_icmp": {3: 250}}, 3)
         hops, _ = self.flow_trace(path, "-t", "6", "-w", "600")
         self.assertEqual([(h["address"], h["result"]) for h in hops],
                          [(path.routers[0].address, "next"), (None, "failed")]
