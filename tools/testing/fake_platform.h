@@ -194,21 +194,12 @@ struct FakePlatform {
 
     FakePlatform()
     {
-        clock = Own<FakeClock>(platform.clock);
-        resolver = Own<FakeResolver>(platform.resolver);
-        probe = Own<FakeProbeSocket>(platform.probe);
-        icmp = Own<FakeIcmpSocket>(platform.icmp);
-        reverse = Own<FakeReverseResolver>(platform.reverse);
+        platform.clock.reset(clock = new FakeClock);
+        platform.resolver.reset(resolver = new FakeResolver);
+        platform.probe.reset(probe = new FakeProbeSocket);
+        platform.icmp.reset(icmp = new FakeIcmpSocket);
+        platform.reverse.reset(reverse = new FakeReverseResolver);
         probe->clock = clock;
         platform.timer = std::make_unique<RoundTimer>();
-    }
-
-private:
-    template <typename Fake, typename Base> static Fake* Own(std::unique_ptr<Base>& slot)
-    {
-        auto fake = std::make_unique<Fake>();
-        Fake* raw = fake.get();
-        slot = std::move(fake);
-        return raw;
     }
 };
