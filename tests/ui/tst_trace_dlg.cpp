@@ -236,8 +236,11 @@ private slots:
         QCOMPARE(QList<int>({ w->m_nHops, w->m_nTimeout, w->m_nTries }), numbers);
         QCOMPARE(w->m_strHost, host);
         QCOMPARE(messages.messages.size(), size_t(rejected ? 1 : 0));
-        if (rejected)
+        if (rejected) { // it has the focus, the text typed in it kept whole and selected
+            const QString typed = fields[QList<int> { IDC_HOPS, IDC_HOST, IDC_TIMEOUT, IDC_TRIES }.indexOf(rejected)];
             QCOMPARE(w->focusWidget(), w.field(rejected));
+            QCOMPARE(w.field(rejected)->selectedText(), typed);
+        }
         // And towards the fields: a member shows as it is, sign and all.
         w->m_nHops = -4;
         w->UpdateData(false);
