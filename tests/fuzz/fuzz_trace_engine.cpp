@@ -9,7 +9,6 @@
 // end of a trace nothing but the names of the lookups changes anything. On a fixed
 // flow the probe is the one whose tag (data bytes, else checksum) the answer quotes,
 // and an answer quoting no tag lands, if anywhere, in the row of the latest probe.
-#include "dotted_quad.h"
 #include "fake_platform.h"
 #include "flow_tag.h"
 #include "fuzz_check.h"
@@ -31,29 +30,21 @@ const uint32_t kTarget = htonl(0xC6120502); // 198.18.5.2
 const uint32_t kOther = htonl(0xC6120602);
 
 // Reads the fuzz input front to back; past its end every read gives zeros.
-class Input {
-public:
-    Input(const uint8_t* data, size_t size)
-        : m_data(data)
-        , m_size(size)
-    {
-    }
-    bool empty() const { return m_pos >= m_size; }
-    uint8_t byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
+struct Input {
+    const uint8_t* data;
+    size_t size;
+    size_t pos = 0;
+    bool empty() const { return pos >= size; }
+    uint8_t byte() { return pos < size ? data[pos++] : 0; }
     uint16_t word() { return uint16_t(byte() << 8 | byte()); }
     uint32_t quad() { return uint32_t(word()) << 16 | word(); }
     std::vector<uint8_t> bytes(size_t n)
     {
-        n = std::min(n, m_size - std::min(m_pos, m_size));
-        std::vector<uint8_t> out(m_data + m_pos, m_data + m_pos + n);
-        m_pos += n;
+        n = std::min(n, size - std::min(pos, size));
+        std::vector<uint8_t> out(data + pos, data + pos + n);
+        pos += n;
         return out;
     }
-
-private:
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
 };
 
 // The five texts of every row, row after row: one allocation however long the table.
@@ -73,12 +64,6 @@ Snapshot Rows(const HopRowList& rows)
 std::string& Cell(Snapshot& s, size_t row, int column)
 {
     return s[row * HOP_COLUMN_COUNT + size_t(column)];
-}
-
-std::string Dotted(uint32_t networkOrder)
-{
-    char buf[16];
-    return FormatDottedQuad(ntohl(networkOrder), buf);
 }
 
 // One run: a trace and everything that happens to it.
@@ -151,9 +136,7 @@ private:
         FakeIcmpSocket::Datagram d;
         d.bytes = m_in.bytes(m_in.word() % 1200); // past the read buffer too
         d.sender = m_in.quad();
-        d.stamped = op & 0x80;
-        d.arrivalTick = m_fake.clock->now - (op >> 3 & 0x0f);
-        Deliver(std::move(d));
+        Deliver(std::move(d), op);
     }
 
     void CraftedAnswer(uint8_t op)
@@ -178,9 +161,7 @@ private:
         if (f & 0x80 && !d.bytes.empty())
             d.bytes.resize(d.bytes.size() - 1 - m_in.byte() % d.bytes.size());
         d.sender = htonl(0xC6120002u | uint32_t(m_in.byte()) << 8);
-        d.stamped = op & 0x80;
-        d.arrivalTick = m_fake.clock->now - (op >> 3 & 0x0f);
-        Deliver(std::move(d));
+        Deliver(std::move(d), op);
     }
 
     // Quotes a probe sent on this trace's flow: its checksum, its data, both or neither,
@@ -233,8 +214,11 @@ private:
         return probe;
     }
 
-    void Deliver(FakeIcmpSocket::Datagram d)
+    // Stamped by the kernel, or not, as `op` says; read after the clock has moved on.
+    void Deliver(FakeIcmpSocket::Datagram d, uint8_t op)
     {
+        d.stamped = op & 0x80;
+        d.arrivalTick = m_fake.clock->now - (op >> 3 & 0x0f);
         m_fake.clock->now += m_in.byte();
         const Snapshot before = Rows(m_rows);
         const bool wasDone = m_engine->done();
@@ -278,7 +262,7 @@ private:
         }
         const uint32_t sent = probe->tick;
         Snapshot expected = before;
-        Cell(expected, size_t(j), 1) = Dotted(sender);
+        Cell(expected, size_t(j), 1) = NetAddress::FromV4(sender).ToText();
         const uint32_t tick = !stamped ? handled : int32_t(stamp - sent) < 0 ? sent : stamp;
         Cell(expected, size_t(j), 2) = std::to_string(int32_t(tick - sent));
         const Classification c = ClassifyIcmp(false, reply.type, reply.code);
@@ -402,7 +386,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    Input in(data, size);
+    Input in { data, size };
     Run(in).Go();
     return 0;
 }

@@ -7,19 +7,12 @@ ends); speed itself is measured in bench/, side by side.
 """
 
 import json
-import os
 import subprocess
 import time
 import unittest
 
-from tests.integration.test_trace_paths import AS_NOBODY, CLI, path_for, rows_of, trace
-from tools.netpath import exit_unless_available
-
-
-def load_tests(loader, tests, pattern):
-    ok = CLI and os.access(CLI, os.X_OK)
-    exit_unless_available(None if ok else "HOPLANTERN_CLI is not a built hoplantern-cli: run this through ctest")
-    return tests
+# load_tests: skipped, as test_trace_paths is, without a built tracer, root or `ip netns`.
+from tests.integration.test_trace_paths import AS_NOBODY, CLI, load_tests, path_for, rows_of, trace
 
 
 def timed(path, *args, prefix=(), binary=CLI):
@@ -36,16 +29,14 @@ class Ipv6Paths(unittest.TestCase):
     maxDiff = None
 
     def test_rows_over_ipv6(self):
+        # A silent router over IPv6 is Privileges' case; brackets around the address are
+        # the option parser's (tst_cli, tst_resolvers).
         # name, path, arguments, addresses (r: router k, T: target, *: none), results
         for name, path_args, args, rows, result in (
             ("every hop answers, names from the hosts file", {"routers": 3, "family": "6", "names": True},
              ["{target}"], "r1 r2 r3 T", "next next next complete"),
-            ("a silent router", {"routers": 4, "family": "6", "silent": [2]}, ["-n", "-t", "2", "{target}"],
-             "r1 * r3 r4 T", "next failed next next complete"),
             ("a filtered target", {"routers": 2, "family": "6", "target_silent": True},
              ["-n", "-t", "2", "-m", "6", "{target}"], "r1 r2 *", "next next failed"),
-            ("in brackets", {"routers": 3, "family": "6", "names": True}, ["-n", "[{target}]"],
-             "r1 r2 r3 T", "next next next complete"),
         ):
             with self.subTest(name):
                 path = path_for(path_args)

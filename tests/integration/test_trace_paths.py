@@ -130,14 +130,9 @@ class Scenarios(unittest.TestCase):
         return (router.address, "complete" if token.endswith("!") else "next", int, router.name if names else None)
 
     def test_usage_errors(self):
+        # Exit status 2 for what the option parser refuses; each message is tst_cli's.
         path = path_for(FULL)
-        for name, args in (("no host", []), ("unknown option", ["--no-such-option", path.target]),
-                           ("tries not a number", ["-t", "many", path.target]),
-                           ("max hops not a number", ["-m", "far", path.target]),
-                           ("wait not a number", ["-w", "soon", path.target]),
-                           ("no hops", ["-m", "0", path.target]), ("hops beyond a TTL", ["-m", "256", path.target]),
-                           ("no wait", ["-w", "0", path.target]), ("no tries", ["-t", "0", path.target]),
-                           ("option value missing", [path.target, "-w"])):
+        for name, args in (("no host", []), ("no hops", ["-m", "0", path.target]), ("no tries", ["-t0", path.target])):
             with self.subTest(name):
                 done = trace(path, "--json", *args)
                 self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
@@ -294,8 +289,11 @@ class FixedFlowThroughEcmp(unittest.TestCase):
                     self.assertTrue(all(a == b and a in "ab" for a, b in tables), tables)
 
 
-def quote_28_bytes(case: unittest.TestCase, path: NetnsPath, hop: int) -> None:
-    """Router `hop` (a silent one) answers quoting 28 bytes until the test ends."""
+def quote_28_bytes(case: unittest.TestCase, path_args: dict, hop: int) -> NetnsPath:
+    """The path, with router `hop` (a silent one) answering quoting 28 bytes until the
+    test ends."""
+    path = path_for(path_args)
+    offload_off(path)
     router = path.routers[hop - 1]
     addrs = subprocess.run(["ip", "-n", router.ns, "-o", "-4", "addr", "show"], capture_output=True,
                            text=True).stdout
@@ -307,6 +305,7 @@ def quote_28_bytes(case: unittest.TestCase, path: NetnsPath, hop: int) -> None:
     case.addCleanup(responder.wait)
     case.addCleanup(responder.terminate)
     case.assertEqual(responder.stdout.readline().strip(), "ready")
+    return path
 
 
 @unittest.skipUnless(shutil.which("setpriv") and shutil.which("ethtool"), "needs setpriv and ethtool")
@@ -326,9 +325,7 @@ class FixedFlowShortQuote(unittest.TestCase):
         return json.loads(done.stdout)["hops"], time.monotonic() - start
 
     def test_row_of_a_router_quoting_28_bytes(self):
-        path = path_for({"routers": 4, "silent": [2]})
-        offload_off(path)
-        quote_28_bytes(self, path, 2)
+        path = quote_28_bytes(self, {"routers": 4, "silent": [2]}, 2)
         expected = [(r.address, "next") for r in path.routers] + [(path.target, "complete")]
         for name, prefix, pacing in (*((n, p, ()) for n, p in FLOW_PRIVILEGES),
                                      ("error queue, full wait", AS_NOBODY, ("--fixed-wait",))):
@@ -339,9 +336,7 @@ class FixedFlowShortQuote(unittest.TestCase):
     def test_probing_one_at_a_time_keeps_to_the_wait(self):
         # A filtered target: every row past router 3 is probed alone and stays silent,
         # yet no round lasts longer than the wait.
-        path = path_for({"routers": 3, "silent": [2], "target_silent": True})
-        offload_off(path)
-        quote_28_bytes(self, path, 2)
+        path = quote_28_bytes(self, {"routers": 3, "silent": [2], "target_silent": True}, 2)
         hops, seconds = self.flow_trace(path, "-m", "10", "-t", "3", "-w", "500")
         self.assertEqual([(h["address"], h["result"]) for h in hops],
                          [(r.address, "next") for r in path.routers] + [(None, "failed")])
@@ -351,9 +346,7 @@ class FixedFlowShortQuote(unittest.TestCase):
         # Router 3 quotes 28 bytes and its answers leave 250 ms late, after two more
         # rounds have left; router 2 is silent. Router 3's answer to an early round must
         # not land in hop 2's lone probe (the rounds: three full, then alone hop 2, hop 3).
-        path = path_for({"routers": 4, "silent": [2, 3], "late_icmp": {3: 250}})
-        offload_off(path)
-        quote_28_bytes(self, path, 3)
+        path = quote_28_bytes(self, {"routers": 4, "silent": [2, 3], "late_icmp": {3: 250}}, 3)
         hops, _ = self.flow_trace(path, "-t", "6", "-w", "600")
         self.assertEqual([(h["address"], h["result"]) for h in hops],
                          [(path.routers[0].address, "next"), (None, "failed")]

@@ -1,9 +1,9 @@
-// A real trace through the window, along a path of kernel routers in network
-// namespaces: once started with the Trace button, once from a command-line host. Run
-// inside the path's source namespace by netns_window_test.py, which builds the path and
-// passes it in NETNS_PATH_JSON; anywhere else every test here is skipped.
+// A real trace through the window, started with the Trace button, along a path of kernel
+// routers in network namespaces (a command-line host starts the same trace: tst_trace_app
+// has the window trace it as it opens). Run inside the path's source namespace by
+// netns_window_test.py, which builds the path and passes it in NETNS_PATH_JSON; anywhere
+// else every test here is skipped.
 #include "resource.h"
-#include "trace_app.h"
 #include "trace_dlg.h"
 #include "ui_test_support.h"
 
@@ -30,17 +30,6 @@ struct Hop {
 // Upper bound on one trace and its lookups, so a broken path fails instead of hanging;
 // the test asserts nothing about how long a trace takes.
 constexpr int kTraceLimitMs = 120000;
-
-class CommandLineApp final : public CTraceApp {
-public:
-    std::function<void(CTraceDlg&)> onWindow;
-
-protected:
-    void RunMainWindow(CTraceDlg& dlg) override { onWindow(dlg); }
-
-public:
-    void RunModal(CTraceDlg& dlg) { CTraceApp::RunMainWindow(dlg); }
-};
 
 } // namespace
 
@@ -70,14 +59,14 @@ private:
     }
 
     // The window opened on the real sockets and resolvers, its fields typed in.
-    static void open(CTraceDlg& dlg, const QString& host, const char* hops, const char* wait = nullptr)
+    static void open(CTraceDlg& dlg, const QString& host, const QString& hops, const QString& wait = {})
     {
         dlg.OnInitDialog();
         dlg.show();
         qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->setText(host);
-        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOPS))->setText(QString::fromLatin1(hops));
-        if (wait)
-            qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_TIMEOUT))->setText(QString::fromLatin1(wait));
+        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOPS))->setText(hops);
+        if (!wait.isEmpty())
+            qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_TIMEOUT))->setText(wait);
     }
 
 private slots:
@@ -100,26 +89,24 @@ private slots:
         QVERIFY2(!expected.back().name.isEmpty(), "the path needs names (--names)");
     }
 
+    // By name (the forward lookup reads the source namespace's hosts file), and by
+    // address with a wait of 1 ms: then the answers are queued on the socket long before
+    // the UI thread gets to them, and must still count before the next round or the end.
+    void traceButton_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("wait");
+        QTest::newRow("by name") << path.value("target_name").toString() << "1000";
+        QTest::newRow("a wait of 1 ms") << path.value("target").toString() << "1";
+    }
     void traceButton()
     {
+        QFETCH(QString, host);
+        QFETCH(QString, wait);
         MessageRecorder messages;
         CTraceDlg dlg;
-        // By name: the forward lookup reads the source namespace's hosts file.
-        open(dlg, path.value("target_name").toString(), "8", "1000");
+        open(dlg, host, "8", wait);
         QVERIFY2(messages.messages.empty(), qPrintable(messages.texts().join("; ")));
-        QSignalSpy finished(&dlg.engine(), &TraceEngine::traceFinished);
-        dlg.m_btnTrace->click();
-        QVERIFY(finished.count() == 1 || finished.wait(kTraceLimitMs));
-        compareRows(dlg);
-    }
-
-    // A wait of 1 ms: the answers are queued on the socket long before the UI thread
-    // gets to them, and must still count before the next round or the end.
-    void oneMillisecondWait()
-    {
-        MessageRecorder messages;
-        CTraceDlg dlg;
-        open(dlg, path.value("target").toString(), "8", "1");
         QSignalSpy finished(&dlg.engine(), &TraceEngine::traceFinished);
         dlg.m_btnTrace->click();
         QVERIFY(finished.count() == 1 || finished.wait(kTraceLimitMs));
@@ -148,7 +135,6 @@ private slots:
         // Well under the 2 s a blocking lookup would freeze it for, with room for a
         // sanitizer build on a busy machine.
         QVERIFY2(longestStall < 250, qPrintable(QStringLiteral("the event loop stalled %1 ms").arg(longestStall)));
-        expected.back().name = path.value("target_name").toString();
         compareRows(dlg);
     }
 
@@ -157,10 +143,7 @@ private slots:
     void closedMidTraceWithOneFlow()
     {
         auto dlg = std::make_unique<CTraceDlg>();
-        dlg->OnInitDialog();
-        dlg->show();
-        qobject_cast<QLineEdit*>(dlg->GetDlgItem(IDC_HOST))->setText(path.value("target").toString());
-        qobject_cast<QLineEdit*>(dlg->GetDlgItem(IDC_HOPS))->setText("8");
+        open(*dlg, path.value("target").toString(), "8");
         dlg->m_chkFixedFlow->setChecked(true);
         dlg->m_btnTrace->click(); // the first round is out, its answers on their way
         QVERIFY(!dlg->engine().done());
@@ -172,33 +155,10 @@ private slots:
     void noRoute()
     {
         CTraceDlg dlg;
-        dlg.OnInitDialog();
-        dlg.show();
-        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->setText(QStringLiteral("203.0.113.5"));
+        open(dlg, QStringLiteral("203.0.113.5"), "16");
         dlg.m_btnTrace->click();
         QVERIFY(dlg.engine().done());
         QCOMPARE(dlg.m_stStatus->text(), QStringLiteral("Network is unreachable"));
-    }
-
-    void commandLineHost()
-    {
-        MessageRecorder messages;
-        CommandLineApp app;
-        app.m_lpCmdLine = ParseWindowCommandLine({ "hoplantern", path.value("target").toString() }).host;
-        bool finished = false;
-        app.onWindow = [&](CTraceDlg& dlg) {
-            QObject::connect(&dlg.engine(), &TraceEngine::traceFinished, &dlg, [&] {
-                finished = true;
-                compareRows(dlg);
-                QMetaObject::invokeMethod(&dlg, &CTraceDlg::OnCancel, Qt::QueuedConnection);
-            });
-            // Only a safety net against a path that never answers.
-            QTimer::singleShot(kTraceLimitMs, &dlg, &CTraceDlg::OnCancel);
-            app.RunModal(dlg);
-        };
-        QVERIFY(!app.InitInstance());
-        QVERIFY2(messages.messages.empty(), qPrintable(messages.texts().join("; ")));
-        QVERIFY2(finished, "the command-line trace did not finish");
     }
 };
 

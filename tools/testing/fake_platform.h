@@ -81,17 +81,10 @@ struct FakeProbeSocket final : ProbeSocket {
     static uint16_t PortOf(int socket) { return uint16_t(40000 + socket); }
     int Open(int) override
     {
-        if (!openErrors.empty()) {
-            const int e = openErrors.front();
-            openErrors.pop_front();
+        if (const int e = TakeFront(openErrors))
             return e;
-        }
         ++opens;
-        localPort = PortOf(opens);
-        if (!ports.empty()) {
-            localPort = ports.front();
-            ports.pop_front();
-        }
+        localPort = ports.empty() ? PortOf(opens) : TakeFront(ports);
         return 0;
     }
     int OpenFlow(const NetAddress& to) override
@@ -109,18 +102,24 @@ struct FakeProbeSocket final : ProbeSocket {
     }
     int SendTo(const NetAddress& to, uint16_t port, const void* data, size_t len) override
     {
-        if (!sendErrors.empty()) {
-            const int e = sendErrors.front();
-            sendErrors.pop_front();
-            if (e != 0)
-                return e;
-        }
+        if (const int e = TakeFront(sendErrors))
+            return e;
         std::array<uint8_t, 2> first {};
         std::memcpy(first.data(), data, std::min(len, first.size()));
         sent.push_back({ to, port, ttl, len, first, opens, clock ? clock->GetTickCount() : 0 });
         return 0;
     }
     void Close() override { ++closes; }
+
+private:
+    template <typename T> static T TakeFront(std::deque<T>& queue)
+    {
+        if (queue.empty())
+            return T {};
+        const T front = queue.front();
+        queue.pop_front();
+        return front;
+    }
 };
 
 // Messages as the raw ICMP and ICMPv6 sockets deliver them, read through the real
@@ -195,21 +194,12 @@ struct FakePlatform {
 
     FakePlatform()
     {
-        clock = Own<FakeClock>(platform.clock);
-        resolver = Own<FakeResolver>(platform.resolver);
-        probe = Own<FakeProbeSocket>(platform.probe);
-        icmp = Own<FakeIcmpSocket>(platform.icmp);
-        reverse = Own<FakeReverseResolver>(platform.reverse);
+        platform.clock.reset(clock = new FakeClock);
+        platform.resolver.reset(resolver = new FakeResolver);
+        platform.probe.reset(probe = new FakeProbeSocket);
+        platform.icmp.reset(icmp = new FakeIcmpSocket);
+        platform.reverse.reset(reverse = new FakeReverseResolver);
         probe->clock = clock;
         platform.timer = std::make_unique<RoundTimer>();
-    }
-
-private:
-    template <typename Fake, typename Base> static Fake* Own(std::unique_ptr<Base>& slot)
-    {
-        auto fake = std::make_unique<Fake>();
-        Fake* raw = fake.get();
-        slot = std::move(fake);
-        return raw;
     }
 };
