@@ -21,6 +21,7 @@
 #include <arpa/inet.h>
 #include <climits>
 #include <sched.h>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,16 @@ private:
             kFlowPort };
     }
 
+    const SentProbe* LatestProbeOfRow(int row) const
+    {
+        const SentProbe* latest = nullptr;
+        for (const SentProbe& p : m_fake.probe->sent) {
+            if (p.ttl == row + 1)
+                latest = &p;
+        }
+        return latest;
+    }
+
     // The fixed-flow probe an answer names by its tag; *untagged when it names none.
     const SentProbe* TaggedProbe(const IcmpAnswer& reply, bool* untagged) const
     {
@@ -246,10 +257,21 @@ private:
         m_engine->OnIcmpRead();
         m_fake.icmp->queue.clear();
         const Snapshot after = Rows(m_rows);
-        // Without a tag: nowhere, or the row of the one probe under way, the latest sent.
-        if (untagged && after != before && !m_fake.probe->sent.empty()) {
-            probe = &m_fake.probe->sent.back();
-            j = probe->ttl - 1;
+        // Without a tag: nowhere yet, the row of the one probe under way, or the one row
+        // such an answer can still be (placed once every other row has answered with a
+        // tag, this answer or an earlier one without).
+        if (untagged) {
+            m_untaggedSenders.insert(NetAddress::FromV4(sender).ToText());
+            probe = nullptr;
+            j = INT_MAX;
+            for (size_t i = 0; i < std::min(before.size(), after.size()) / HOP_COLUMN_COUNT; ++i) {
+                if (!std::equal(&before[i * HOP_COLUMN_COUNT], &before[(i + 1) * HOP_COLUMN_COUNT],
+                        &after[i * HOP_COLUMN_COUNT])) {
+                    probe = LatestProbeOfRow(int(i));
+                    j = int(i);
+                    break;
+                }
+            }
         }
 
         const size_t rowsBefore = before.size() / HOP_COLUMN_COUNT;
@@ -267,18 +289,26 @@ private:
         Cell(expected, size_t(j), 2) = std::to_string(int32_t(tick - sent));
         const Classification c = ClassifyIcmp(false, reply.type, reply.code);
         Cell(expected, size_t(j), 4) = c.text;
+        // A tagged answer can leave one row for an earlier answer without a tag: that row
+        // takes it, and no other row changes.
+        for (size_t i = 0; i < std::min(expected.size(), after.size()) / HOP_COLUMN_COUNT; ++i) {
+            if (int(i) != j && before[i * HOP_COLUMN_COUNT + 4] == "tracing..."
+                && m_untaggedSenders.count(after[i * HOP_COLUMN_COUNT + 1]))
+                std::copy_n(&after[i * HOP_COLUMN_COUNT], HOP_COLUMN_COUNT, &Cell(expected, i, 0));
+        }
         if (!m_engine->done()) {
             FUZZ_CHECK(after == expected);
             return;
         }
-        // The answer ended the trace: every row up to the first where the target
-        // answered has answered, and the table was cut after that row.
+        // The answer ended the trace: every row up to the first that ends the path (the
+        // target's answer, or a router's "unreachable") has answered, and the table was
+        // cut after that row.
         FUZZ_CHECK(!after.empty() && after.size() <= expected.size());
         FUZZ_CHECK(std::equal(after.begin(), after.end(), expected.begin()));
         for (size_t i = 0; i < after.size() / HOP_COLUMN_COUNT; ++i)
             FUZZ_CHECK(!Cell(expected, i, 2).empty());
         if (after.size() < expected.size())
-            FUZZ_CHECK(after[after.size() - HOP_COLUMN_COUNT + 4] == "complete");
+            FUZZ_CHECK(m_rows.GetItemData(m_rows.GetItemCount() - 1)->bEndsPath);
     }
 
     // The round timer fires only while it runs; another timer's id may come any time.
@@ -365,6 +395,7 @@ private:
     std::unique_ptr<TraceEngine> m_engine;
     int m_traces = 0;
     int m_finishedSignals = 0;
+    std::set<std::string> m_untaggedSenders; // of the answers without a tag so far
 };
 
 } // namespace
