@@ -1,0 +1,33 @@
+#pragma once
+#include "net_address.h"
+
+#include <cstdint>
+
+// What a watch is asked to do, checked by its caller (the command line) before it starts.
+struct WatchParameters {
+    NetAddress target;
+    int maxHops = 30; // the highest hop count probed while the target has not answered
+    int waitMs = 3000; // each probe's deadline, after it left
+    int64_t intervalUs = 1000000; // between the starts of two rounds
+    int64_t count = 0; // rounds to send; 0: until stopped
+    bool fixedFlow = false; // every probe on one flow, told apart by its checksum tag
+    bool lookups = true; // look up each answering address's name, once
+};
+
+// Rounds the target may stay silent before the watch probes every hop count again: the
+// target may have moved further away, or only declined a few answers.
+inline constexpr int kSilentRoundsBeforeWidening = 3;
+// Every this many rounds, two hop counts past the target are probed too, so a path that
+// grew is noticed.
+inline constexpr int64_t kBeyondTargetEvery = 10;
+inline constexpr int kBeyondTargetHops = 2;
+
+// The highest hop count round `round` probes: every one up to maxHops while the target's
+// hop count is not known (0), else up to the target's, and on every tenth round two past it.
+inline int HighestHopOfRound(int64_t round, int targetTtl, int maxHops)
+{
+    if (targetTtl <= 0)
+        return maxHops;
+    const int beyond = round % kBeyondTargetEvery == kBeyondTargetEvery - 1 ? kBeyondTargetHops : 0;
+    return targetTtl + beyond < maxHops ? targetTtl + beyond : maxHops;
+}
