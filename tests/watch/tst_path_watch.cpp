@@ -77,20 +77,24 @@ private slots:
     void probeDecidedByItsOwnDeadline_data()
     {
         QTest::addColumn<int>("arrivalMs"); // after round 0 left; -1: never
+        QTest::addColumn<int>("timerLateMs"); // how late the timer comes at the deadline
         QTest::addColumn<int>("received");
         QTest::addColumn<int>("lost");
         QTest::addColumn<int>("late");
         QTest::addColumn<double>("rttUs");
-        QTest::newRow("answered within its round") << 12 << 1 << 0 << 0 << 12000.0;
+        QTest::newRow("answered within its round") << 12 << 0 << 1 << 0 << 0 << 12000.0;
         // Rounds 1 and 2 have left by then; it is still round 0's, timed from its probe.
-        QTest::newRow("answered after the next rounds left") << 250 << 1 << 0 << 0 << 250000.0;
-        QTest::newRow("answered at its deadline") << 300 << 1 << 0 << 0 << 300000.0;
-        QTest::newRow("answered after its deadline: lost, then late") << 350 << 0 << 1 << 1 << 0.0;
-        QTest::newRow("never answered: lost at its deadline") << -1 << 0 << 1 << 0 << 0.0;
+        QTest::newRow("answered after the next rounds left") << 250 << 0 << 1 << 0 << 0 << 250000.0;
+        QTest::newRow("answered at its deadline") << 300 << 0 << 1 << 0 << 0 << 300000.0;
+        QTest::newRow("answered after its deadline: lost, then late") << 350 << 0 << 0 << 1 << 1 << 0.0;
+        // Stamped after the deadline but read before the (late) timer judged it.
+        QTest::newRow("answered after its deadline, read first") << 350 << 50 << 0 << 1 << 1 << 0.0;
+        QTest::newRow("never answered: lost at its deadline") << -1 << 0 << 0 << 1 << 0 << 0.0;
     }
     void probeDecidedByItsOwnDeadline()
     {
         QFETCH(int, arrivalMs);
+        QFETCH(int, timerLateMs);
         QFETCH(int, received);
         QFETCH(int, lost);
         QFETCH(int, late);
@@ -99,13 +103,14 @@ private slots:
         start(3, 300, 100);
         const uint32_t arrival = 1000 + uint32_t(arrivalMs);
         bool answered = arrivalMs < 0;
-        for (uint32_t t : { 1100u, 1200u, 1300u, 1400u }) {
+        const uint32_t timerLate = uint32_t(timerLateMs);
+        for (uint32_t t : { 1100u, 1200u, 1300u + timerLate, 1400u + timerLate }) {
             if (!answered && arrival <= t) {
                 fake->clock->now = arrival;
                 answer(0, 2, arrival);
                 answered = true;
             }
-            if (t < 1400)
+            if (t < 1400 + timerLate)
                 at(t);
         }
         // Round 0's probes are decided (their deadline was 1300), rounds 1 to 3 in flight.
@@ -144,16 +149,22 @@ private slots:
     void roundsKeepTheirSlotsAndCountStops()
     {
         QSignalSpy finished(watch.get(), &PathWatch::finished);
+        QSignalSpy finishedRounds(watch.get(), &PathWatch::roundFinished);
         start(2, 300, 100, 3);
         at(1150); // late for round 1: it leaves now,
+        answer(1, 1, 1151);
+        answer(1, 2, 1151);
         at(1200); // and round 2 still at its own time
+        QCOMPARE(finishedRounds.count(), 0); // round 1 is decided, but round 0 is not
         QCOMPARE(fake->probe->sent.back().tick, 1200u);
         at(1400);
         QCOMPARE(watch->roundsSent(), 3);
         QCOMPARE(finished.count(), 0); // round 2's deadline has not passed
         at(1500);
         QCOMPARE(finished.count(), 1);
-        QCOMPARE(stats->Hop(1)->counts().lost, 3);
+        QCOMPARE(stats->Hop(1)->counts().lost, 2);
+        QCOMPARE(finishedRounds.count(), 3);
+        QCOMPARE(finishedRounds.at(1).front().toLongLong(), 1);
     }
 
     void stopNowLeavesProbesInFlight()
