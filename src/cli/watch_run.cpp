@@ -5,6 +5,7 @@
 #include "csv_summary.h"
 #include "host_resolver.h"
 #include "json_lines.h"
+#include "live_table.h"
 #include "path_watch.h"
 #include "privileges.h"
 #include "receive_check.h"
@@ -15,9 +16,12 @@
 #include <QDateTime>
 #include <QEventLoop>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -91,20 +95,33 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
         PrintErr(QStringLiteral("hoplantern-cli: warning: routers limit their answers to about one a second; "
                                 "at a shorter interval their loss figures show that limit, not lost traffic\n"));
     params.maxHops = options.hops;
-    params.waitMs = options.timeout;
     params.intervalUs = std::llround(options.intervalS * 1e6);
+    params.waitMs = std::min(options.timeout, MaxWaitMs(params.intervalUs));
+    if (params.waitMs < options.timeout)
+        PrintErr(QStringLiteral("hoplantern-cli: warning: a wait of %1 ms spans more than %2 rounds at this "
+                                "interval; waiting %3 ms\n")
+                     .arg(options.timeout)
+                     .arg(kMaxRoundsInFlight)
+                     .arg(params.waitMs));
     params.count = options.count;
     params.fixedFlow = options.fixedFlow;
     params.lookups = options.lookups;
 
     const WallTime wall(*watch.platform().clock);
-    const int64_t startUs = watch.platform().clock->MonotonicMicros();
     if (options.format == ReportFormat::Json) {
         QObject::connect(&watch, &PathWatch::roundFinished,
-            [&](qint64 round) { Write(RoundJsonLine(stats, round, wall.At(startUs + round * params.intervalUs))); });
+            [&](qint64 round) { Write(RoundJsonLine(stats, round, wall.At(watch.RoundDueUs(round)))); });
         QObject::connect(&watch, &PathWatch::routeChanged, [&](const RouteChange& change) {
             Write(RouteChangeJsonLine(change, stats.addresses(), wall.At(change.timeUs)));
         });
+    }
+    const auto summaryHops = [&] {
+        return SummaryHops(stats.Figures(), stats.addresses(), [&](const NetAddress& a) { return watch.NameOf(a); });
+    };
+    std::unique_ptr<LiveTable> live;
+    if (options.format == ReportFormat::Text && !options.report && LiveTable::Usable(STDOUT_FILENO)) {
+        live = std::make_unique<LiveTable>(STDOUT_FILENO);
+        QObject::connect(&watch, &PathWatch::roundFinished, [&] { live->Draw(summaryHops()); });
     }
     QObject::connect(&stops, &StopSignals::stopRequested, &watch, &PathWatch::StopNow);
     QObject::connect(&watch, &PathWatch::finished, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -112,15 +129,15 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
     if (!watch.done())
         QCoreApplication::exec();
 
-    const std::vector<SummaryHop> hops
-        = SummaryHops(stats.Figures(), stats.addresses(), [&](const NetAddress& a) { return watch.NameOf(a); });
-    if (options.format == ReportFormat::Json) {
+    const std::vector<SummaryHop> hops = summaryHops();
+    if (live) {
+        live->Draw(hops); // the last state stays on the screen
+    } else if (options.format == ReportFormat::Json) {
         WatchRunInfo run { options.host, params.target, watch.roundsSent(), options.intervalS };
         Write(SummaryJsonLine(run, hops));
     } else if (options.format == ReportFormat::Csv) {
         Write(SummaryCsv(hops));
     } else {
-        // Also on a terminal: the table redrawn every round is not there yet.
         QByteArray text;
         for (const TableLine& line : SummaryTable(hops))
             text += line.text.toUtf8() + '\n';

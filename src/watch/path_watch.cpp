@@ -43,6 +43,7 @@ void PathWatch::Start(const WatchParameters& params)
 {
     m_params = params;
     m_params.maxHops = std::clamp(m_params.maxHops, 1, 255);
+    m_params.waitMs = std::clamp(m_params.waitMs, 1, MaxWaitMs(m_params.intervalUs));
     m_bRunning = true;
     m_platform.icmp->SetNotify(true);
     m_t0Us = m_platform.clock->MonotonicMicros();

@@ -56,6 +56,8 @@ public:
     void OnIcmpRead();
 
     int64_t roundsSent() const { return m_nextRound; }
+    // When the round was due to leave, on the watch's clock.
+    int64_t RoundDueUs(int64_t round) const { return m_t0Us + round * m_params.intervalUs; }
     // The errno that stopped the watch when no probe could be sent; 0 otherwise.
     int sendError() const { return m_nSendError; }
     bool done() const { return m_bDone; }

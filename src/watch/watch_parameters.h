@@ -14,6 +14,16 @@ struct WatchParameters {
     bool lookups = true; // look up each answering address's name, once
 };
 
+// Rounds whose probes may be in flight at once: their send times and sockets are kept
+// (see ProbeRounds and the ICMP socket's adopted sockets, 64 each), so a wait spanning more
+// rounds than this is cut to fit, or answers would go unmatched and count as loss.
+inline constexpr int64_t kMaxRoundsInFlight = 60;
+inline int MaxWaitMs(int64_t intervalUs)
+{
+    const int64_t ms = intervalUs * kMaxRoundsInFlight / 1000;
+    return ms < 1 ? 1 : ms > 0x7fffffff ? 0x7fffffff : int(ms);
+}
+
 // Rounds the target may stay silent before the watch probes every hop count again: the
 // target may have moved further away, or only declined a few answers.
 inline constexpr int kSilentRoundsBeforeWidening = 3;

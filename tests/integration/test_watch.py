@@ -8,6 +8,8 @@ ICMP rate limit) unless a test adds a limit of its own.
 import json
 import math
 import os
+import shlex
+import shutil
 import signal
 import subprocess
 import time
@@ -104,3 +106,26 @@ class Interrupt(unittest.TestCase):
         doc = json.loads(out)
         self.assertEqual((doc["status"], doc["finished"]), ("Interrupted.", False))
         self.assertEqual([h["address"] for h in doc["hops"][:3]], [r.address for r in path.routers])
+
+
+@unittest.skipUnless(shutil.which("tmux"), "needs tmux")
+class LiveView(unittest.TestCase):
+    def screen(self) -> list:
+        shown = subprocess.run(["tmux", "capture-pane", "-p", "-t", self.session], capture_output=True, text=True)
+        return [line.split() for line in shown.stdout.splitlines() if line.strip()]
+
+    def test_table_redrawn_in_place_on_a_terminal(self):
+        path = path_for({"routers": 3})
+        self.session = "hoplantern-watch-%d" % os.getpid()
+        command = path.exec_args(CLI, "--watch", "--count", "25", "--interval", "0.1", "-w", "300", "-n", path.target)
+        subprocess.run(["tmux", "new-session", "-d", "-s", self.session, "-x", "100", "-y", "30",
+                        " ".join(map(shlex.quote, command)) + "; sleep 30"], check=True)
+        self.addCleanup(subprocess.run, ["tmux", "kill-session", "-t", self.session])
+        addresses = [r.address for r in path.routers] + [path.target]
+        for pause, sent in ((1.2, range(5, 20)), (2.3, [25])):  # under way, then over
+            time.sleep(pause)
+            lines = self.screen()
+            self.assertEqual([line[:2] for line in lines].count(["Hop", "Address"]), 1, lines)  # one table
+            hops = [line for line in lines if line[0].isdigit()]
+            self.assertEqual([h[1] for h in hops], addresses, lines)
+            self.assertIn(int(hops[0][4]), sent, lines)
