@@ -2,6 +2,7 @@
 // deadlines, late answers, which hop counts each round probes. Real paths are covered by
 // the namespace tests.
 #include "fake_platform.h"
+#include "flow_tag.h"
 #include "path_watch.h"
 
 #include <QSignalSpy>
@@ -25,7 +26,7 @@ private:
     std::unique_ptr<PathStats> stats;
     std::unique_ptr<PathWatch> watch;
 
-    void start(int maxHops, int waitMs, int intervalMs, int64_t count = 0)
+    void start(int maxHops, int waitMs, int intervalMs, int64_t count = 0, bool fixedFlow = false)
     {
         fake->clock->now = 1000;
         WatchParameters p;
@@ -35,6 +36,7 @@ private:
         p.intervalUs = int64_t(intervalMs) * 1000;
         p.count = count;
         p.lookups = false;
+        p.fixedFlow = fixedFlow;
         watch->Start(p);
     }
     void at(uint32_t ms)
@@ -165,6 +167,30 @@ private slots:
         QCOMPARE(stats->Hop(1)->counts().lost, 2);
         QCOMPARE(finishedRounds.count(), 3);
         QCOMPARE(finishedRounds.at(1).front().toLongLong(), 1);
+    }
+
+    // Fixed flow: every probe has the same ports; the data bytes the answer quotes name
+    // its round and hop.
+    void fixedFlowAnswerCountsForTheProbeItsTagNames()
+    {
+        start(3, 300, 100, 0, true);
+        at(1100);
+        QCOMPARE(fake->probe->flowOpens, 1); // one socket for every round
+        const auto quoting = [&](const std::array<uint8_t, 2>& data, uint32_t arrivalMs) {
+            CraftedIcmp d;
+            d.quotedDestination = kTarget;
+            d.quotedPort = kFlowPort;
+            d.quotedSourcePort = FakeProbeSocket::PortOf(1);
+            d.quotedData.assign(data.begin(), data.end());
+            fake->icmp->queue.push_back({ d.bytes(), Router(2), true, arrivalMs });
+            watch->OnIcmpRead();
+        };
+        quoting(fake->probe->sent.at(1).data, 1150); // round 0, hop 2, after round 1 left
+        quoting({ 0x12, 0x34 }, 1150); // names no probe
+        const LossCounts& c = stats->Hop(2)->counts();
+        QCOMPARE(c.received, 1);
+        QCOMPARE(c.inFlight, 1);
+        QCOMPARE(*stats->Hop(2)->Figures().rtt.lastUs, 150000.0);
     }
 
     void stopNowLeavesProbesInFlight()
