@@ -25,7 +25,7 @@
 
 namespace {
 
-enum ExitCode { kWatched = 0, kUnresolved = 1, kCannotReceive = 3, kCannotSend = 4 };
+enum ExitCode { kWatched = 0, kUnresolved = 1, kCannotReceive = 3, kCannotSend = 4, kInterrupted = 130 };
 
 void Write(const QByteArray& bytes)
 {
@@ -39,7 +39,8 @@ void PrintErr(const QString& text)
 }
 
 // The host's address: a literal as it is, a name through the platform's resolver.
-NetAddress Resolve(HostResolver& resolver, const CliOptions& options)
+// A signal while a name server is slow ends the wait (and the watch, with nothing seen).
+NetAddress Resolve(HostResolver& resolver, const CliOptions& options, StopSignals& stops, bool* interrupted)
 {
     const NetAddress literal = HostResolver::ParseAddress(options.host.toStdString());
     if (literal.valid())
@@ -50,6 +51,10 @@ NetAddress Resolve(HostResolver& resolver, const CliOptions& options)
     QObject::connect(&resolver, &HostResolver::resolved, &loop, [&](int, NetAddress address) {
         found = address;
         answered = true;
+        loop.quit();
+    });
+    QObject::connect(&stops, &StopSignals::stopRequested, &loop, [&] {
+        *interrupted = true;
         loop.quit();
     });
     resolver.Resolve(1, options.host.toStdString(), AddressFamily(options.family));
@@ -86,7 +91,10 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
         return kCannotReceive;
 
     WatchParameters params;
-    params.target = Resolve(*watch.platform().resolver, options);
+    bool interrupted = false;
+    params.target = Resolve(*watch.platform().resolver, options, stops, &interrupted);
+    if (interrupted)
+        return kInterrupted;
     if (!params.target.valid()) {
         PrintErr(QStringLiteral("Lookup of %1 failed dramatically\n").arg(options.host));
         return kUnresolved;
