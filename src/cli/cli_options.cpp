@@ -178,6 +178,13 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
             return false;
         }
     }
+    // A watch's rounds are counted by --count and paced by --interval.
+    for (const char* traceOnly : { "tries", "fixed-wait" }) {
+        if (options->watch && parser.isSet(QLatin1String(traceOnly))) {
+            *error = QStringLiteral("option --%1 does not go with --watch").arg(QLatin1String(traceOnly));
+            return false;
+        }
+    }
     for (const char* watchOnly : { "count", "interval", "report" }) {
         if (!options->watch && parser.isSet(QLatin1String(watchOnly))) {
             *error = QStringLiteral("option --%1 goes with --watch").arg(QLatin1String(watchOnly));

@@ -151,6 +151,8 @@ void TestCli::usageErrors_data()
         << QStringList { "--watch", "--interval=1s", "a" } << "'1s' is not a number of seconds above 0";
     QTest::newRow("no rounds") << QStringList { "--watch", "--count", "0", "a" } << "'0' is not a whole number";
     QTest::newRow("count without watch") << QStringList { "--count", "5", "a" } << "--count goes with --watch";
+    QTest::newRow("tries with watch") << QStringList { "--watch", "-t", "5", "a" }
+                                      << "--tries does not go with --watch";
 }
 
 void TestCli::usageErrors()
