@@ -30,7 +30,11 @@ constexpr OptionSpec kOptions[] = {
     { "n", "numeric", "", "no reverse lookups of router names" },
     { "", "fixed-wait", "", "pace the rounds by the full wait, never start one early" },
     { "", "fixed-flow", "", "send every probe on one flow (same ports), for load-balanced paths" },
-    { "", "json", "", "print the result as one JSON object" },
+    { "", "watch", "", "watch the path: a round every interval until interrupted" },
+    { "", "count", "N", "with --watch: stop after N rounds" },
+    { "", "interval", "SECONDS", "with --watch: seconds between rounds, above 0 (default 1)" },
+    { "", "report", "", "with --watch: print only the final table, even on a terminal" },
+    { "", "json", "", "print the result as one JSON object (--watch: JSON Lines)" },
     { "", "csv", "", "print the result as CSV (RFC 4180) with a header row" },
     { "h", "help", "", "print this help and exit" },
     { "V", "version", "", "print the version and exit" },
@@ -72,8 +76,11 @@ QString DanglingOption(const QStringList& args)
 
 QString CliUsage()
 {
-    QString usage = QStringLiteral("usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
-                                   "                      [--fixed-flow] [--json | --csv] HOST\n");
+    QString usage
+        = QStringLiteral("usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
+                         "                      [--fixed-flow] [--json | --csv] HOST\n"
+                         "       hoplantern-cli --watch [--count N] [--interval SECONDS] [--report] [-4 | -6]\n"
+                         "                      [-m HOPS] [-w MS] [-n] [--fixed-flow] [--json | --csv] HOST\n");
     for (const OptionSpec& option : kOptions) {
         QString names
             = *option.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(option.shortName)) : QStringLiteral("    ");
@@ -149,6 +156,41 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
         }
     }
 
+    options->watch = parser.isSet(QStringLiteral("watch"));
+    options->report = parser.isSet(QStringLiteral("report"));
+    if (parser.isSet(QStringLiteral("count"))) {
+        const QString value = parser.value(QStringLiteral("count"));
+        bool ok = false;
+        options->count = value.toLongLong(&ok);
+        if (!ok || options->count < 1) {
+            *error = QStringLiteral("option --count: '%1' is not a whole number of rounds, at least 1").arg(value);
+            return false;
+        }
+    }
+    if (parser.isSet(QStringLiteral("interval"))) {
+        const QString value = parser.value(QStringLiteral("interval"));
+        bool ok = false;
+        options->intervalS = value.toDouble(&ok);
+        // Above 0 and at most a day: a round trip of the timer in milliseconds must fit an int.
+        if (!ok || !(options->intervalS > 0) || options->intervalS > 86400) {
+            *error = QStringLiteral("option --interval: '%1' is not a number of seconds above 0 (at most 86400)")
+                         .arg(value);
+            return false;
+        }
+    }
+    // A watch's rounds are counted by --count and paced by --interval.
+    for (const char* traceOnly : { "tries", "fixed-wait" }) {
+        if (options->watch && parser.isSet(QLatin1String(traceOnly))) {
+            *error = QStringLiteral("option --%1 does not go with --watch").arg(QLatin1String(traceOnly));
+            return false;
+        }
+    }
+    for (const char* watchOnly : { "count", "interval", "report" }) {
+        if (!options->watch && parser.isSet(QLatin1String(watchOnly))) {
+            *error = QStringLiteral("option --%1 goes with --watch").arg(QLatin1String(watchOnly));
+            return false;
+        }
+    }
     const bool json = parser.isSet(QStringLiteral("json"));
     const bool csv = parser.isSet(QStringLiteral("csv"));
     if (json && csv) {

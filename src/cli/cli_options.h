@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+
 enum class ReportFormat { Text, Csv, Json };
 
 struct CliOptions {
@@ -17,6 +19,11 @@ struct CliOptions {
     bool fixedWait = false; // rounds paced by the full wait time
     bool fixedFlow = false; // every probe on one flow
     bool version = false; // -V/--version was given
+    // Watching: rounds every interval until interrupted, or `count` of them (0: no limit).
+    bool watch = false;
+    int64_t count = 0;
+    double intervalS = 1;
+    bool report = false; // --report: only the final table, even on a terminal
 };
 
 // Parses the command line (arguments without the program name). On a usage error

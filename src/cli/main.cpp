@@ -2,8 +2,11 @@
 #include "cli_options.h"
 #include "privileges.h"
 #include "progress_line.h"
+#include "receive_check.h"
 #include "report.h"
+#include "stop_signals.h"
 #include "trace_engine.h"
+#include "watch_run.h"
 
 #include <QCoreApplication>
 
@@ -14,7 +17,14 @@
 
 namespace {
 
-enum ExitCode { kTraced = 0, kUnresolved = 1, kUsage = 2, kCannotReceive = 3, kCannotSend = 4 };
+enum ExitCode {
+    kTraced = 0,
+    kUnresolved = 1,
+    kUsage = 2,
+    kCannotReceive = 3,
+    kCannotSend = 4,
+    kInterrupted = 130, // as a shell reports a program ended by SIGINT
+};
 
 void PrintErr(const QString& text)
 {
@@ -25,6 +35,7 @@ void PrintErr(const QString& text)
 
 int main(int argc, char** argv)
 {
+    StopSignals::Block(); // before any thread starts, so that none takes them
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("hoplantern-cli"));
 
@@ -38,6 +49,10 @@ int main(int argc, char** argv)
         PrintErr(QStringLiteral("hoplantern-cli: %1\n%2").arg(error, CliUsage()));
         return kUsage;
     }
+
+    StopSignals stops;
+    if (options.watch)
+        return RunWatch(options, stops);
 
     HopRowList rows;
     TraceEngine engine(rows, TracePlatform::System());
@@ -54,23 +69,20 @@ int main(int argc, char** argv)
     const QStringList failures = engine.OpenIcmpSocket(params.m_nTimeout);
     const int socketError = engine.platform().icmp->LastError();
     DropAllCapabilities(); // the raw socket, if any, is open: nothing else needs privilege
-    if (!engine.CanReceive()) {
-        PrintErr(QStringLiteral("hoplantern-cli: %1: %2\n"
-                                "No ICMP answers can be received: neither a raw ICMP socket nor the probe sockets'\n"
-                                "error queues are available to this process. Grant it the raw-socket capability once:\n"
-                                "  sudo setcap cap_net_raw+ep %3\n")
-                     .arg(failures.value(0), QString::fromLocal8Bit(std::strerror(socketError)),
-                         QCoreApplication::applicationFilePath()));
+    if (!ReportIcmpSetUp(engine.CanReceive(), failures, socketError))
         return kCannotReceive;
-    }
-    for (const QString& failure : failures)
-        PrintErr(QStringLiteral("hoplantern-cli: warning: %1\n").arg(failure));
 
     std::unique_ptr<ProgressLine> progress;
     if (isatty(STDERR_FILENO))
         progress = std::make_unique<ProgressLine>(engine, STDERR_FILENO);
 
     QObject::connect(&engine, &TraceEngine::traceFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Interrupted: the rows found so far are printed, marked unfinished.
+    bool interrupted = false;
+    QObject::connect(&stops, &StopSignals::stopRequested, &app, [&] {
+        interrupted = true;
+        app.quit();
+    });
     engine.OnOK(params);
     if (!engine.finished())
         app.exec();
@@ -81,7 +93,8 @@ int main(int argc, char** argv)
     report.host = options.host.toStdString();
     const NetAddress traced = engine.targetAddress();
     report.target = traced.valid() ? traced.ToText() : std::string();
-    report.status = engine.status().toStdString();
+    report.status = interrupted ? std::string("Interrupted.") : engine.status().toStdString();
+    report.finished = !interrupted;
     report.family = options.family != AddressChoice::Auto ? int(options.family) : int(traced.family);
     report.failed = engine.resolveFailed();
     report.probed = traced.valid();
@@ -89,6 +102,8 @@ int main(int argc, char** argv)
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
 
+    if (interrupted)
+        return kInterrupted;
     if (engine.resolveFailed()) {
         // "Lookup of HOST failed dramatically", said once: JSON carries it as its status.
         if (options.format != ReportFormat::Json)

@@ -57,7 +57,7 @@ std::string Json(const HopRowList& rows, const TraceReport& report)
             { "result", Utf8(row.pszResult) },
         });
     }
-    const QJsonObject trace {
+    QJsonObject trace {
         { "host", Utf8(report.host) },
         { "target", TextOrNull(!report.target.empty(), report.target) },
         { "family", report.family ? QJsonValue(report.family) : QJsonValue(QJsonValue::Null) },
@@ -65,6 +65,8 @@ std::string Json(const HopRowList& rows, const TraceReport& report)
         { "reached", ReachedTarget(rows, report) },
         { "hops", hops },
     };
+    if (!report.finished)
+        trace.insert(QStringLiteral("finished"), false); // interrupted: the rows found so far
     return QJsonDocument(trace).toJson(QJsonDocument::Compact).append('\n').toStdString();
 }
 

@@ -15,6 +15,8 @@ struct TraceReport {
     bool failed = false;
     // No probe was sent (the host was never resolved): the rows are no path and are left out.
     bool probed = true;
+    // False when the trace was interrupted: the rows are those found so far.
+    bool finished = true;
 };
 
 std::string FormatReport(const HopRowList& rows, const TraceReport& report, ReportFormat format);

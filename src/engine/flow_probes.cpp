@@ -3,6 +3,7 @@
 // neither the checksum in a form we can read nor the data is placed only where it
 // cannot be anyone else's: in the row of the one probe under way, or of the one row
 // left that it can answer.
+#include "answer_matching.h"
 #include "icmp_answer.h"
 #include "icmp_classification.h"
 #include "trace_engine.h"
@@ -67,16 +68,15 @@ bool TraceEngine::SendNextLoneProbe()
 
 void TraceEngine::TakeFlowAnswer(const IcmpAnswer& answer, int64_t handlerUs)
 {
-    if (!m_flowTags || answer.quotedDestination != m_target || answer.quotedDestinationPort != kFlowPort
-        || answer.quotedSourcePort != m_flow.sourcePort)
+    if (!m_flowTags)
         return;
-    int round = -1;
-    int row = -1;
-    if (answer.quotedDataLength >= kFlowDataLength) {
-        // The data bytes are ours unchanged: what they do not name is no probe of ours.
-        if (!m_flowTags->Decode(m_flowTags->TagOfData(answer.quotedData.data()), &round, &row))
-            return;
-    } else if (!answer.hasQuotedChecksum || !m_flowTags->Decode(answer.quotedChecksum, &round, &row)) {
+    const FlowTagRead tag = ReadFlowTag(answer, m_flow, *m_flowTags);
+    if (tag.result == FlowTagRead::NotOurs)
+        return;
+    std::optional<ProbeRef> probe;
+    if (tag.result == FlowTagRead::Tagged) {
+        probe = MatchFlowTag(tag, m_rounds);
+    } else {
         // No tag to read (or an unfinished checksum): the lone probe under way, if any
         // and not yet answered, since a probe is answered once.
         if (m_nLoneRow < 0) {
@@ -87,14 +87,13 @@ void TraceEngine::TakeFlowAnswer(const IcmpAnswer& answer, int64_t handlerUs)
         }
         if (m_list.GetItemData(m_nLoneRow)->answered())
             return;
-        row = m_nLoneRow;
+        const int64_t sentUs = m_rounds.LatestSendTime(m_nLoneRow);
+        if (sentUs != ProbeRounds::kNotSent)
+            probe = ProbeRef { m_rounds.LatestRound(), m_nLoneRow, sentUs };
     }
-    if (row >= m_list.GetItemCount())
+    if (!probe || probe->row >= m_list.GetItemCount())
         return;
-    const int64_t sentUs = round < 0 ? m_rounds.LatestSendTime(row) : m_rounds.SendTimeOfRound(round, kTagRounds, row);
-    if (sentUs == ProbeRounds::kNotSent)
-        return;
-    FillRow(answer, row, sentUs, handlerUs);
+    FillRow(answer, probe->row, probe->sentUs, handlerUs);
     PlaceUntaggedAnswers();
 }
 

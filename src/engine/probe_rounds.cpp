@@ -18,23 +18,40 @@ void ProbeRounds::Sent(int row, int64_t atUs)
         round.startUs = atUs;
 }
 
-int64_t ProbeRounds::SendTime(uint16_t sourcePort, int row) const
+namespace {
+std::optional<ProbeRef> ProbeOf(int index, const std::vector<int64_t>& sentUs, int row)
 {
-    for (auto it = m_rounds.rbegin(); it != m_rounds.rend(); ++it) {
-        if (it->sourcePort != sourcePort)
-            continue;
-        return row >= 0 && size_t(row) < it->sentUs.size() ? it->sentUs[size_t(row)] : kNotSent;
+    if (row < 0 || size_t(row) >= sentUs.size() || sentUs[size_t(row)] == ProbeRounds::kNotSent)
+        return std::nullopt;
+    return ProbeRef { index, row, sentUs[size_t(row)] };
+}
+} // namespace
+
+bool ProbeRounds::PortRemembered(uint16_t port) const
+{
+    for (const Round& round : m_rounds) {
+        if (round.sourcePort == port)
+            return true;
     }
-    return kNotSent;
+    return false;
 }
 
-int64_t ProbeRounds::SendTimeOfRound(int round, int modulo, int row) const
+std::optional<ProbeRef> ProbeRounds::Find(uint16_t sourcePort, int row) const
+{
+    for (auto it = m_rounds.rbegin(); it != m_rounds.rend(); ++it) {
+        if (it->sourcePort == sourcePort)
+            return ProbeOf(it->index, it->sentUs, row);
+    }
+    return std::nullopt;
+}
+
+std::optional<ProbeRef> ProbeRounds::FindOfRound(int round, int modulo, int row) const
 {
     for (auto it = m_rounds.rbegin(); it != m_rounds.rend(); ++it) {
         if (it->index % modulo == round)
-            return row >= 0 && size_t(row) < it->sentUs.size() ? it->sentUs[size_t(row)] : kNotSent;
+            return ProbeOf(it->index, it->sentUs, row);
     }
-    return kNotSent;
+    return std::nullopt;
 }
 
 int64_t ProbeRounds::LatestSendTime(int row) const

@@ -3,7 +3,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <vector>
+
+// One probe an answer names: its round's number (0 for the first), its row (hop count
+// minus one) and when it left.
+struct ProbeRef {
+    int round = 0;
+    int row = 0;
+    int64_t sentUs = 0;
+};
 
 // When each probe of a trace left, round by round, until the trace ends: an answer is
 // timed from the probe it answers, which the quoted source port (one socket, one port
@@ -24,14 +33,17 @@ public:
     // socket given it again must not be used, or that round's late answers would be
     // timed from the new round's probes.
     bool PortUsed(uint16_t port) const { return m_usedPorts.test(port); }
+    // Whether a round still remembered was sent from this port: a watch, which runs
+    // for longer than there are ports, may give a port again once its round is forgotten.
+    bool PortRemembered(uint16_t port) const;
     // A new round from a socket bound to this port.
     void Begin(uint16_t sourcePort, int rows);
     void Sent(int row, int64_t atUs);
-    // When the probe for this row left from this port. kNotSent for a port or row of no
-    // round remembered.
-    int64_t SendTime(uint16_t sourcePort, int row) const;
+    // The probe for this row sent from this port; nothing for a port or row of no round
+    // remembered, or a row the round did not probe.
+    std::optional<ProbeRef> Find(uint16_t sourcePort, int row) const;
     // The same for the round whose number is `round` modulo `modulo`, the latest such.
-    int64_t SendTimeOfRound(int round, int modulo, int row) const;
+    std::optional<ProbeRef> FindOfRound(int round, int modulo, int row) const;
     // The latest round's number: 0 for the first of the trace.
     int LatestRound() const { return m_rounds.empty() ? -1 : m_rounds.back().index; }
     // When the row's latest probe left; kNotSent when it was never probed.

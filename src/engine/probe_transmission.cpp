@@ -1,36 +1,13 @@
 // One round: the target's address, then one probe to every hop still silent that
 // still matters, lowest hop first.
+#include "probe_sender.h"
 #include "trace_engine.h"
 
 #include <cerrno>
 #include <cstring>
-#include <sched.h>
 #include <sys/socket.h>
 
 namespace {
-// Running out of buffers or descriptors is usually brief; past this many tries the
-// round is skipped like any other creation failure instead of freezing the window.
-constexpr int kSocketRetries = 100;
-// A socket given a port an earlier round of the trace had is opened again; the system
-// picks ports at random, so a few tries find a new one unless the trace has used them
-// all (tens of thousands of rounds), and then the round is skipped.
-constexpr int kPortRetries = 16;
-
-// A send that failed for want of buffers goes again next round; any other failure (no
-// route, a rule forbidding it, an address the system cannot send from) fails every
-// probe alike. ECONNREFUSED only ever echoes an answer that arrived (the target's
-// "port unreachable" as the socket's pending error).
-bool TransientSendError(int error)
-{
-    return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS || error == ENOMEM || error == EINTR
-        || error == ECONNREFUSED;
-}
-
-int AddressFamily(AddressChoice choice)
-{
-    return choice == AddressChoice::V4 ? AF_INET : choice == AddressChoice::V6 ? AF_INET6 : AF_UNSPEC;
-}
-
 // An address typed with the other family forced is a mistake to point out, not a
 // reason to trace something else.
 QString FamilyMismatch(const NetAddress& address, AddressChoice choice)
@@ -123,8 +100,7 @@ void TraceEngine::SendProbes(const NetAddress& target)
         m_target = target;
         m_rounds.Begin(sock.LocalPort(), m_list.GetItemCount());
         for (int j = 0; j < m_list.GetItemCount() && RowMatters(j); ++j) {
-            const uint16_t port = uint16_t(-(j + 1)); // 65535 - j
-            if (!m_list.GetItemData(j)->answered() && !SendProbe(j, port, kProbeData, sizeof kProbeData))
+            if (!m_list.GetItemData(j)->answered() && !SendProbe(j, ProbePortOfRow(j), kProbeData, sizeof kProbeData))
                 break;
         }
         sock.Close();
@@ -141,42 +117,21 @@ void TraceEngine::FailSend()
 
 bool TraceEngine::SendProbe(int row, uint16_t port, const uint8_t* data, size_t len)
 {
-    ProbeSocket& sock = *m_platform.probe;
-    sock.SetTtl(row + 1);
-    sched_yield();
-    const int error = sock.SendTo(m_target, port, data, len);
-    if (error != 0 && !TransientSendError(error)) {
-        m_nSendError = error;
+    const ProbeSend send = ::SendProbe(*m_platform.probe, *m_platform.clock, m_target, row + 1, port, data, len);
+    if (send.result == ProbeSend::Failed) {
+        m_nSendError = send.error;
         return false;
     }
     // A probe lost to a full buffer counts as sent (and lost): the next round sends it again.
-    const int64_t sentUs = m_platform.clock->MonotonicMicros();
-    m_rounds.Sent(row, sentUs);
-    sched_yield();
+    m_rounds.Sent(row, send.sentUs);
     return true;
 }
 
 bool TraceEngine::OpenProbeSocket(const NetAddress& target, bool flow)
 {
-    ProbeSocket& sock = *m_platform.probe;
-    int reopened = 0;
-    for (int attempt = 0;; ++attempt) {
-        const int error = flow ? sock.OpenFlow(target) : sock.Open(target.af());
-        if (error == 0 && !m_rounds.PortUsed(sock.LocalPort()))
-            return true;
-        if (error == 0) {
-            if (++reopened > kPortRetries) {
-                sock.Close();
-                return false;
-            }
-            continue;
-        }
-        if (error != ENOBUFS && error != EMFILE && error != ENFILE) {
-            m_nSendError = error; // no socket of this family or for this route: no probe can go
-            return false;
-        }
-        if (attempt >= kSocketRetries)
-            return false;
-        sched_yield();
-    }
+    const ProbeOpen open
+        = ::OpenProbeSocket(*m_platform.probe, target, flow, [this](uint16_t port) { return m_rounds.PortUsed(port); });
+    if (open.result == ProbeOpen::Failed)
+        m_nSendError = open.error;
+    return open.result == ProbeOpen::Opened;
 }

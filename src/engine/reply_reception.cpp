@@ -1,7 +1,9 @@
 // The ICMP socket: set up once, then answers matched to their hop by the quoted ports
 // and timed against the probe they answer.
+#include "answer_matching.h"
 #include "icmp_answer.h"
 #include "icmp_classification.h"
+#include "icmp_setup.h"
 #include "trace_engine.h"
 
 #include <algorithm>
@@ -13,20 +15,7 @@ constexpr int kMaxDrained = 4096;
 
 QStringList TraceEngine::OpenIcmpSocket(int timeoutMs)
 {
-    QStringList failures;
-    if (!m_sockIcmp->Create()) {
-        // Without the socket nothing below can succeed; one message says it all.
-        failures << QStringLiteral("Cannot open raw socket");
-        return failures;
-    }
-    m_bIcmpOpen = true;
-    if (!m_sockIcmp->SetSendTimeout(timeoutMs))
-        failures << QStringLiteral("Unable to set send timeout");
-    if (!m_sockIcmp->SetReceiveTimeout(timeoutMs))
-        failures << QStringLiteral("Unable to set recieve timeout");
-    if (!m_sockIcmp->Bind())
-        failures << QStringLiteral("Unable to bind socket");
-    return failures;
+    return SetUpIcmpSocket(*m_sockIcmp, timeoutMs, &m_bIcmpOpen);
 }
 
 void TraceEngine::OnIcmpRead()
@@ -69,23 +58,15 @@ void TraceEngine::TakeAnswer(const IcmpAnswer& answer, int64_t handlerUs)
         TakeFlowAnswer(answer, handlerUs);
         return;
     }
-    const int j = 255 - (answer.quotedDestinationPort & 0xff);
-    if (j >= m_list.GetItemCount() || answer.quotedDestination != m_target)
-        return;
     // The source port names the round; a port of no round of ours is another program's.
-    const int64_t sentUs = m_rounds.SendTime(answer.quotedSourcePort, j);
-    if (sentUs == ProbeRounds::kNotSent)
-        return;
-    FillRow(answer, j, sentUs, handlerUs);
+    const std::optional<ProbeRef> probe = MatchPortAnswer(answer, m_target, m_rounds);
+    if (probe && probe->row < m_list.GetItemCount())
+        FillRow(answer, probe->row, probe->sentUs, handlerUs);
 }
 
 void TraceEngine::FillRow(const IcmpAnswer& answer, int j, int64_t sentUs, int64_t handlerUs)
 {
-    // The kernel's receive time measures the path alone; the handler's time would add
-    // however long the UI thread was busy. On a fast link the answer can arrive before
-    // sendto() has returned and the send time was read: that round trip was under a
-    // tick, not negative.
-    const int64_t arrivalUs = answer.stamped ? std::max(answer.arrivalUs, sentUs) : handlerUs;
+    const int64_t arrivalUs = AnswerArrivalUs(answer, sentUs, handlerUs);
     const Classification c = ClassifyIcmp(answer.quotedDestination.family == NetAddress::V6, answer.type, answer.code);
     HopAnswer row;
     row.address = answer.sender;

@@ -1,9 +1,17 @@
 #pragma once
 #include <QString>
 
+#include <sys/socket.h>
+
 // Which address family a trace uses: the one the host name's first address has (the
 // family the user's own connections take), or the one the user forced.
 enum class AddressChoice { Auto = 0, V4 = 4, V6 = 6 };
+
+// The family to resolve a host name in: AF_UNSPEC lets its first address decide.
+inline int AddressFamily(AddressChoice choice)
+{
+    return choice == AddressChoice::V4 ? AF_INET : choice == AddressChoice::V6 ? AF_INET6 : AF_UNSPEC;
+}
 
 // What a trace is asked to do, with its one set of defaults. The window binds its
 // fields to these members, the command line and the settings fill them, and the

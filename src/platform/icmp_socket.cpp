@@ -156,6 +156,18 @@ void SystemIcmpSocket::AdoptProbeSocket(int fd, uint16_t localPort)
     Watch(m_probes, fd, localPort);
 }
 
+void SystemIcmpSocket::ReleaseProbeSocket(uint16_t localPort)
+{
+    for (auto it = m_probes.begin(); it != m_probes.end(); ++it) {
+        if (it->localPort == localPort) {
+            it->notifier.reset();
+            close(it->fd);
+            m_probes.erase(it);
+            return;
+        }
+    }
+}
+
 void SystemIcmpSocket::CloseProbeSockets()
 {
     for (WatchedFd& probe : m_probes) {

@@ -23,6 +23,10 @@ public:
     // One answer, read without blocking. False when nothing could be read; a datagram
     // that was read but says nothing usable comes back with kind Malformed or NotUdp.
     virtual bool Receive(IcmpAnswer* answer) = 0;
+    // The round that sent from this port is over (its probes' deadlines have passed):
+    // a probe socket adopted for its answers closes now, instead of when the cap on
+    // adopted sockets pushes it out.
+    virtual void ReleaseProbeSocket(uint16_t localPort) { (void)localPort; }
     // errno of the last failed set-up step.
     int LastError() const { return m_lastError; }
 
@@ -62,6 +66,7 @@ public:
     bool UsesRawSocket() const { return m_fd4 >= 0; }
     bool WantsProbeErrors(int af) const override;
     void AdoptProbeSocket(int fd, uint16_t localPort) override;
+    void ReleaseProbeSocket(uint16_t localPort) override;
 
 private:
     struct WatchedFd {

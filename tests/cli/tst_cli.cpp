@@ -137,6 +137,14 @@ void TestCli::usageErrors_data()
     QTest::newRow("IPv6 address with -4")
         << QStringList { "-4", "[2001:db8::1]" } << "'[2001:db8::1]' is an IPv6 address, but -4 asks for IPv4";
     QTest::newRow("value to a switch") << QStringList { "--json=yes", "a" } << "--json";
+    QTest::newRow("no interval") << QStringList { "--watch", "--interval", "0", "a" }
+                                 << "'0' is not a number of seconds";
+    QTest::newRow("interval not a number")
+        << QStringList { "--watch", "--interval=1s", "a" } << "'1s' is not a number of seconds above 0";
+    QTest::newRow("no rounds") << QStringList { "--watch", "--count", "0", "a" } << "'0' is not a whole number";
+    QTest::newRow("count without watch") << QStringList { "--count", "5", "a" } << "--count goes with --watch";
+    QTest::newRow("tries with watch") << QStringList { "--watch", "-t", "5", "a" }
+                                      << "--tries does not go with --watch";
 }
 
 void TestCli::usageErrors()

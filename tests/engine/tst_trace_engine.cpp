@@ -252,6 +252,15 @@ void TestTraceEngine::kernelReceiveTimeBeatsHandlerTime()
     fake->icmp->queue.push_back({ d.bytes(), Router(1), true, 6999 });
     engine->OnIcmpRead();
     QCOMPARE(cell(0, 2), "0");
+    // An answer that arrived while sendto() still ran is timed from before the call: the
+    // clock read after it made every fast hop 0.
+    init();
+    fake->clock->now = 7000;
+    fake->probe->sendTakesMs = 2;
+    start("198.18.5.2", 1);
+    fake->icmp->queue.push_back({ d.bytes(), Router(1), true, 7002 });
+    engine->OnIcmpRead();
+    QCOMPARE(rows->GetItemData(0)->nRttUs, 2000);
     // The tick counter wraps between probe and answer.
     init();
     fake->clock->now = 0xFFFFFFF0u;

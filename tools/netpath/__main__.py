@@ -58,6 +58,8 @@ BUILD_OPTIONS = [
     ("--target-icmp-ratelimit", dict(type=int, metavar="MS", help="the same, target only")),
     ("--icmp-limit", dict(metavar="RATE", help="nftables limit on routers' ICMP, e.g. '1/second burst 1 packets'")),
     ("--icmp-limit-routers", dict(type=int, nargs="+", metavar="K", help="only these get --icmp-limit (default all)")),
+    ("--forward-drop", dict(type=_late, action="append", default=[], metavar="HOP:PCT",
+                            help="router HOP drops PCT %% of the probes it forwards; repeatable")),
     ("--delay-ms", dict(type=_numbers, default=0.0, metavar="MS", help="slow links: one way, each direction, "
                                                                         "one value or one per link (1,2,...)")),
     ("--jitter-ms", dict(type=_numbers, default=0.0, metavar="MS", help="spread over delay +- jitter; the same")),
@@ -72,7 +74,7 @@ BUILD_OPTIONS = [
 
 def _path(args) -> NetnsPath:
     options = {name: getattr(args, name) for name in (flag[2:].replace("-", "_") for flag, _ in BUILD_OPTIONS)}
-    return NetnsPath(**dict(options, late_icmp=dict(args.late_icmp)))
+    return NetnsPath(**dict(options, late_icmp=dict(args.late_icmp), forward_drop=dict(args.forward_drop)))
 
 
 def _shell_vars(path: NetnsPath) -> dict[str, str]:

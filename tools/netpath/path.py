@@ -100,7 +100,8 @@ class NetnsPath:
                  icmp_ratelimit: int = 0, family: str = "4", ecmp: int | None = None,
                  delay_ms=0.0, jitter_ms=0.0, loss=0.0, late_icmp=None, delay_link: str | None = None,
                  link_seed: int | None = None, emulator_owner: int | None = None,
-                 target_icmp_ratelimit: int | None = None, icmp_limit: str | None = None, icmp_limit_routers=None):
+                 target_icmp_ratelimit: int | None = None, icmp_limit: str | None = None, icmp_limit_routers=None,
+                 forward_drop: dict | None = None):
         if family not in FAMILIES:
             raise ValueError("family is one of %s, not %r" % (", ".join(FAMILIES), family))
         if ecmp is not None and not 1 <= ecmp <= routers - 3:
@@ -121,6 +122,13 @@ class NetnsPath:
         self.icmp_limit = icmp_limit
         limited = range(1, routers + 1) if icmp_limit_routers is None else icmp_limit_routers
         self.icmp_limit_routers = self._hops(limited, "icmp_limit router") if icmp_limit else []
+        # forward_drop {K: percent}: router K drops that share of the probes it forwards
+        # (UDP only, so the answers of the hops behind it come back untouched).
+        self.forward_drop = {h: int(pct) for h, pct in (forward_drop or {}).items()}
+        for h, pct in self.forward_drop.items():
+            self._hops([h], "forward_drop router")
+            if not 0 <= pct <= 100:
+                raise ValueError("forward_drop of router %d must be 0 to 100 percent, not %r" % (h, pct))
         self.late_icmp = {h: float(ms) for h, ms in (late_icmp or {}).items()}
         for h, ms in self.late_icmp.items():
             self._hops([h], "late_icmp router")
@@ -322,7 +330,8 @@ class NetnsPath:
         """Builds the path, owned by this process: should it die, the next path built removes this one."""
         if self.is_up:
             return self
-        reason = unavailable_reason(need_nft=bool(self.silent or self.target_silent or self.icmp_limit))
+        reason = unavailable_reason(need_nft=bool(self.silent or self.target_silent or self.icmp_limit
+                                                     or self.forward_drop))
         if reason:
             raise FixtureUnavailable(reason)
         with lifetime.live_lock:
@@ -457,9 +466,16 @@ class NetnsPath:
                 rules.setdefault(r.ns, []).append(("hoplantern_icmp_limit", "limit rate over %s " % self.icmp_limit))
         table = "table %s %s {\n  chain output {\n    type filter hook output priority 0; policy accept;\n" \
                 "    %s %scounter drop\n  }\n}\n"
-        return [(["ip", "netns", "exec", name, "nft", "-f", "-"],
-                 "".join(table % (fam, t, FAMILY[fam].icmp, limit) for t, limit in tables for fam in self.fams))
-                for name, tables in rules.items()]
+        scripts = {name: "".join(table % (fam, t, FAMILY[fam].icmp, limit) for t, limit in tables for fam in self.fams)
+                   for name, tables in rules.items()}
+        # forward_drop: loss on the way that every hop behind the router shows.
+        drop = "table inet hoplantern_forward_drop {\n  chain forward {\n" \
+               "    type filter hook forward priority 0; policy accept;\n" \
+               "    meta l4proto udp numgen random mod 100 < %d counter drop\n  }\n}\n"
+        for r in self.routers:
+            if r.hop in self.forward_drop:
+                scripts[r.ns] = scripts.get(r.ns, "") + drop % self.forward_drop[r.hop]
+        return [(["ip", "netns", "exec", name, "nft", "-f", "-"], script) for name, script in scripts.items()]
 
     def _write_names(self) -> None:
         directory = os.path.join(lifetime.ETC_NETNS, self.source_ns)

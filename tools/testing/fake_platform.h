@@ -65,7 +65,8 @@ struct SentProbe {
 };
 
 struct FakeProbeSocket final : ProbeSocket {
-    TickClock* clock = nullptr;
+    FakeClock* clock = nullptr;
+    uint32_t sendTakesMs = 0; // how far each send moves the clock on, as a slow sendto() would
     std::vector<SentProbe> sent;
     std::deque<int> openErrors; // errors the next Open() calls return
     std::deque<int> sendErrors; // errors the next SendTo() calls return (0: the probe leaves)
@@ -107,6 +108,8 @@ struct FakeProbeSocket final : ProbeSocket {
         std::array<uint8_t, 2> first {};
         std::memcpy(first.data(), data, std::min(len, first.size()));
         sent.push_back({ to, port, ttl, len, first, opens, clock ? clock->GetTickCount() : 0 });
+        if (clock)
+            clock->now += sendTakesMs;
         return 0;
     }
     void Close() override { ++closes; }

@@ -1,0 +1,43 @@
+#pragma once
+#include "net_address.h"
+
+#include <cstdint>
+
+// What a watch is asked to do, checked by its caller (the command line) before it starts.
+struct WatchParameters {
+    NetAddress target;
+    int maxHops = 30; // the highest hop count probed while the target has not answered
+    int waitMs = 3000; // each probe's deadline, after it left
+    int64_t intervalUs = 1000000; // between the starts of two rounds
+    int64_t count = 0; // rounds to send; 0: until stopped
+    bool fixedFlow = false; // every probe on one flow, told apart by its checksum tag
+    bool lookups = true; // look up each answering address's name, once
+};
+
+// Rounds whose probes may be in flight at once: their send times and sockets are kept
+// (see ProbeRounds and the ICMP socket's adopted sockets, 64 each), so a wait spanning more
+// rounds than this is cut to fit, or answers would go unmatched and count as loss.
+inline constexpr int64_t kMaxRoundsInFlight = 60;
+inline int MaxWaitMs(int64_t intervalUs)
+{
+    const int64_t ms = intervalUs * kMaxRoundsInFlight / 1000;
+    return ms < 1 ? 1 : ms > 0x7fffffff ? 0x7fffffff : int(ms);
+}
+
+// Rounds the target may stay silent before the watch probes every hop count again: the
+// target may have moved further away, or only declined a few answers.
+inline constexpr int kSilentRoundsBeforeWidening = 3;
+// Every this many rounds, two hop counts past the target are probed too, so a path that
+// grew is noticed.
+inline constexpr int64_t kBeyondTargetEvery = 10;
+inline constexpr int kBeyondTargetHops = 2;
+
+// The highest hop count round `round` probes: every one up to maxHops while the target's
+// hop count is not known (0), else up to the target's, and on every tenth round two past it.
+inline int HighestHopOfRound(int64_t round, int targetTtl, int maxHops)
+{
+    if (targetTtl <= 0)
+        return maxHops;
+    const int beyond = round % kBeyondTargetEvery == kBeyondTargetEvery - 1 ? kBeyondTargetHops : 0;
+    return targetTtl + beyond < maxHops ? targetTtl + beyond : maxHops;
+}

@@ -1,0 +1,147 @@
+"""hoplantern-cli --watch on real kernel routers (tools/netpath): loss on the way against
+routers declining to answer, and what an interrupt prints.
+
+Short intervals keep each run to seconds; netpath paths answer every probe (no kernel
+ICMP rate limit) unless a test adds a limit of its own.
+"""
+
+import json
+import math
+import os
+import shlex
+import shutil
+import signal
+import subprocess
+import time
+import unittest
+
+from tests.integration.test_trace_paths import AS_NOBODY, CLI, HANG_GUARD, copies_for_nobody, path_for
+from tools.netpath import exit_unless_available
+
+ROUNDS = 200
+FAST = ["--interval", "0.05", "-w", "300", "-n"]
+
+
+def load_tests(loader, tests, pattern):
+    ok = CLI and os.access(CLI, os.X_OK)
+    exit_unless_available(None if ok else "HOPLANTERN_CLI is not a built hoplantern-cli: run this through ctest")
+    return tests
+
+
+def watch(path, *args, prefix=(), binary=CLI) -> tuple[int, list]:
+    done = subprocess.run(path.exec_args(*prefix, binary, "--watch", "--json", *args), stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=HANG_GUARD)
+    return done.returncode, [json.loads(line) for line in done.stdout.splitlines()]
+
+
+def interrupted(path, args: list, after_s: float) -> tuple[int, str]:
+    """The tracer's exit status and output when SIGINT comes `after_s` seconds in."""
+    proc = subprocess.Popen(path.exec_args(CLI, *args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+    time.sleep(after_s)
+    proc.send_signal(signal.SIGINT)
+    out, _ = proc.communicate(timeout=HANG_GUARD)
+    return proc.returncode, out
+
+
+def binomial_bound_pct(p: float, n: int, sigmas: float = 4.0) -> tuple[float, float]:
+    sd = math.sqrt(n * p * (1 - p))
+    return max(0.0, (n * p - sigmas * sd) / n * 100), (n * p + sigmas * sd) / n * 100
+
+
+class Loss(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        (cls.plain,) = copies_for_nobody(cls)
+
+    def test_forward_loss_behind_a_dropping_router_only(self):
+        # Router 2 drops 5 % of the probes it forwards: hops 3 on lose them, 1 and 2 do not.
+        path = path_for({"routers": 4, "forward_drop": {2: 5}})
+        low, high = binomial_bound_pct(0.05, ROUNDS)
+        for who, prefix in (("root", ()), ("nobody", AS_NOBODY)):
+            with self.subTest(who):
+                code, lines = watch(path, "--count", str(ROUNDS), *FAST, path.target, prefix=prefix,
+                                    binary=self.plain)
+                self.assertEqual(code, 0)
+                summary = lines[-1]
+                self.assertEqual((summary["type"], summary["rounds"]), ("summary", ROUNDS))
+                hops = summary["hops"]
+                self.assertEqual([h["ttl"] for h in hops], [1, 2, 3, 4, 5])
+                self.assertEqual([h["forward_loss_pct"] for h in hops[:2]], [0, 0])
+                for h in hops[2:]:
+                    self.assertTrue(low <= h["forward_loss_pct"] <= high, h)
+                # Every round's line came, in order, before the summary.
+                self.assertEqual([x["round"] for x in lines[:-1] if x["type"] == "round"], list(range(ROUNDS)))
+
+    def test_router_declining_answers_is_no_forward_loss(self):
+        path = path_for({"routers": 4, "icmp_limit": "20/minute burst 1 packets", "icmp_limit_routers": [2]})
+        code, lines = watch(path, "--count", "100", *FAST, path.target)
+        self.assertEqual(code, 0)
+        hops = lines[-1]["hops"]
+        self.assertGreater(hops[1]["loss_pct"], 80)
+        self.assertEqual(hops[1]["forward_loss_pct"], 0)
+        self.assertEqual(hops[-1]["loss_pct"], 0)  # the target
+
+
+class Sockets(unittest.TestCase):
+    def test_unprivileged_watch_closes_each_rounds_socket_after_its_deadlines(self):
+        # Without privilege the answers come through each round's own socket; it is kept
+        # until the round's probes are decided, then closed: some 6 rounds in flight here,
+        # not the 64 sockets the ICMP socket could hold.
+        (plain,) = copies_for_nobody(type(self))
+        path = path_for({"routers": 3})
+        proc = subprocess.Popen(path.exec_args(*AS_NOBODY, plain, "--watch", "--count", "150", "--interval", "0.02",
+                                               "-w", "100", "-n", "--report", path.target),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(2)
+        sockets = [os.readlink("/proc/%d/fd/%s" % (proc.pid, fd)) for fd in os.listdir("/proc/%d/fd" % proc.pid)]
+        proc.wait(timeout=HANG_GUARD)
+        self.assertLess(sum(s.startswith("socket:") for s in sockets), 16, sockets)
+
+
+class Interrupt(unittest.TestCase):
+    def test_watch_prints_every_round_sent_and_exits_0(self):
+        path = path_for({"routers": 3})
+        code, out = interrupted(path, ["--watch", "--json", "--interval", "0.1", "-w", "300", "-n", path.target], 1.05)
+        self.assertEqual(code, 0, out)
+        lines = [json.loads(line) for line in out.splitlines()]
+        summary = lines[-1]
+        self.assertEqual(summary["type"], "summary")
+        self.assertGreaterEqual(summary["rounds"], 8)
+        for h in summary["hops"]:
+            self.assertEqual(h["sent"], summary["rounds"])
+            self.assertEqual(h["loss_pct"], 0)  # probes still in flight are no loss
+        finished = [x["round"] for x in lines if x["type"] == "round"]
+        self.assertEqual(finished, list(range(len(finished))))
+        self.assertLess(len(finished), summary["rounds"])
+
+    def test_trace_prints_rows_so_far_and_exits_130(self):
+        path = path_for({"routers": 3, "target_silent": True})
+        code, out = interrupted(path, ["--json", "-w", "3000", "-n", path.target], 0.5)
+        self.assertEqual(code, 130, out)
+        doc = json.loads(out)
+        self.assertEqual((doc["status"], doc["finished"]), ("Interrupted.", False))
+        self.assertEqual([h["address"] for h in doc["hops"][:3]], [r.address for r in path.routers])
+
+
+@unittest.skipUnless(shutil.which("tmux"), "needs tmux")
+class LiveView(unittest.TestCase):
+    def screen(self) -> list:
+        shown = subprocess.run(["tmux", "capture-pane", "-p", "-t", self.session], capture_output=True, text=True)
+        return [line.split() for line in shown.stdout.splitlines() if line.strip()]
+
+    def test_table_redrawn_in_place_on_a_terminal(self):
+        path = path_for({"routers": 3})
+        self.session = "hoplantern-watch-%d" % os.getpid()
+        command = path.exec_args(CLI, "--watch", "--count", "25", "--interval", "0.1", "-w", "300", "-n", path.target)
+        subprocess.run(["tmux", "new-session", "-d", "-s", self.session, "-x", "100", "-y", "30",
+                        " ".join(map(shlex.quote, command)) + "; sleep 30"], check=True)
+        self.addCleanup(subprocess.run, ["tmux", "kill-session", "-t", self.session])
+        addresses = [r.address for r in path.routers] + [path.target]
+        for pause, sent in ((1.2, range(5, 20)), (2.3, [25])):  # under way, then over
+            time.sleep(pause)
+            lines = self.screen()
+            self.assertEqual([line[:2] for line in lines].count(["Hop", "Address"]), 1, lines)  # one table
+            hops = [line for line in lines if line[0].isdigit()]
+            self.assertEqual([h[1] for h in hops], addresses, lines)
+            self.assertIn(int(hops[0][4]), sent, lines)
