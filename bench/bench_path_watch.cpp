@@ -8,33 +8,13 @@
 //     build/bench/bench_path_watch [hours=24] [hops=30]
 #include "fake_platform.h"
 #include "path_watch.h"
+#include "process_usage.h"
 
 #include <QCoreApplication>
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
-
-namespace {
-double CpuSeconds()
-{
-    rusage u {};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-long RssKb()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
-} // namespace
 
 int main(int argc, char** argv)
 {

@@ -6,32 +6,12 @@
 //     cmake --build build --target bench_watch_history
 //     build/bench/bench_watch_history [hours=24] [hops=30]
 #include "path_stats.h"
-
-#include <sys/resource.h>
+#include "process_usage.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 #include <string>
-
-namespace {
-double CpuSeconds()
-{
-    rusage u {};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-long RssKb()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
-} // namespace
 
 int main(int argc, char** argv)
 {
