@@ -168,6 +168,8 @@ def bench_paths(cli: str, delay_link: str, count: int, interval: float, results:
     print(f"\n  true fwd: what the path drops on the way to the hop; bound: {SIGMAS} sigma of a share of "
           f"{count} probes, sqrt(p(1-p)/n), plus one probe.")
     print("  CPU: user + system of the whole process (mtr's includes its mtr-packet helper) / rounds.")
+    print("  wall: mtr waits its grace time (5 s) after the last round; hoplantern-cli until the last")
+    print("  round's probes are decided (an unanswered one: its wait).")
 
 
 # --- 3. the simulated day -------------------------------------------------------
@@ -186,13 +188,38 @@ def bench_simulated(build: str, hours: int, results: dict) -> None:
         for line in out.splitlines():
             print("    " + line)
         figures = {"output": out, "took_s": took}
+        # CPU per round, and the resident set's growth after the first hour (which fills
+        # the fixed rings and tiers) and over the whole run, in kB.
         m = re.search(r"([\d.]+) us CPU per round", out) or re.search(r"CPU per round: ([\d.]+) µs", out)
         if m:
             figures["cpu_per_round_us"] = float(m.group(1))
-        m = re.search(r"\(([+-]?\d+) kB\)", out) or re.search(r"\+(\d+) kB after \d+ h", out)
+        m = re.search(r"RSS (\d+) kB after 1 h, (\d+) kB at the end", out)
         if m:
-            figures["rss_growth_kb"] = int(m.group(1))
+            first, end = int(m.group(1)), int(m.group(2))
+            figures["rss_growth_after_first_hour_kb"] = end - first
+        m = re.search(r"RSS: \d+ kB before, \+(\d+) kB after 1 h, \+(\d+) kB after", out)
+        if m:
+            first, end = int(m.group(1)), int(m.group(2))
+            figures["rss_growth_after_first_hour_kb"] = end - first
+            figures["rss_growth_total_kb"] = end
         results["simulated"][program] = figures
+
+
+def print_summary(results: dict) -> None:
+    print("\nSummary (ours/mtr below 1: hoplantern-cli uses less)")
+    print(f"  {'path':<7}{'CPU/round ours':>15}{'mtr':>8}{'ratio':>7}{'RSS ours':>10}{'mtr':>8}{'ratio':>7}"
+          f"{'loss within bound: ours Fwd%':>30}{'mtr Loss%':>11}")
+    for p in results["paths"]:
+        o, m, r = p["ours"], p["mtr"], p["ours_over_mtr"]
+        print(f"  {p['path']:<7}{o['cpu_per_round_us']:>13.0f}us{m['cpu_per_round_us']:>6.0f}us{r['cpu_per_round']:>6.2f}x"
+              f"{o['maxrss_kb'] / 1024:>8.1f}MB{m['maxrss_kb'] / 1024:>6.1f}MB{r['maxrss']:>6.2f}x"
+              f"{'yes' if p['ours_forward_within_bound'] else 'no':>30}{'yes' if p['mtr_within_bound'] else 'no':>11}")
+    sim = results.get("simulated", {})
+    for program in ("bench_path_watch", "bench_watch_history"):
+        f = sim.get(program)
+        if f and "cpu_per_round_us" in f:
+            print(f"  {program} ({sim['hours']} h, {sim['hops']} hops): {f['cpu_per_round_us']:.1f} us CPU per round, "
+                  f"RSS {f.get('rss_growth_after_first_hour_kb', 0):+d} kB after the first hour")
 
 
 def main() -> int:
@@ -227,6 +254,7 @@ def main() -> int:
     bench_paths(cli, delay_link, args.count, args.interval, results)
     print(f"\n3. A simulated {args.hours} h at one round a second on a {SIM_HOPS}-hop path (fake clock)")
     bench_simulated(build, args.hours, results)
+    print_summary(results)
     print(f"\n(benchmark took {time.monotonic() - t0:.0f} s)")
     if args.json:
         with open(args.json, "w") as f:
