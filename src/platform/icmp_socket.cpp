@@ -53,13 +53,13 @@ SystemIcmpSocket::~SystemIcmpSocket()
     }
 }
 
-void SystemIcmpSocket::Watch(std::vector<WatchedFd>& into, int fd, uint16_t localPort)
+SystemIcmpSocket::WatchedFd SystemIcmpSocket::Watched(int fd, uint16_t localPort)
 {
     WatchedFd w { fd, localPort, std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read) };
     // A queued error makes a probe socket readable (POLLERR), which a read notifier reports.
     connect(w.notifier.get(), &QSocketNotifier::activated, this, &IcmpSocket::readReady);
     w.notifier->setEnabled(m_notify);
-    into.push_back(std::move(w));
+    return w;
 }
 
 bool SystemIcmpSocket::Create()
@@ -68,13 +68,13 @@ bool SystemIcmpSocket::Create()
     m_lastError = m_fd4 < 0 ? errno : 0;
     if (m_fd4 >= 0) {
         EnableReceiveTimestamps(m_fd4);
-        Watch(m_raw, m_fd4, 0);
+        m_raw.push_back(Watched(m_fd4, 0));
         // With the privilege for one raw socket the other opens too, unless this host
         // has no IPv6; then IPv6 answers come through the probe sockets if at all.
         const int fd6 = OpenRawIcmpV6();
         if (fd6 >= 0) {
             EnableReceiveTimestamps(fd6);
-            Watch(m_raw, fd6, 0);
+            m_raw.push_back(Watched(fd6, 0));
         } else {
             m_errorQueue6 = ErrorQueueWorks(AF_INET6);
         }
@@ -146,35 +146,49 @@ bool SystemIcmpSocket::WantsProbeErrors(int af) const
     return af == AF_INET6 ? m_errorQueue6 : m_errorQueue4;
 }
 
+void SystemIcmpSocket::Keep(std::vector<WatchedFd>& sockets, WatchedFd&& socket)
+{
+    if (sockets.size() >= kMaxProbeSockets) {
+        sockets.front().notifier.reset();
+        close(sockets.front().fd);
+        sockets.erase(sockets.begin());
+    }
+    sockets.push_back(std::move(socket));
+}
+
 void SystemIcmpSocket::AdoptProbeSocket(int fd, uint16_t localPort)
 {
-    if (m_probes.size() >= kMaxProbeSockets) {
-        m_probes.front().notifier.reset();
-        close(m_probes.front().fd);
-        m_probes.erase(m_probes.begin());
-    }
-    Watch(m_probes, fd, localPort);
+    Keep(m_probes, Watched(fd, localPort));
+}
+
+void SystemIcmpSocket::HoldProbeSocket(int fd, uint16_t localPort)
+{
+    Keep(m_held, { fd, localPort, nullptr });
 }
 
 void SystemIcmpSocket::ReleaseProbeSocket(uint16_t localPort)
 {
-    for (auto it = m_probes.begin(); it != m_probes.end(); ++it) {
-        if (it->localPort == localPort) {
-            it->notifier.reset();
-            close(it->fd);
-            m_probes.erase(it);
-            return;
+    for (std::vector<WatchedFd>* sockets : { &m_probes, &m_held }) {
+        for (auto it = sockets->begin(); it != sockets->end(); ++it) {
+            if (it->localPort == localPort) {
+                it->notifier.reset();
+                close(it->fd);
+                sockets->erase(it);
+                return;
+            }
         }
     }
 }
 
 void SystemIcmpSocket::CloseProbeSockets()
 {
-    for (WatchedFd& probe : m_probes) {
-        probe.notifier.reset();
-        close(probe.fd);
+    for (std::vector<WatchedFd>* sockets : { &m_probes, &m_held }) {
+        for (WatchedFd& probe : *sockets) {
+            probe.notifier.reset();
+            close(probe.fd);
+        }
+        sockets->clear();
     }
-    m_probes.clear();
 }
 
 bool SystemIcmpSocket::ReceiveRaw(const WatchedFd& raw, IcmpAnswer* answer)

@@ -27,6 +27,12 @@ public:
     // a probe socket adopted for its answers closes now, instead of when the cap on
     // adopted sockets pushes it out.
     virtual void ReleaseProbeSocket(uint16_t localPort) { (void)localPort; }
+    // On: every probe socket closed by its round stays open (bound, so no other program
+    // is given its port while the round's answers may still come) until
+    // ReleaseProbeSocket() or the cap on kept sockets, whichever reads the answers. The
+    // watch releases each round's socket once its probes are decided; the trace keeps
+    // only the sockets whose error queues it reads.
+    virtual void KeepProbeSockets(bool on) { (void)on; }
     // errno of the last failed set-up step.
     int LastError() const { return m_lastError; }
 
@@ -46,6 +52,10 @@ public:
     virtual bool WantsProbeErrors(int af) const = 0;
     // Takes over a probe socket (IP_RECVERR set) so its answers can still be read.
     virtual void AdoptProbeSocket(int fd, uint16_t localPort) = 0;
+    // True when a probe socket whose errors are not read is to be kept bound all the same.
+    virtual bool KeepsProbeSockets() const = 0;
+    // Takes over a probe socket only to keep its port bound; it is never read.
+    virtual void HoldProbeSocket(int fd, uint16_t localPort) = 0;
 };
 
 // The system's ICMP sockets: raw ICMP and ICMPv6 sockets where the process may open them
@@ -67,22 +77,28 @@ public:
     bool WantsProbeErrors(int af) const override;
     void AdoptProbeSocket(int fd, uint16_t localPort) override;
     void ReleaseProbeSocket(uint16_t localPort) override;
+    void KeepProbeSockets(bool on) override { m_keepProbes = on; }
+    bool KeepsProbeSockets() const override { return m_keepProbes; }
+    void HoldProbeSocket(int fd, uint16_t localPort) override;
 
 private:
     struct WatchedFd {
         int fd;
         uint16_t localPort; // of a probe socket; 0 for a raw socket
-        std::unique_ptr<QSocketNotifier> notifier;
+        std::unique_ptr<QSocketNotifier> notifier; // none for a socket only held
     };
-    void Watch(std::vector<WatchedFd>& into, int fd, uint16_t localPort);
+    WatchedFd Watched(int fd, uint16_t localPort);
     bool SetTimeout(int option, int ms);
     void CloseProbeSockets();
+    static void Keep(std::vector<WatchedFd>& sockets, WatchedFd&& socket);
     bool ReceiveRaw(const WatchedFd& raw, IcmpAnswer* answer);
 
     int m_fd4 = -1; // raw ICMP socket
     bool m_errorQueue4 = false; // IPv4 answers through the probe sockets
     bool m_errorQueue6 = false; // IPv6 answers through the probe sockets
     bool m_notify = false;
+    bool m_keepProbes = false;
     std::vector<WatchedFd> m_raw; // the raw ICMP and ICMPv6 sockets that opened
-    std::vector<WatchedFd> m_probes;
+    std::vector<WatchedFd> m_probes; // read for their errors
+    std::vector<WatchedFd> m_held; // only kept bound: the raw sockets read their answers
 };

@@ -125,6 +125,8 @@ void UdpProbeSocket::Close()
         m_bShared = false; // the sink has it already
     else if (HandsOverErrors())
         m_sink->AdoptProbeSocket(m_fd, m_port); // its answers are still on their way
+    else if (m_sink && m_sink->KeepsProbeSockets())
+        m_sink->HoldProbeSocket(m_fd, m_port); // the raw socket reads its answers
     else
         close(m_fd);
     m_fd = -1;

@@ -33,7 +33,8 @@ class ProbeErrorSink;
 class UdpProbeSocket final : public ProbeSocket {
 public:
     // With a sink that reads answers from the probe sockets, each round's socket asks
-    // for ICMP errors (IP_RECVERR) and is handed to the sink instead of being closed.
+    // for ICMP errors (IP_RECVERR) and is handed to the sink instead of being closed; a
+    // sink that keeps probe sockets (the watch) is handed it all the same, to hold.
     explicit UdpProbeSocket(ProbeErrorSink* sink = nullptr);
     ~UdpProbeSocket() override;
     int Open(int af) override;

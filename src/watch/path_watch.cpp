@@ -46,6 +46,8 @@ void PathWatch::Start(const WatchParameters& params)
     m_params.waitMs = std::clamp(m_params.waitMs, 1, MaxWaitMs(m_params.intervalUs));
     m_bRunning = true;
     m_platform.icmp->SetNotify(true);
+    // Each round's port stays ours until its probes are decided (FinishRounds).
+    m_platform.icmp->KeepProbeSockets(true);
     m_t0Us = m_platform.clock->MonotonicMicros();
     OnTimer(IDT_WATCH);
 }
@@ -146,7 +148,7 @@ void PathWatch::SendRound(int64_t nowUs)
     round.index = m_rounds.LatestRound();
     const bool sent = SendRoundProbes(round, highest);
     if (!m_params.fixedFlow)
-        m_platform.probe->Close(); // handed to the ICMP socket where it reads the error queues
+        m_platform.probe->Close(); // kept open by the ICMP socket until the round is decided
     m_live.push_back(std::move(round));
     if (!sent)
         End();

@@ -5,6 +5,7 @@ Short intervals keep each run to seconds; netpath paths answer every probe (no k
 ICMP rate limit) unless a test adds a limit of its own.
 """
 
+import ipaddress
 import json
 import math
 import os
@@ -84,19 +85,63 @@ class Loss(unittest.TestCase):
 
 
 class Sockets(unittest.TestCase):
-    def test_unprivileged_watch_closes_each_rounds_socket_after_its_deadlines(self):
-        # Without privilege the answers come through each round's own socket; it is kept
-        # until the round's probes are decided, then closed: some 6 rounds in flight here,
-        # not the 64 sockets the ICMP socket could hold.
+    def test_watch_closes_each_rounds_socket_after_its_deadlines(self):
+        # Each round's socket is kept until the round's probes are decided, then closed:
+        # a few rounds in flight here, not the 64 sockets the ICMP socket could hold.
+        # Without privilege the answers come through it; as root the raw socket reads
+        # them, and it is kept only so that its port goes to no other program meanwhile.
         (plain,) = copies_for_nobody(type(self))
         path = path_for({"routers": 3})
-        proc = subprocess.Popen(path.exec_args(*AS_NOBODY, plain, "--watch", "--count", "150", "--interval", "0.02",
-                                               "-w", "100", "-n", "--report", path.target),
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(2)
-        sockets = [os.readlink("/proc/%d/fd/%s" % (proc.pid, fd)) for fd in os.listdir("/proc/%d/fd" % proc.pid)]
-        proc.wait(timeout=HANG_GUARD)
-        self.assertLess(sum(s.startswith("socket:") for s in sockets), 16, sockets)
+        for who, prefix in (("root", ()), ("nobody", AS_NOBODY)):
+            with self.subTest(who):
+                proc = subprocess.Popen(path.exec_args(*prefix, plain, "--watch", "--count", "150", "--interval",
+                                                       "0.02", "-w", "100", "-n", "--report", path.target),
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                time.sleep(2)
+                sockets = [os.readlink("/proc/%d/fd/%s" % (proc.pid, fd)) for fd in os.listdir("/proc/%d/fd" % proc.pid)]
+                proc.wait(timeout=HANG_GUARD)
+                self.assertLess(sum(s.startswith("socket:") for s in sockets), 16, sockets)
+
+
+class RouteChange(unittest.TestCase):
+    def test_route_replaced_under_fixed_flow_is_one_event(self):
+        # Router 1 splits the path in two branches (hops 2 and 3); the fixed flow keeps
+        # to one. Some rounds in, router 1's route to the target is replaced by the other
+        # branch alone: one route_change naming both hops' old and new routers.
+        (plain,) = copies_for_nobody(type(self))
+        path = path_for({"routers": 4, "ecmp": 1})
+        splitter = next(r for r in path.routers if r.hop == 1).ns
+        subnet = str(ipaddress.ip_network(path.target + "/24", strict=False))
+        both = " ".join("nexthop via " + r.address for r in path.routers if r.hop == 2)
+        restore = ["ip", "-n", splitter, "route", "replace", subnet, *both.split()]
+        self.addCleanup(subprocess.run, restore, check=True)
+        for who, prefix in (("root", ()), ("nobody", AS_NOBODY)):
+            with self.subTest(who):
+                subprocess.run(restore, check=True)
+                with subprocess.Popen(path.exec_args(*prefix, plain, "--watch", "--json", "--fixed-flow", "--count",
+                                                     "30", "--interval", "0.1", "-w", "300", "-n", path.target),
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                      text=True) as proc:
+                    lines = []
+                    for line in proc.stdout:
+                        lines.append(json.loads(line))
+                        if lines[-1]["type"] == "round" and lines[-1]["round"] == 5:
+                            break
+                    taken = lines[-1]["hops"][1]["ip"]
+                    other = next(r for r in path.routers if r.hop == 2 and r.address != taken)
+                    subprocess.run(["ip", "-n", splitter, "route", "replace", subnet, "via", other.address], check=True)
+                    lines += [json.loads(line) for line in proc.stdout]
+                    self.assertEqual(proc.wait(timeout=HANG_GUARD), 0)
+                old = {r.hop: r.address for r in path.routers if r.hop in (2, 3) and r.branch != other.branch}
+                new = {r.hop: r.address for r in path.routers if r.hop in (2, 3) and r.branch == other.branch}
+                changes = [x for x in lines if x["type"] == "route_change"]
+                self.assertEqual(len(changes), 1, changes)
+                self.assertEqual([(h["ttl"], h["old"], h["new"]) for h in changes[0]["hops"]],
+                                 [(2, old[2], new[2]), (3, old[3], new[3])], changes)
+                hops = lines[-1]["hops"]
+                for ttl in (2, 3):
+                    self.assertEqual(sorted(h["ip"] for h in hops[ttl - 1]["hosts"]), sorted((old[ttl], new[ttl])))
+                self.assertEqual([h["loss_pct"] for h in hops], [0] * 5)
 
 
 class Interrupt(unittest.TestCase):

@@ -3,12 +3,18 @@
 // the namespace tests.
 #include "fake_platform.h"
 #include "flow_tag.h"
+#include "icmp_socket.h"
 #include "path_watch.h"
+#include "probe_socket.h"
 
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <set>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 const uint32_t kTarget = htonl(0xC6120502); // 198.18.5.2
@@ -16,6 +22,18 @@ const uint32_t kTarget = htonl(0xC6120502); // 198.18.5.2
 uint32_t Router(int hop)
 {
     return htonl(0xC6120002u | uint32_t(hop) << 8); // 198.18.hop.2
+}
+
+// Whether another socket would be refused this UDP port.
+bool PortTaken(uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    sockaddr_in sa {};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    const bool taken = bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 && errno == EADDRINUSE;
+    close(fd);
+    return taken;
 }
 } // namespace
 
@@ -191,6 +209,45 @@ private slots:
         QCOMPARE(c.received, 1);
         QCOMPARE(c.inFlight, 1);
         QCOMPARE(*stats->Hop(2)->Figures().rtt.lastUs, 150000.0);
+    }
+
+    void roundsSocketReleasedOnceItsProbesAreDecided()
+    {
+        start(2, 300, 100);
+        QVERIFY(fake->icmp->keepsProbeSockets);
+        at(1100);
+        answer(0, 1, 1150);
+        QVERIFY(fake->icmp->released.empty()); // hop 2 still in flight
+        answer(0, 2, 1160, true);
+        at(1200); // round 0 decided, round 1 not; round 2 leaves
+        QCOMPARE(fake->icmp->released, std::vector<uint16_t> { FakeProbeSocket::PortOf(1) });
+        at(1400); // round 1's deadlines pass
+        QCOMPARE(
+            fake->icmp->released, (std::vector<uint16_t> { FakeProbeSocket::PortOf(1), FakeProbeSocket::PortOf(2) }));
+    }
+
+    // The system's sockets: a round's socket, closed after its sends, keeps its port while
+    // the watch keeps probe sockets (whether its errors are read or a raw socket reads
+    // the answers), until released; the trace keeps only those whose errors it reads.
+    void probeSocketKeepsItsPortUntilReleased_data()
+    {
+        QTest::addColumn<bool>("keep");
+        QTest::newRow("trace") << false;
+        QTest::newRow("watch") << true;
+    }
+    void probeSocketKeepsItsPortUntilReleased()
+    {
+        QFETCH(bool, keep);
+        SystemIcmpSocket icmp;
+        QVERIFY(icmp.Create());
+        icmp.KeepProbeSockets(keep);
+        UdpProbeSocket probe(&icmp);
+        QCOMPARE(probe.Open(AF_INET), 0);
+        const uint16_t port = probe.LocalPort();
+        probe.Close();
+        QCOMPARE(PortTaken(port), keep || icmp.WantsProbeErrors(AF_INET));
+        icmp.ReleaseProbeSocket(port);
+        QVERIFY(!PortTaken(port));
     }
 
     void stopNowLeavesProbesInFlight()

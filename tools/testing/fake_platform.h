@@ -141,6 +141,10 @@ struct FakeIcmpSocket final : IcmpSocket {
     std::deque<Datagram> queue;
     bool notify = false;
     bool createFails = false;
+    bool keepsProbeSockets = false;
+    std::vector<uint16_t> released; // the ports of the probe sockets released, in order
+    void KeepProbeSockets(bool on) override { keepsProbeSockets = on; }
+    void ReleaseProbeSocket(uint16_t localPort) override { released.push_back(localPort); }
     bool Create() override { return !createFails; }
     bool SetSendTimeout(int) override { return true; }
     bool SetReceiveTimeout(int) override { return true; }
