@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -81,14 +83,20 @@ QString CliUsage()
                          "                      [--fixed-flow] [--json | --csv] HOST\n"
                          "       hoplantern-cli --watch [--count N] [--interval SECONDS] [--report] [-4 | -6]\n"
                          "                      [-m HOPS] [-w MS] [-n] [--fixed-flow] [--json | --csv] HOST\n");
+    // The descriptions line up after the longest option with its value.
+    std::vector<std::pair<QString, QString>> lines;
+    qsizetype width = 0;
     for (const OptionSpec& option : kOptions) {
         QString names
             = *option.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(option.shortName)) : QStringLiteral("    ");
         names += Typed(QLatin1String(option.longName));
         if (*option.valueName)
             names += u' ' + QLatin1String(option.valueName);
-        usage += QStringLiteral("  %1 %2\n").arg(names, -20).arg(QLatin1String(option.help));
+        width = std::max(width, names.size());
+        lines.emplace_back(names, QLatin1String(option.help));
     }
+    for (const auto& [names, help] : lines)
+        usage += QStringLiteral("  %1 %2\n").arg(names, -int(width)).arg(help);
     return usage;
 }
 
