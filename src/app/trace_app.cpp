@@ -2,6 +2,7 @@
 
 #include "host_argument.h"
 #include "message_box.h"
+#include "privileges.h"
 #include "product_version.h"
 #include "resource.h"
 #include "string_table.h"
@@ -12,6 +13,9 @@
 #include <QCommandLineParser>
 
 #include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -31,6 +35,25 @@ constexpr WindowOption kWindowOptions[] = {
     { "h", "help", "print this help and exit" },
     { "V", "version", "print the version and exit" },
 };
+
+// Said on the terminal that started it, once the command line is known to start the
+// window: a box at every start would nag. The command names this very program, wherever
+// it was installed.
+void WarnWhenRunAsRoot()
+{
+    if (!RunningAsRoot())
+        return;
+    std::error_code error;
+    std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
+    if (self.empty())
+        self = "/usr/bin/hoplantern";
+    std::fprintf(stderr,
+        "hoplantern: running as root is not needed. Grant the program the one privilege it uses\n"
+        "instead, once (the Debian package does this when it is installed):\n"
+        "  sudo setcap cap_net_raw+ep %s\n"
+        "Without it, it still traces, reading the answers from its own probe sockets.\n",
+        self.c_str());
+}
 
 } // namespace
 
@@ -102,6 +125,7 @@ int CTraceApp::Run(int& argc, char** argv)
             QStringLiteral("hoplantern: %1\n%2").arg(line.error, WindowUsage()).toLocal8Bit().constData(), stderr);
         return 2;
     }
+    WarnWhenRunAsRoot();
     m_lpCmdLine = line.host;
     m_family = line.family;
     InitInstance();
