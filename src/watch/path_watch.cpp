@@ -110,6 +110,12 @@ void PathWatch::SendDueRounds(int64_t nowUs)
         m_t0Us += lateUs / m_params.intervalUs * m_params.intervalUs;
     while (!m_bStopping && !m_bDone && m_t0Us + m_nextRound * m_params.intervalUs <= nowUs) {
         SendRound(nowUs);
+        // The first round probes every hop count, so many of its probes may reach the
+        // target and spend its whole answer budget, which Linux refills at one answer a
+        // second: at that interval no later round may reach it sooner after them. Later
+        // rounds are timed from the first round's last probe, not its first.
+        if (m_nextRound == 1)
+            m_t0Us = m_platform.clock->MonotonicMicros();
         if (m_params.count > 0 && m_nextRound >= m_params.count)
             m_bStopping = true;
     }
@@ -120,7 +126,7 @@ void PathWatch::SendRound(int64_t nowUs)
     Round round;
     round.number = m_nextRound++;
     round.startUs = nowUs;
-    const int highest = HighestHopOfRound(round.number, m_targetTtl, m_params.maxHops);
+    const int highest = HighestHopOfRound(m_targetTtl, m_params.maxHops);
     round.probes.resize(size_t(highest));
     if (!m_params.fixedFlow || !m_flowTags) {
         const ProbeOpen open = ::OpenProbeSocket(*m_platform.probe, m_params.target, m_params.fixedFlow,
@@ -166,18 +172,22 @@ bool PathWatch::SendRoundProbes(Round& round, int highest)
             data = tagged.data();
             port = kFlowPort;
         }
+        const int ttl = TtlOfProbe(round.number, row, m_targetTtl, m_params.maxHops);
         const ProbeSend send
-            = SendProbe(*m_platform.probe, *m_platform.clock, m_params.target, row + 1, port, data, kFlowDataLength);
+            = SendProbe(*m_platform.probe, *m_platform.clock, m_params.target, ttl, port, data, kFlowDataLength);
         if (send.result == ProbeSend::Failed) {
             m_nSendError = send.error;
             return false;
         }
         m_rounds.Sent(row, send.sentUs);
-        round.probes[size_t(row)] = { ProbeStatus::InFlight, send.sentUs };
+        round.probes[size_t(row)] = { ProbeStatus::InFlight, send.sentUs, ttl };
         ++round.undecided;
+        // A probe past the target counts once its answer tells at which hop (DecideAnswer).
+        if (ttl != row + 1)
+            continue;
         ProbeOutcome o;
         o.round = round.number;
-        o.ttl = row + 1;
+        o.ttl = ttl;
         o.sentUs = send.sentUs;
         m_stats.Record(o);
     }
@@ -212,17 +222,22 @@ void PathWatch::DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, in
 {
     Probe& probe = round.probes[size_t(ttl - 1)];
     const Classification c = ClassifyIcmp(answer.quotedDestination.family == NetAddress::V6, answer.type, answer.code);
+    // A probe sent past the target and answered by someone else: the path grew. It counts
+    // at the hop count it left with, and the next round looks for the target afresh.
+    const bool grew = probe.ttl != ttl && !c.reachedTarget;
     ProbeOutcome o;
     o.round = round.number;
-    o.ttl = ttl;
+    o.ttl = grew ? probe.ttl : ttl;
     o.sentUs = probe.sentUs;
     o.rttUs = double(arrivalUs - probe.sentUs);
     o.address = answer.sender;
     o.fromTarget = c.reachedTarget;
     const bool inTime = arrivalUs <= probe.sentUs + int64_t(m_params.waitMs) * 1000;
     if (probe.status == ProbeStatus::InFlight && !inTime) {
-        // Read after its deadline, before the timer judged it: lost first, then late.
+        // Read after its deadline, before the timer judged it: lost first, then late,
+        // both at its row, where deadlines count it.
         ProbeOutcome lost = o;
+        lost.ttl = ttl;
         lost.status = ProbeStatus::Lost;
         lost.address = {};
         lost.rttUs = 0;
@@ -231,6 +246,7 @@ void PathWatch::DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, in
         --round.undecided;
     }
     if (probe.status == ProbeStatus::Lost) {
+        o.ttl = ttl;
         o.status = ProbeStatus::Late;
         m_stats.Record(o);
         probe.status = ProbeStatus::Late;
@@ -243,7 +259,9 @@ void PathWatch::DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, in
     m_stats.Record(o);
     probe.status = ProbeStatus::Answered;
     --round.undecided;
-    if (c.endsPath) {
+    if (grew) {
+        round.grew = true;
+    } else if (c.endsPath) {
         if (round.endTtl == 0 || ttl < round.endTtl)
             round.endTtl = ttl;
         // The next rounds stop at the end of the path at once, not a wait later.
@@ -284,7 +302,10 @@ void PathWatch::FinishRounds()
         // Its probes are all decided: its socket's answers may still come, but only late.
         if (!m_params.fixedFlow) // the flow's one socket serves every round
             m_platform.icmp->ReleaseProbeSocket(round.port);
-        if (round.endTtl > 0) {
+        if (round.grew) {
+            m_targetTtl = 0;
+            m_silentRounds = 0;
+        } else if (round.endTtl > 0) {
             m_targetTtl = round.endTtl;
             m_silentRounds = 0;
         } else if (m_targetTtl > 0 && round.probes.size() >= size_t(m_targetTtl)

@@ -76,6 +76,7 @@ private:
     struct Probe {
         ProbeStatus status = ProbeStatus::NotProbed;
         int64_t sentUs = 0;
+        int ttl = 0; // the hop count it left with: its row's, or more (see TtlOfProbe)
     };
     struct Round {
         int64_t number = 0;
@@ -85,6 +86,7 @@ private:
         std::vector<Probe> probes; // [ttl - 1]
         int undecided = 0; // probes in flight
         int endTtl = 0; // the lowest hop count whose answer ended the path, 0: none
+        bool grew = false; // a router answered a probe sent past the target
         bool finished = false;
     };
 

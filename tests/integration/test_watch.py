@@ -84,6 +84,27 @@ class Loss(unittest.TestCase):
         self.assertEqual(hops[-1]["loss_pct"], 0)  # the target
 
 
+class KernelRateLimit(unittest.TestCase):
+    def test_target_loses_nothing_at_the_default_interval(self):
+        # Linux answers a source a burst of 6, then one a second: at one round a second the
+        # target's budget is spent exactly, so a single extra probe that reaches it (one sent
+        # past it, every tenth round) soon shows as the target's loss. Root and nobody run
+        # at once, on paths of their own, each target with its own budget.
+        (plain,) = copies_for_nobody(type(self))
+        runs = []
+        for routers, prefix in ((3, ()), (4, AS_NOBODY)):
+            path = path_for({"routers": routers, "icmp_ratelimit": 1000})
+            runs.append(subprocess.Popen(path.exec_args(*prefix, plain, "--watch", "--json", "--count", "60", "-n",
+                                                        path.target),
+                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True))
+        for who, proc in zip(("root", "nobody"), runs):
+            with self.subTest(who):
+                out, _ = proc.communicate(timeout=HANG_GUARD)
+                self.assertEqual(proc.returncode, 0)
+                hops = json.loads(out.splitlines()[-1])["hops"]
+                self.assertEqual([(h["sent"], h["loss_pct"]) for h in hops], [(60, 0)] * len(hops), hops)
+
+
 class Sockets(unittest.TestCase):
     def test_watch_closes_each_rounds_socket_after_its_deadlines(self):
         # Each round's socket is kept until the round's probes are decided, then closed:
