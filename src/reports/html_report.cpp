@@ -64,7 +64,7 @@ QString Context(const HtmlReportContext& c)
     item("Started", Stamp(c.started));
     item("Ended", Stamp(c.ended));
     item("Rounds", QStringLiteral("%1, one every %2").arg(c.rounds).arg(Seconds(c.intervalUs)));
-    item("Program", QStringLiteral("hoplantern-cli ") + c.version);
+    item("Program", c.program);
     return html + QStringLiteral("</dl>\n");
 }
 
@@ -103,7 +103,7 @@ QByteArray HtmlReport(const PathStats& path, const HtmlReportContext& context, c
 {
     const std::vector<SummaryHop> hops = SummaryHops(path.Figures(), path.addresses(), names);
     const auto wall = [&](int64_t us) { return context.started.addMSecs((us - context.firstRoundUs) / 1000); };
-    const bool days = context.started.daysTo(context.ended) > 0;
+    const bool days = context.started.secsTo(context.ended) > 86400; // then the axis needs dates
     const auto label = [&](int64_t us) {
         return wall(us).toString(days ? QStringLiteral("MM-dd HH:mm") : QStringLiteral("HH:mm:ss"));
     };

@@ -26,7 +26,7 @@ struct HtmlReportContext {
     int64_t firstRoundUs = 0; // the watch's clock when round 0 was due (PathWatch::RoundDueUs(0))
     int64_t intervalUs = 1'000'000;
     int64_t rounds = 0; // rounds sent (PathWatch::roundsSent())
-    QString version; // the program's
+    QString program; // the program that watched, with its version: "hoplantern-cli 0.2.1"
 };
 
 // `names` as for SummaryHops: the looked-up name of an answering address, or none.

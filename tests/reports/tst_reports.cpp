@@ -136,7 +136,7 @@ QList<QStringList> ReadCsv(const QByteArray& bytes)
 HtmlReportContext ReportContext(int64_t rounds)
 {
     return HtmlReportContext { "evil\"<i>.example", Router('T'), "probe<host>", RoundTime(0), RoundTime(rounds), 0,
-        1000000, rounds, "1.0" };
+        1000000, rounds, "hoplantern-cli 1.0" };
 }
 
 // What the HTML report says, read back through an XML parser: the summary's rows (cells
@@ -387,14 +387,21 @@ void TestReports::html_data()
                "3|198.18.0.20||0.0|0.0|2" }
         << QStringList { "2/0/0", "2/0/0+", "2/0/0" }
         << QStringList { "2026-12-07 05:07:05 +02:00|1|2|198.18.0.2 (b.example)|198.18.0.3 (core, \"west\")" };
-    // 1,200 rounds, one a second, are drawn from the 10 s buckets: 120 points a hop.
-    QString hour;
-    for (int r = 0; r < 1200; ++r)
-        hour += r % 10 == 0 ? QString("A1 -|") : QString("A%1 T%2|").arg(1 + r % 3).arg(5 + r % 7);
-    hour.chop(1);
-    QTest::newRow("a long watch: a point per bucket")
-        << hour << QStringList { "1|198.18.0.1||0.0|0.0|1200", "2|198.18.0.20||10.0|10.0|1200" }
+    // Long watches, one round a second, the target losing the first round of each 10 s or
+    // each minute: drawn from the finest tier holding the whole watch, a point per bucket.
+    const auto longWatch = [](int rounds, int lostEvery) {
+        QString played;
+        for (int r = 0; r < rounds; ++r)
+            played += r % lostEvery == 0 ? QString("A1 -|") : QString("A%1 T%2|").arg(1 + r % 3).arg(5 + r % 7);
+        played.chop(1);
+        return played;
+    };
+    QTest::newRow("20 minutes: 10 s buckets")
+        << longWatch(1200, 10) << QStringList { "1|198.18.0.1||0.0|0.0|1200", "2|198.18.0.20||10.0|10.0|1200" }
         << QStringList { "120/0/0", "120/120/120" } << QStringList {};
+    QTest::newRow("4 hours, beyond the 10 s ring: 1 min buckets")
+        << longWatch(14400, 60) << QStringList { "1|198.18.0.1||0.0|0.0|14400", "2|198.18.0.20||1.7|1.7|14400" }
+        << QStringList { "240/0/0", "240/240/240" } << QStringList {};
 }
 
 void TestReports::html()
