@@ -120,7 +120,7 @@ QByteArray HtmlReport(const PathStats& path, const HtmlReportContext& context, c
 
     html += QStringLiteral(
         "<h2>Round trips over time</h2>\n<p class=\"legend\">"
-        "<span><span class=\"swatch\" style=\"background:#2e9d3a\"></span>median, coloured by the loss "
+        "<span><span class=\"swatch\" style=\"background:hsl(120,75%,38%)\"></span>median, coloured by the loss "
         "that carries on (red from 20%)</span>"
         "<span><span class=\"swatch\" style=\"background:#9ab8d8\"></span>p10 to p90</span>"
         "<span><span class=\"swatch\" style=\"background:#c62828\"></span>lost on the path</span>"

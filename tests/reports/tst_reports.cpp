@@ -62,8 +62,8 @@ void Play(Played& played, const QString& rounds)
 }
 
 // A reverse lookup is the network's to answer: router D's name is hostile markup, with a
-// control character XML does not allow.
-const QString kHostileName = "<script>alert(1)</script><b>&amp;\x01";
+// placeholder for QString::arg and a control character XML does not allow.
+const QString kHostileName = "<script>alert(1)</script><b>&amp;%2\x01";
 
 QString Name(const NetAddress& address)
 {
