@@ -36,6 +36,7 @@ constexpr OptionSpec kOptions[] = {
     { "", "count", "N", "with --watch: stop after N rounds" },
     { "", "interval", "SECONDS", "with --watch: seconds between rounds, above 0 (default 1)" },
     { "", "report", "", "with --watch: print only the final table, even on a terminal" },
+    { "", "html", "FILE", "with --watch: also write an HTML report to FILE when the watch ends" },
     { "", "json", "", "print the result as one JSON object (--watch: JSON Lines)" },
     { "", "csv", "", "print the result as CSV (RFC 4180) with a header row" },
     { "h", "help", "", "print this help and exit" },
@@ -56,8 +57,14 @@ QString Typed(const QString& name)
     return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
 }
 
+// What a value of the option is called in messages: "a file name", else "a number".
+QString ValueKind(const OptionSpec& option)
+{
+    return QLatin1String(option.valueName) == u"FILE" ? QStringLiteral("a file name") : QStringLiteral("a number");
+}
+
 // The option a command line ended on while it still wanted a value ("-t", "-nt",
-// "--tries"), named as typed; empty when the line ends otherwise.
+// "--tries"), named as typed with what it wants; empty when the line ends otherwise.
 QString DanglingOption(const QStringList& args)
 {
     if (args.isEmpty() || !args.last().startsWith(u'-'))
@@ -67,9 +74,9 @@ QString DanglingOption(const QStringList& args)
         if (!*option.valueName)
             continue;
         if (last == Typed(QLatin1String(option.longName)))
-            return last;
+            return QStringLiteral("option %1 needs %2").arg(last, ValueKind(option));
         if (*option.shortName && !last.startsWith(u"--") && last.endsWith(QLatin1String(option.shortName)))
-            return Typed(QLatin1String(option.shortName));
+            return QStringLiteral("option %1 needs %2").arg(Typed(QLatin1String(option.shortName)), ValueKind(option));
     }
     return {};
 }
@@ -78,11 +85,11 @@ QString DanglingOption(const QStringList& args)
 
 QString CliUsage()
 {
-    QString usage
-        = QStringLiteral("usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
-                         "                      [--fixed-flow] [--json | --csv] HOST\n"
-                         "       hoplantern-cli --watch [--count N] [--interval SECONDS] [--report] [-4 | -6]\n"
-                         "                      [-m HOPS] [-w MS] [-n] [--fixed-flow] [--json | --csv] HOST\n");
+    QString usage = QStringLiteral(
+        "usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
+        "                      [--fixed-flow] [--json | --csv] HOST\n"
+        "       hoplantern-cli --watch [--count N] [--interval SECONDS] [--report] [--html FILE]\n"
+        "                      [-4 | -6] [-m HOPS] [-w MS] [-n] [--fixed-flow] [--json | --csv] HOST\n");
     // The descriptions line up after the longest option with its value.
     std::vector<std::pair<QString, QString>> lines;
     qsizetype width = 0;
@@ -119,8 +126,8 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
     if (!parser.parse(QStringList(QStringLiteral("hoplantern-cli")) + args)) {
         if (!parser.unknownOptionNames().isEmpty())
             *error = QStringLiteral("unknown option '%1'").arg(Typed(parser.unknownOptionNames().front()));
-        else if (const QString option = DanglingOption(args); !option.isEmpty())
-            *error = QStringLiteral("option %1 needs a number").arg(option);
+        else if (const QString dangling = DanglingOption(args); !dangling.isEmpty())
+            *error = dangling;
         else
             *error = parser.errorText();
         return false;
@@ -166,6 +173,11 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
 
     options->watch = parser.isSet(QStringLiteral("watch"));
     options->report = parser.isSet(QStringLiteral("report"));
+    options->htmlFile = parser.value(QStringLiteral("html"));
+    if (parser.isSet(QStringLiteral("html")) && options->htmlFile.isEmpty()) {
+        *error = QStringLiteral("option --html needs a file name");
+        return false;
+    }
     if (parser.isSet(QStringLiteral("count"))) {
         const QString value = parser.value(QStringLiteral("count"));
         bool ok = false;
@@ -193,7 +205,7 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
             return false;
         }
     }
-    for (const char* watchOnly : { "count", "interval", "report" }) {
+    for (const char* watchOnly : { "count", "interval", "report", "html" }) {
         if (!options->watch && parser.isSet(QLatin1String(watchOnly))) {
             *error = QStringLiteral("option --%1 goes with --watch").arg(QLatin1String(watchOnly));
             return false;

@@ -24,6 +24,7 @@ struct CliOptions {
     int64_t count = 0;
     double intervalS = 1;
     bool report = false; // --report: only the final table, even on a terminal
+    QString htmlFile; // --html: where to write the HTML report when the watch ends; empty: none
 };
 
 // Parses the command line (arguments without the program name). On a usage error

@@ -1,20 +1,26 @@
 // hoplantern-cli --watch: resolves the host once, runs a PathWatch, and prints the JSON
-// Lines as rounds finish, or the final summary the moment the last round is decided.
+// Lines as rounds finish, or the final summary the moment the last round is decided; with
+// --html, writes the HTML report after it.
 #include "watch_run.h"
 
 #include "csv_summary.h"
 #include "host_resolver.h"
+#include "html_report.h"
 #include "json_lines.h"
 #include "live_table.h"
 #include "path_watch.h"
 #include "privileges.h"
+#include "product_version.h"
 #include "receive_check.h"
+#include "save_file.h"
 #include "stop_signals.h"
 #include "summary_table.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEventLoop>
+#include <QSaveFile>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -25,7 +31,14 @@
 
 namespace {
 
-enum ExitCode { kWatched = 0, kUnresolved = 1, kCannotReceive = 3, kCannotSend = 4, kInterrupted = 130 };
+enum ExitCode {
+    kWatched = 0,
+    kUnresolved = 1,
+    kCannotReceive = 3,
+    kCannotSend = 4,
+    kCannotWriteReport = 5,
+    kInterrupted = 130
+};
 
 void Write(const QByteArray& bytes)
 {
@@ -78,10 +91,34 @@ private:
     int64_t m_monoUs;
 };
 
+// Whether a report can be made at `path`, tried before the watch, so that a mistyped folder
+// is told at once rather than after hours of watching (the file is written at the end, and
+// that write may fail all the same).
+bool ReportWritable(const QString& path, QString* error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.cancelWriting(); // nothing is left behind, an existing report untouched
+        return true;
+    }
+    *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+    return false;
+}
+
+void ReportNotWritten(const QString& error)
+{
+    PrintErr(QStringLiteral("hoplantern-cli: cannot write the HTML report: %1\n").arg(error));
+}
+
 } // namespace
 
 int RunWatch(const CliOptions& options, StopSignals& stops)
 {
+    QString error;
+    if (!options.htmlFile.isEmpty() && !ReportWritable(options.htmlFile, &error)) {
+        ReportNotWritten(error);
+        return kCannotWriteReport;
+    }
     PathStats stats(options.fixedFlow);
     PathWatch watch(TracePlatform::System(), stats);
     const QStringList failures = watch.OpenIcmpSocket(options.timeout);
@@ -151,10 +188,21 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
             text += line.text.toUtf8() + '\n';
         Write(text);
     }
+    // After the terminal's report, which a failure here must not cost.
+    bool written = true;
+    if (!options.htmlFile.isEmpty()) {
+        const HtmlReportContext context { options.host, params.target, QSysInfo::machineHostName(),
+            wall.At(watch.RoundDueUs(0)).toLocalTime(), QDateTime::currentDateTime(), watch.RoundDueUs(0),
+            params.intervalUs, watch.roundsSent(), QStringLiteral("hoplantern-cli " HOPLANTERN_VERSION) };
+        const QByteArray html = HtmlReport(stats, context, [&](const NetAddress& a) { return watch.NameOf(a); });
+        written = SaveReport(options.htmlFile, html, &error);
+        if (!written)
+            ReportNotWritten(error);
+    }
     if (watch.sendError() != 0) {
         PrintErr(QStringLiteral("hoplantern-cli: %1: %2\n")
                      .arg(options.host, QString::fromLocal8Bit(std::strerror(watch.sendError()))));
         return kCannotSend;
     }
-    return kWatched;
+    return written ? kWatched : kCannotWriteReport;
 }

@@ -143,6 +143,11 @@ void TestCli::usageErrors_data()
         << QStringList { "--watch", "--interval=1s", "a" } << "'1s' is not a number of seconds above 0";
     QTest::newRow("no rounds") << QStringList { "--watch", "--count", "0", "a" } << "'0' is not a whole number";
     QTest::newRow("count without watch") << QStringList { "--count", "5", "a" } << "--count goes with --watch";
+    QTest::newRow("html without watch") << QStringList { "--html", "r.html", "a" } << "--html goes with --watch";
+    QTest::newRow("html without a file") << QStringList { "--watch", "a", "--html" }
+                                         << "option --html needs a file name";
+    QTest::newRow("html with an empty name")
+        << QStringList { "--watch", "--html=", "a" } << "option --html needs a file name";
     QTest::newRow("tries with watch") << QStringList { "--watch", "-t", "5", "a" }
                                       << "--tries does not go with --watch";
 }

@@ -13,6 +13,7 @@ import shlex
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -168,7 +169,10 @@ class RouteChange(unittest.TestCase):
 class Interrupt(unittest.TestCase):
     def test_watch_prints_every_round_sent_and_exits_0(self):
         path = path_for({"routers": 3})
-        code, out = interrupted(path, ["--watch", "--json", "--interval", "0.1", "-w", "300", "-n", path.target], 1.05)
+        html = os.path.join(tempfile.mkdtemp(), "watch.html")
+        self.addCleanup(shutil.rmtree, os.path.dirname(html))
+        code, out = interrupted(path, ["--watch", "--json", "--interval", "0.1", "-w", "300", "-n", "--html", html,
+                                       path.target], 1.05)
         self.assertEqual(code, 0, out)
         lines = [json.loads(line) for line in out.splitlines()]
         summary = lines[-1]
@@ -180,6 +184,31 @@ class Interrupt(unittest.TestCase):
         finished = [x["round"] for x in lines if x["type"] == "round"]
         self.assertEqual(finished, list(range(len(finished))))
         self.assertLess(len(finished), summary["rounds"])
+        with open(html, encoding="utf-8") as report:  # written after the signal too
+            page = report.read()
+        self.assertEqual(page.count("<svg"), len(summary["hops"]))
+        self.assertIn("<dt>Rounds</dt><dd>%d, one every 0.1 s</dd>" % summary["rounds"], page)
+
+    def test_html_report_not_written_is_said_and_the_table_kept(self):
+        path = path_for({"routers": 2})
+        folder = tempfile.mkdtemp()
+        args = ["--watch", "--report", "--interval", "0.1", "-w", "300", "-n", "--html"]
+        # A folder that is not there: said before any probe.
+        done = subprocess.run(path.exec_args(CLI, *args, "/nonexistent/watch.html", path.target),
+                              capture_output=True, text=True, timeout=HANG_GUARD)
+        self.assertEqual((done.returncode, done.stdout), (5, ""), done.stderr)
+        self.assertIn("cannot write the HTML report: /nonexistent/watch.html: ", done.stderr)
+        # A folder gone while watching: said at the end, the table printed all the same.
+        proc = subprocess.Popen(path.exec_args(CLI, *args, os.path.join(folder, "watch.html"), path.target),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        time.sleep(0.5)
+        os.rmdir(folder)
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=HANG_GUARD)
+        self.assertEqual(proc.returncode, 5, err)
+        self.assertIn("cannot write the HTML report: %s/watch.html: " % folder, err)
+        self.assertEqual([line.split()[1] for line in out.splitlines()[1:]],
+                         [r.address for r in path.routers] + [path.target])
 
     def test_trace_prints_rows_so_far_and_exits_130(self):
         path = path_for({"routers": 3, "target_silent": True})
