@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScreen>
@@ -80,7 +81,14 @@ CTraceDlg::~CTraceDlg() = default;
 int CTraceDlg::DoModal()
 {
     OnInitDialog();
-    return exec();
+    // The program's main window, run until it ends as a modal dialog is, but not flagged
+    // modal: exec() would tell the window manager so, and some then treat it as a dialog
+    // (no task bar entry, no minimise box, kept above other programs' windows).
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    loop.exec(QEventLoop::DialogExec);
+    return result();
 }
 
 bool CTraceDlg::OnInitDialog()
