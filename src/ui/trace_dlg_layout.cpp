@@ -46,6 +46,16 @@ hl::WindowRect CTraceDlg::GetWindowRect() const
     return { r.x(), r.y(), r.x() + r.width(), r.y() + r.height() };
 }
 
+hl::WindowRect CTraceDlg::GetRestoredWindowRect() const
+{
+    // The frame as the window has it now; a maximised window's may be thinner, so this
+    // may be off by that difference, never by more.
+    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+        frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    const QRect r = normalGeometry().marginsAdded(frame);
+    return { r.x(), r.y(), r.x() + r.width(), r.y() + r.height() };
+}
+
 void CTraceDlg::MoveWindow(const hl::WindowRect& rect)
 {
     WindowPos pos { rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, 0 };
@@ -148,7 +158,9 @@ void CTraceDlg::changeEvent(QEvent* event)
 
 void CTraceDlg::RefitToFrame()
 {
-    if (!m_bRefitFrame || !isVisible())
+    // A maximised window has the size the screen gives it: the rectangle restored was set
+    // before it was shown, and is where it returns to.
+    if (!m_bRefitFrame || !isVisible() || isMaximized())
         return;
     if (frameGeometry().size() == size())
         return; // no frame yet
