@@ -412,6 +412,21 @@ private slots:
         QCOMPARE(w.text(IDC_HOPS), u"16"_s);
     }
 
+    void messageBoxesHaveNoMinimiseOrMaximiseButton()
+    {
+        Window w;
+        Qt::WindowFlags flags;
+        QTimer::singleShot(0, w.dlg.get(), [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                flags = box->windowFlags();
+                box->accept();
+            }
+        });
+        AfxMessageBox(u"Please enter an integer."_s, QMessageBox::Warning, w.dlg.get());
+        QCOMPARE(flags & Qt::WindowType_Mask, Qt::Dialog);
+        QCOMPARE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint), Qt::WindowFlags());
+    }
+
     void ctrlCCopiesSelectedRowsInShownColumnOrder()
     {
         Window w;
@@ -649,9 +664,10 @@ private slots:
             normal = w->frameGeometry();
             normalClient = w->geometry();
             listMargin = w->width() - w->m_list->geometry().right();
-            if (maximised)
+            if (maximised) {
                 w->showMaximized();
-            QCOMPARE(w->isMaximized(), maximised);
+                QTRY_COMPARE(w->frameGeometry(), w->screen()->availableGeometry());
+            }
             w->close();
         }
         hl::RegistryStore store;
@@ -666,6 +682,56 @@ private slots:
             QCOMPARE(w->normalGeometry(), normalClient); // where "Restore" takes it
         } else {
             QCOMPARE(w->frameGeometry(), normal);
+        }
+    }
+
+    void theHostFieldOffersTheLastTwentyHostsTraced_data()
+    {
+        QTest::addColumn<QStringList>("traced");
+        QTest::addColumn<QStringList>("offered"); // after a restart, top to bottom
+        QStringList many, lastTwenty;
+        for (int i = 1; i <= 25; ++i)
+            many << u"h%1.example"_s.arg(i);
+        for (int i = 25; i > 5; --i)
+            lastTwenty << u"h%1.example"_s.arg(i);
+        QTest::newRow("none traced") << QStringList {} << QStringList {};
+        QTest::newRow("newest first") << QStringList { "a.example", "192.0.2.1", "2001:db8::1" }
+                                      << QStringList { "2001:db8::1", "192.0.2.1", "a.example" };
+        QTest::newRow("traced again: moved up, once, as last typed")
+            << QStringList { "gw.example", "192.0.2.1", "GW.Example" } << QStringList { "GW.Example", "192.0.2.1" };
+        QTest::newRow("blanks taken off, an empty host not kept")
+            << QStringList { " a.example\t", "", "  " } << QStringList { "a.example" };
+        QTest::newRow("twenty at most") << many << lastTwenty;
+    }
+    void theHostFieldOffersTheLastTwentyHostsTraced()
+    {
+        QFETCH(QStringList, traced);
+        QFETCH(QStringList, offered);
+        {
+            Window w;
+            MessageRecorder messages;
+            for (const QString& host : traced) {
+                w.setFields("1", host, "3000", "3");
+                w->m_btnTrace->click();
+            }
+            QCOMPARE(w->m_hostHistory->hosts(), offered);
+            w->close();
+        }
+        Window w;
+        QVERIFY(QTest::qWaitForWindowActive(w.dlg.get()));
+        QCOMPARE(w->m_hostHistory->hosts(), offered);
+        // The arrow at the field's end drops the whole list down, whatever the field holds.
+        w.field(IDC_HOST)->setText(u"zzz"_s);
+        QCOMPARE(w->m_hostHistory->dropDownAction()->isVisible(), !offered.isEmpty());
+        w->m_hostHistory->dropDownAction()->trigger();
+        QCompleter* completer = w->m_hostHistory->completer();
+        QCOMPARE(completer->popup()->isVisible(), !offered.isEmpty());
+        QCOMPARE(completer->completionCount(), offered.size());
+        if (!offered.isEmpty()) { // and picking one puts it in the field
+            QAbstractItemView* list = completer->popup();
+            list->setCurrentIndex(list->model()->index(int(offered.size()) - 1, 0));
+            QTest::keyClick(list, Qt::Key_Return);
+            QCOMPARE(w.text(IDC_HOST), offered.last());
         }
     }
 
