@@ -38,10 +38,14 @@ HostHistory::HostHistory(QLineEdit* field)
     , m_completer(new QCompleter(m_model, this))
     , m_dropDown(field->addAction(DropDownArrow(field), QLineEdit::TrailingPosition))
 {
-    m_completer->setCaseSensitivity(Qt::CaseInsensitive);
-    m_completer->setCompletionMode(QCompleter::PopupCompletion);
+    // Not the field's own completer, which would open the list at every key typed.
+    m_completer->setWidget(field);
+    m_completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
     m_completer->setMaxVisibleItems(hl::kRecentHostsMax);
-    field->setCompleter(m_completer);
+    connect(m_completer, qOverload<const QString&>(&QCompleter::activated), field, [field](const QString& host) {
+        field->setText(host);
+        field->setFocus(Qt::PopupFocusReason); // so that Enter traces it
+    });
     m_dropDown->setToolTip(tr("Hosts traced last"));
     m_dropDown->setVisible(false);
     connect(m_dropDown, &QAction::triggered, this, &HostHistory::ShowDropDown);
@@ -68,10 +72,7 @@ void HostHistory::ShowDropDown()
 {
     if (hosts().isEmpty())
         return;
-    // The field takes the picked host only while it has the focus, which the arrow at its
-    // end does not give it.
-    m_field->setFocus(Qt::PopupFocusReason);
-    // All of them, whatever the field holds; typing then narrows the list as usual.
+    // All of them, whatever the field holds.
     m_completer->setCompletionPrefix(QString());
     m_completer->complete();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The host field's drop-down of the hosts traced last: an arrow at the field's right end
-// (or Alt+Down in the field) lists them all, and typing offers those that begin with what
-// was typed. Picking one puts it in the field; the trace starts as always, from Trace or Enter.
+// (or Alt+Down in the field) lists them all, as a combo box's arrow does. Picking one puts
+// it in the field; the trace starts as always, from Trace or Enter. Typing opens nothing,
+// so Enter after a typed host always traces it.
 
 #include <QObject>
 #include <QStringList>
