@@ -60,6 +60,7 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     m_chkFixedFlow = Bind<QCheckBox>(m_controls, IDC_FIXED_FLOW);
     for (const auto& [family, text] : kFamilies)
         m_cbFamily->addItem(QString::fromLatin1(text), int(family));
+
     // The desktop's font runs wider than the template's did, the more so at some scales
     // (at 2x "tries" lost its last letter).
     FitTextsToControls(*this, tmpl);
@@ -92,9 +93,9 @@ CTraceDlg::~CTraceDlg() = default;
 int CTraceDlg::DoModal()
 {
     OnInitDialog();
-    // The program's main window, run until it ends as a modal dialog is, but not flagged
-    // modal: exec() would tell the window manager so, and some then treat it as a dialog
-    // (no task bar entry, no minimise box, kept above other programs' windows).
+    // Run until it ends, as exec() would run it, but not flagged modal: exec() tells the
+    // window manager so (_NET_WM_STATE_MODAL), which is for a dialog over a window of the
+    // program, and this is the program's main window.
     QEventLoop loop;
     connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
     show();

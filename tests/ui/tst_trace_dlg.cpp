@@ -164,8 +164,10 @@ private slots:
         QWidget* at = w->m_btnTrace;
         do {
             const QVariant id = at->property(kControlIdProperty);
-            if (id.isValid() && (at->focusPolicy() & Qt::TabFocus) && at->isVisible())
+            if (id.isValid() && (at->focusPolicy() & Qt::TabFocus) && at->isVisible()) {
                 order << id.toInt();
+                QVERIFY2(!at->toolTip().isEmpty(), at->objectName().toLatin1()); // what each is for
+            }
             at = at->nextInFocusChain();
         } while (at != w->m_btnTrace && order.size() < 50);
         QCOMPARE(order,
