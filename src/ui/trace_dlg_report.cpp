@@ -13,7 +13,7 @@ void CTraceDlg::OnSaveReport()
         this, QStringLiteral("Save report"), QString(), QStringLiteral("CSV (*.csv);;All files (*)"));
     if (path.isEmpty())
         return; // cancelled
-    // The window's rows are always a path probed; the CSV form needs nothing else.
+    // The CSV form is the table alone, every row as the window shows it.
     const std::string csv = FormatReport(m_rows, TraceReport {}, ReportFormat::Csv);
     QString error;
     if (!SaveReport(path, QByteArray::fromStdString(csv), &error))
