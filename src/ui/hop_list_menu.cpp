@@ -55,7 +55,7 @@ QMenu* HopListView::CreateRowMenu(QWidget* parent)
         switch (item.command) {
         case CopyRow:
             action->setEnabled(!SelectedRows().empty());
-            connect(action, &QAction::triggered, this, [this] { ToClipboard(SelectedRowsText()); });
+            connect(action, &QAction::triggered, this, &HopListView::CopySelectedRows);
             break;
         case CopyAll:
             action->setEnabled(anyRows);
