@@ -16,6 +16,8 @@ packages=(
   lintian appstream desktop-file-utils bash-completion  # checking the Debian package
   iputils-ping         # the IPv6 path self-checks
   ethtool              # checksum offload off on a tracer's veth, so quoted checksums are final
+  qt6-httpserver-dev qt6-websockets-dev  # the watch's metrics listener (HttpServer's CMake files need WebSockets)
+  prometheus           # the metrics test scrapes the agent with a real server; promtool checks the rules
 )
 
 as_root() {

@@ -24,6 +24,9 @@ struct CliOptions {
     int64_t count = 0;
     double intervalS = 1;
     bool report = false; // --report: only the final table, even on a terminal
+    // --listen: serve metrics over HTTP on exactly this address and port (none: not at all).
+    QString listenAddress;
+    uint16_t listenPort = 0;
 };
 
 // Parses the command line (arguments without the program name). On a usage error

@@ -6,6 +6,7 @@
 #include "host_resolver.h"
 #include "json_lines.h"
 #include "live_table.h"
+#include "metrics_server.h"
 #include "path_watch.h"
 #include "privileges.h"
 #include "receive_check.h"
@@ -25,7 +26,14 @@
 
 namespace {
 
-enum ExitCode { kWatched = 0, kUnresolved = 1, kCannotReceive = 3, kCannotSend = 4, kInterrupted = 130 };
+enum ExitCode {
+    kWatched = 0,
+    kUnresolved = 1,
+    kCannotReceive = 3,
+    kCannotSend = 4,
+    kCannotListen = 5,
+    kInterrupted = 130
+};
 
 void Write(const QByteArray& bytes)
 {
@@ -115,6 +123,24 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
     params.fixedFlow = options.fixedFlow;
     params.lookups = options.lookups;
 
+    std::unique_ptr<MetricsServer> metrics;
+    if (options.listenPort != 0) {
+        const auto targets = [&] {
+            return std::vector<MetricsTarget> { MetricsTarget {
+                options.host, params.target, &stats, [&](const NetAddress& a) { return watch.NameOf(a); } } };
+        };
+        metrics = std::make_unique<MetricsServer>(targets, [&] { return watch.platform().clock->MonotonicMicros(); });
+        QString error;
+        if (!metrics->Listen(QHostAddress(options.listenAddress), options.listenPort, &error)) {
+            PrintErr(QStringLiteral("hoplantern-cli: cannot listen on %1 port %2: %3\n")
+                         .arg(options.listenAddress)
+                         .arg(options.listenPort)
+                         .arg(error));
+            return kCannotListen;
+        }
+        QObject::connect(&watch, &PathWatch::roundFinished, metrics.get(), &MetricsServer::Invalidate);
+    }
+
     const WallTime wall(*watch.platform().clock);
     if (options.format == ReportFormat::Json) {
         QObject::connect(&watch, &PathWatch::roundFinished,
@@ -131,7 +157,11 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
         live = std::make_unique<LiveTable>(STDOUT_FILENO);
         QObject::connect(&watch, &PathWatch::roundFinished, [&] { live->Draw(summaryHops()); });
     }
-    QObject::connect(&stops, &StopSignals::stopRequested, &watch, &PathWatch::StopNow);
+    bool stopped = false;
+    QObject::connect(&stops, &StopSignals::stopRequested, &watch, [&] {
+        stopped = true;
+        watch.StopNow();
+    });
     QObject::connect(&watch, &PathWatch::finished, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     watch.Start(params);
     if (!watch.done())
@@ -150,6 +180,12 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
         for (const TableLine& line : SummaryTable(hops))
             text += line.text.toUtf8() + '\n';
         Write(text);
+    }
+    // An agent keeps serving its last figures after --count's rounds, until it is stopped,
+    // so that a scraper's next look sees every round counted.
+    if (metrics && !stopped && watch.sendError() == 0) {
+        QObject::connect(&stops, &StopSignals::stopRequested, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
     }
     if (watch.sendError() != 0) {
         PrintErr(QStringLiteral("hoplantern-cli: %1: %2\n")
