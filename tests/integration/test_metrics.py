@@ -39,17 +39,12 @@ def load_tests(loader, tests, pattern):
     return tests
 
 
-def connect(path, address=AGENT, timeout=10) -> socket.socket:
-    with InNamespace(path.source_ns):
-        return socket.create_connection(address, timeout=timeout)
-
-
-def get(path, target: str, port=AGENT[1], headers=None) -> tuple[int, dict, bytes]:
+def request(path, target: str, port=AGENT[1], method="GET", headers=None) -> tuple[int, dict, bytes]:
     with InNamespace(path.source_ns):
         conn = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
         conn.connect()
     try:
-        conn.request("GET", target, headers=headers or {})
+        conn.request(method, target, headers=headers or {})
         response = conn.getresponse()
         return response.status, dict(response.getheaders()), response.read()
     finally:
@@ -150,7 +145,7 @@ class Agent:
         deadline = time.monotonic() + 10
         while True:
             try:
-                connect(path).close()
+                request(path, "/")
                 return
             except OSError:
                 if time.monotonic() > deadline or self.proc.poll() is not None:
@@ -182,28 +177,23 @@ class Listener(unittest.TestCase):
         self.addCleanup(agent.proc.kill)
         agent.wait_listening(path)
         self.assertTrue(agent.summary.wait(HANG_GUARD))
-        status, headers, text = get(path, "/metrics")
+        status, headers, text = request(path, "/metrics")
         self.assertEqual((status, headers["Content-Type"]), (200, "text/plain; version=0.0.4; charset=utf-8"))
-        checked = subprocess.run([PROMTOOL, "check", "metrics"], input=text, capture_output=True) if PROMTOOL else None
-        if checked:
+        if PROMTOOL:
+            checked = subprocess.run([PROMTOOL, "check", "metrics"], input=text, capture_output=True)
             self.assertEqual((checked.returncode, checked.stdout + checked.stderr), (0, b""))
-        status, headers, open_text = get(path, "/metrics", headers={
+        _, headers, text = request(path, "/metrics", headers={
             "Accept": "application/openmetrics-text;version=1.0.0,text/plain;version=0.0.4;q=0.5"})
         self.assertEqual(headers["Content-Type"], "application/openmetrics-text; version=1.0.0; charset=utf-8")
-        self.assertTrue(open_text.endswith(b"\n# EOF\n"))
-        status, headers, page = get(path, "/")
+        self.assertTrue(text.endswith(b"\n# EOF\n"))
+        status, _, page = request(path, "/")
         self.assertEqual(status, 200)
         self.assertIn(b'<a href="/metrics">', page)
         self.assertIn(path.target.encode(), page)
-        self.assertEqual(get(path, "/metrics/x")[0], 404)
-        for method in ("POST", "PUT", "DELETE"):
-            with InNamespace(path.source_ns):
-                conn = http.client.HTTPConnection(*AGENT, timeout=10)
-                conn.connect()
-            conn.request(method, "/metrics", body=b"x")
-            response = conn.getresponse()
-            self.assertEqual((response.status, response.getheader("Allow")), (405, "GET"), method)
-            conn.close()
+        for method, target, expected in (("GET", "/metrics/x", 404), ("POST", "/metrics", 405), ("PUT", "/", 405),
+                                         ("DELETE", "/metrics", 405)):
+            status, headers, _ = request(path, target, method=method)
+            self.assertEqual((status, headers.get("Allow")), (expected, "GET" if expected == 405 else None), method)
         self.assertEqual(agent.stop(), 0)
 
 
@@ -232,7 +222,7 @@ class Scraped(unittest.TestCase):
 
     def query(self, expr: str) -> list:
         try:
-            status, _, body = get(self.path, "/api/v1/query?" + urllib.parse.urlencode({"query": expr}),
+            status, _, body = request(self.path, "/api/v1/query?" + urllib.parse.urlencode({"query": expr}),
                                   PROMETHEUS_PORT)
         except OSError:
             return []  # not up yet
@@ -274,7 +264,7 @@ class Scraped(unittest.TestCase):
         p95 = by_ttl("histogram_quantile(0.95, sum by (ttl, le) (hoplantern_hop_rtt_seconds_bucket))")
         for h in hops:
             self.assertTrue(h["p95"] / 2 <= p95[h["ttl"]] * 1000 <= h["p95"] * 2, (h, p95))
-        targets = get(self.path, "/api/v1/targets", PROMETHEUS_PORT)[2]
+        targets = request(self.path, "/api/v1/targets", PROMETHEUS_PORT)[2]
         (scraped,) = json.loads(targets)["data"]["activeTargets"]
         self.assertEqual((scraped["health"], scraped["lastError"]), ("up", ""))
         print("\nscrape of %d series: %.2f ms" % (
