@@ -190,6 +190,10 @@ class Listener(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertIn(b'<a href="/metrics">', page)
         self.assertIn(path.target.encode(), page)
+        second = subprocess.run(path.exec_args(CLI, "--watch", "-n", "--listen", "%s:%d" % AGENT, path.target),
+                                stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=HANG_GUARD)
+        self.assertEqual((second.returncode, second.stdout), (5, ""))
+        self.assertIn("cannot listen on 127.0.0.1 port 4677", second.stderr)
         for method, target, expected in (("GET", "/metrics/x", 404), ("POST", "/metrics", 405), ("PUT", "/", 405),
                                          ("DELETE", "/metrics", 405)):
             status, headers, _ = request(path, target, method=method)
