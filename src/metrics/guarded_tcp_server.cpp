@@ -31,11 +31,13 @@ public:
                 m_deadline.start(requestMs);
             }
         });
-        connect(&socket, &QTcpSocket::bytesWritten, this, [this, &socket, idleMs = limits.idleMs] {
-            if (m_inRequest && socket.bytesToWrite() == 0) {
-                m_inRequest = false;
-                m_deadline.start(idleMs);
-            }
+        // An answer being read keeps its connection: a large one may take a slow link longer
+        // than the deadline, but each part of it must be taken within one.
+        connect(&socket, &QTcpSocket::bytesWritten, this, [this, &socket, limits] {
+            if (!m_inRequest)
+                return;
+            m_inRequest = socket.bytesToWrite() > 0;
+            m_deadline.start(m_inRequest ? limits.requestMs : limits.idleMs);
         });
     }
     ~ConnectionGuard() override

@@ -8,9 +8,9 @@
 // connection gets
 // - a read buffer of maxRequestBytes: the HTTP server keeps a request's bytes until it is
 //   whole, so that is the most a request can hold; past it the kernel stops the sender;
-// - a deadline: requestMs from a request's first byte until its response is written (a
-//   response the client does not read counts against it too), idleMs between requests;
-//   past it the connection is dropped;
+// - a deadline: requestMs from a request's first byte until its response starts to go
+//   out, then requestMs for each part of the response the client takes (one that does not
+//   read is dropped), idleMs between requests; past it the connection is dropped;
 // - a place among at most maxConnections, or it is closed at once.
 // Nothing here reads or parses the bytes: that stays the HTTP server's.
 class GuardedTcpServer final : public QTcpServer {
