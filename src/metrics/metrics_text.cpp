@@ -63,7 +63,7 @@ struct TargetSeries {
     int64_t rounds = 0;
     int hops = 0;
     int64_t changes = 0;
-    PathFigures figures; // what the addresses' series point into
+    PathFigures figures; // what the addresses' series point into (moving this moves no element)
     std::vector<HopSeries> hopSeries;
 };
 
