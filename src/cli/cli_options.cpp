@@ -37,6 +37,7 @@ constexpr OptionSpec kOptions[] = {
     { "", "interval", "SECONDS", "with --watch: seconds between rounds, above 0 (default 1)" },
     { "", "report", "", "with --watch: print only the final table, even on a terminal" },
     { "", "html", "FILE", "with --watch: also write an HTML report to FILE when the watch ends" },
+    { "", "listen", "ADDRESS:PORT", "with --watch: serve metrics over HTTP there (e.g. 127.0.0.1:4677)" },
     { "", "json", "", "print the result as one JSON object (--watch: JSON Lines)" },
     { "", "csv", "", "print the result as CSV (RFC 4180) with a header row" },
     { "h", "help", "", "print this help and exit" },
@@ -57,10 +58,14 @@ QString Typed(const QString& name)
     return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
 }
 
-// What a value of the option is called in messages: "a file name", else "a number".
+// What a value of the option is called in messages: "a file name", "ADDRESS:PORT", else
+// "a number".
 QString ValueKind(const OptionSpec& option)
 {
-    return QLatin1String(option.valueName) == u"FILE" ? QStringLiteral("a file name") : QStringLiteral("a number");
+    const QLatin1String name(option.valueName);
+    if (name == u"FILE")
+        return QStringLiteral("a file name");
+    return name == u"ADDRESS:PORT" ? QString(name) : QStringLiteral("a number");
 }
 
 // The option a command line ended on while it still wanted a value ("-t", "-nt",
@@ -81,15 +86,39 @@ QString DanglingOption(const QStringList& args)
     return {};
 }
 
+// "192.0.2.1:4677" or "[2001:db8::1]:4677": a literal address (a name could stand for any
+// number of them, and a listener binds exactly what it is given) and a port 1 to 65535.
+bool ParseListen(const QString& text, QString* address, uint16_t* port)
+{
+    const qsizetype colon = text.lastIndexOf(u':');
+    if (colon <= 0)
+        return false;
+    QString host = text.left(colon);
+    const bool bracketed = host.startsWith(u'[') && host.endsWith(u']');
+    if (bracketed)
+        host = host.mid(1, host.size() - 2);
+    const NetAddress parsed = HostResolver::ParseAddress(host.toStdString());
+    if (!parsed.valid() || (parsed.family == NetAddress::V6) != bracketed)
+        return false;
+    bool ok = false;
+    const uint value = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || value < 1 || value > 65535)
+        return false;
+    *address = QString::fromStdString(parsed.ToText());
+    *port = uint16_t(value);
+    return true;
+}
+
 } // namespace
 
 QString CliUsage()
 {
-    QString usage = QStringLiteral(
-        "usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
-        "                      [--fixed-flow] [--json | --csv] HOST\n"
-        "       hoplantern-cli --watch [--count N] [--interval SECONDS] [--report] [--html FILE]\n"
-        "                      [-4 | -6] [-m HOPS] [-w MS] [-n] [--fixed-flow] [--json | --csv] HOST\n");
+    QString usage
+        = QStringLiteral("usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
+                         "                      [--fixed-flow] [--json | --csv] HOST\n"
+                         "       hoplantern-cli --watch [--count N] [--interval SECONDS] [--report] [--html FILE]\n"
+                         "                      [-4 | -6] [-m HOPS] [-w MS] [-n] [--fixed-flow] [--json | --csv]\n"
+                         "                      [--listen ADDRESS:PORT] HOST\n");
     // The descriptions line up after the longest option with its value.
     std::vector<std::pair<QString, QString>> lines;
     qsizetype width = 0;
@@ -205,7 +234,14 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
             return false;
         }
     }
-    for (const char* watchOnly : { "count", "interval", "report", "html" }) {
+    if (parser.isSet(QStringLiteral("listen"))
+        && !ParseListen(parser.value(QStringLiteral("listen")), &options->listenAddress, &options->listenPort)) {
+        *error = QStringLiteral("option --listen: '%1' is not ADDRESS:PORT (an IPv4 address, or an IPv6 address "
+                                "in brackets, and a port 1 to 65535)")
+                     .arg(parser.value(QStringLiteral("listen")));
+        return false;
+    }
+    for (const char* watchOnly : { "count", "interval", "report", "html", "listen" }) {
         if (!options->watch && parser.isSet(QLatin1String(watchOnly))) {
             *error = QStringLiteral("option --%1 goes with --watch").arg(QLatin1String(watchOnly));
             return false;

@@ -8,6 +8,7 @@
 #include "html_report.h"
 #include "json_lines.h"
 #include "live_table.h"
+#include "metrics_server.h"
 #include "path_watch.h"
 #include "privileges.h"
 #include "product_version.h"
@@ -36,7 +37,8 @@ enum ExitCode {
     kUnresolved = 1,
     kCannotReceive = 3,
     kCannotSend = 4,
-    kCannotWriteReport = 5,
+    kCannotWriteReport = 5, // an output asked for cannot be made: the HTML report,
+    kCannotListen = 5, // or the metrics' listener
     kInterrupted = 130
 };
 
@@ -152,6 +154,23 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
     params.fixedFlow = options.fixedFlow;
     params.lookups = options.lookups;
 
+    std::unique_ptr<MetricsServer> metrics;
+    if (options.listenPort != 0) {
+        const auto targets = [&] {
+            return std::vector<MetricsTarget> { MetricsTarget {
+                options.host, params.target, &stats, [&](const NetAddress& a) { return watch.NameOf(a); } } };
+        };
+        metrics = std::make_unique<MetricsServer>(targets, [&] { return watch.platform().clock->MonotonicMicros(); });
+        if (!metrics->Listen(QHostAddress(options.listenAddress), options.listenPort, &error)) {
+            PrintErr(QStringLiteral("hoplantern-cli: cannot listen on %1 port %2: %3\n")
+                         .arg(options.listenAddress)
+                         .arg(options.listenPort)
+                         .arg(error));
+            return kCannotListen;
+        }
+        QObject::connect(&watch, &PathWatch::roundFinished, metrics.get(), &MetricsServer::Invalidate);
+    }
+
     const WallTime wall(*watch.platform().clock);
     if (options.format == ReportFormat::Json) {
         QObject::connect(&watch, &PathWatch::roundFinished,
@@ -168,7 +187,11 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
         live = std::make_unique<LiveTable>(STDOUT_FILENO);
         QObject::connect(&watch, &PathWatch::roundFinished, [&] { live->Draw(summaryHops()); });
     }
-    QObject::connect(&stops, &StopSignals::stopRequested, &watch, &PathWatch::StopNow);
+    bool stopped = false;
+    QObject::connect(&stops, &StopSignals::stopRequested, &watch, [&] {
+        stopped = true;
+        watch.StopNow();
+    });
     QObject::connect(&watch, &PathWatch::finished, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     watch.Start(params);
     if (!watch.done())
@@ -198,6 +221,12 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
         written = SaveReport(options.htmlFile, html, &error);
         if (!written)
             ReportNotWritten(error);
+    }
+    // An agent keeps serving its last figures after --count's rounds, until it is stopped,
+    // so that a scraper's next look sees every round counted.
+    if (metrics && !stopped && watch.sendError() == 0) {
+        QObject::connect(&stops, &StopSignals::stopRequested, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
     }
     if (watch.sendError() != 0) {
         PrintErr(QStringLiteral("hoplantern-cli: %1: %2\n")

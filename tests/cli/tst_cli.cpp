@@ -150,6 +150,16 @@ void TestCli::usageErrors_data()
         << QStringList { "--watch", "--html=", "a" } << "option --html needs a file name";
     QTest::newRow("tries with watch") << QStringList { "--watch", "-t", "5", "a" }
                                       << "--tries does not go with --watch";
+    QTest::newRow("listen without watch")
+        << QStringList { "--listen", "127.0.0.1:4677", "a" } << "--listen goes with --watch";
+    QTest::newRow("listen at a name") << QStringList { "--watch", "--listen", "localhost:4677", "a" }
+                                      << "option --listen: 'localhost:4677' is not ADDRESS:PORT";
+    QTest::newRow("listen at IPv6 without brackets")
+        << QStringList { "--watch", "--listen=::1:4677", "a" } << "'::1:4677' is not ADDRESS:PORT";
+    QTest::newRow("listen on port 0") << QStringList { "--watch", "--listen=[::1]:0", "a" }
+                                      << "'[::1]:0' is not ADDRESS:PORT";
+    QTest::newRow("listen without a port")
+        << QStringList { "--watch", "a", "--listen" } << "option --listen needs ADDRESS:PORT";
 }
 
 void TestCli::usageErrors()
