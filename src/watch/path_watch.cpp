@@ -78,7 +78,7 @@ void PathWatch::OnTimer(int nIDEvent)
     SendDueRounds(now);
     if (m_bDone)
         return;
-    if (m_bStopping && std::all_of(m_live.begin(), m_live.end(), [](const Round& r) { return r.finished; })) {
+    if (m_bStopping && AllFinished()) {
         End();
         return;
     }
@@ -90,8 +90,19 @@ void PathWatch::OnIcmpRead()
     if (m_bDone || !m_bRunning)
         return;
     IcmpAnswer answer;
-    if (m_platform.icmp->Receive(&answer))
-        TakeAnswer(answer, m_platform.clock->MonotonicMicros());
+    if (!m_platform.icmp->Receive(&answer))
+        return;
+    TakeAnswer(answer, m_platform.clock->MonotonicMicros());
+    // The answer that decides a round's last probe finishes it at once, and the watch
+    // too once it is stopping: no wait for a deadline that no longer matters.
+    FinishRounds();
+    if (m_bStopping && AllFinished())
+        End();
+}
+
+bool PathWatch::AllFinished() const
+{
+    return std::all_of(m_live.begin(), m_live.end(), [](const Round& r) { return r.finished; });
 }
 
 void PathWatch::DrainAnswers()
@@ -182,12 +193,9 @@ bool PathWatch::SendRoundProbes(Round& round, int highest)
         m_rounds.Sent(row, send.sentUs);
         round.probes[size_t(row)] = { ProbeStatus::InFlight, send.sentUs, ttl };
         ++round.undecided;
-        // A probe past the target counts once its answer tells at which hop (DecideAnswer).
-        if (ttl != row + 1)
-            continue;
         ProbeOutcome o;
         o.round = round.number;
-        o.ttl = ttl;
+        o.ttl = row + 1; // a probe past the target is the target's probe of the round
         o.sentUs = send.sentUs;
         m_stats.Record(o);
     }
@@ -222,22 +230,17 @@ void PathWatch::DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, in
 {
     Probe& probe = round.probes[size_t(ttl - 1)];
     const Classification c = ClassifyIcmp(answer.quotedDestination.family == NetAddress::V6, answer.type, answer.code);
-    // A probe sent past the target and answered by someone else: the path grew. It counts
-    // at the hop count it left with, and the next round looks for the target afresh.
-    const bool grew = probe.ttl != ttl && !c.reachedTarget;
     ProbeOutcome o;
     o.round = round.number;
-    o.ttl = grew ? probe.ttl : ttl;
+    o.ttl = ttl;
     o.sentUs = probe.sentUs;
     o.rttUs = double(arrivalUs - probe.sentUs);
     o.address = answer.sender;
     o.fromTarget = c.reachedTarget;
     const bool inTime = arrivalUs <= probe.sentUs + int64_t(m_params.waitMs) * 1000;
     if (probe.status == ProbeStatus::InFlight && !inTime) {
-        // Read after its deadline, before the timer judged it: lost first, then late,
-        // both at its row, where deadlines count it.
+        // Read after its deadline, before the timer judged it: lost first, then late.
         ProbeOutcome lost = o;
-        lost.ttl = ttl;
         lost.status = ProbeStatus::Lost;
         lost.address = {};
         lost.rttUs = 0;
@@ -246,7 +249,6 @@ void PathWatch::DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, in
         --round.undecided;
     }
     if (probe.status == ProbeStatus::Lost) {
-        o.ttl = ttl;
         o.status = ProbeStatus::Late;
         m_stats.Record(o);
         probe.status = ProbeStatus::Late;
@@ -255,13 +257,24 @@ void PathWatch::DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, in
     }
     if (probe.status != ProbeStatus::InFlight)
         return; // answered already: a duplicate
-    o.status = ProbeStatus::Answered;
-    m_stats.Record(o);
     probe.status = ProbeStatus::Answered;
     --round.undecided;
+    const bool grew = probe.ttl != ttl && !c.reachedTarget;
     if (grew) {
+        // The target's probe of the round, sent past it, answered by a router: the path
+        // grew. The target lost it; the router's answer counts at the hop count it came
+        // from, and the next round looks for the target afresh.
+        ProbeOutcome lost = o;
+        lost.status = ProbeStatus::Lost;
+        lost.address = {};
+        lost.rttUs = 0;
+        m_stats.Record(lost);
+        o.ttl = probe.ttl;
         round.grew = true;
-    } else if (c.endsPath) {
+    }
+    o.status = ProbeStatus::Answered;
+    m_stats.Record(o);
+    if (c.endsPath && !grew) {
         if (round.endTtl == 0 || ttl < round.endTtl)
             round.endTtl = ttl;
         // The next rounds stop at the end of the path at once, not a wait later.

@@ -97,6 +97,7 @@ private:
     void DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, int64_t arrivalUs);
     void DecideDeadlines(int64_t nowUs);
     void FinishRounds();
+    bool AllFinished() const;
     void ForgetOldRounds();
     Round* RoundOfIndex(int index);
     void LookUp(const NetAddress& address);

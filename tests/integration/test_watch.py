@@ -168,7 +168,9 @@ class RouteChange(unittest.TestCase):
 
 class Interrupt(unittest.TestCase):
     def test_watch_prints_every_round_sent_and_exits_0(self):
-        path = path_for({"routers": 3})
+        # 160 ms to the target and back: rounds leave every 100 ms, so the interrupt finds
+        # some in flight.
+        path = path_for({"routers": 3, "delay_ms": 20})
         html = os.path.join(tempfile.mkdtemp(), "watch.html")
         self.addCleanup(shutil.rmtree, os.path.dirname(html))
         code, out = interrupted(path, ["--watch", "--json", "--interval", "0.1", "-w", "300", "-n", "--html", html,

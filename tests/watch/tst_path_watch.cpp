@@ -180,7 +180,7 @@ private slots:
         QTest::addColumn<int>("hop4Received");
         QTest::addColumn<int>("hop6Received");
         QTest::newRow("the target: its answer for the round") << 0 << 4 << 11 << 11 << 0;
-        QTest::newRow("a router: the path grew, every hop count probed") << 1 << 8 << 10 << 10 << 1;
+        QTest::newRow("a router: the path grew, the target lost it, every hop count probed") << 1 << 8 << 11 << 10 << 1;
         QTest::newRow("nobody: the target's loss") << 2 << 4 << 11 << 10 << 0;
     }
     void probePastTheTargetCountsWhereItsAnswerPlacesIt()
@@ -204,6 +204,19 @@ private slots:
         QCOMPARE(stats->Hop(4)->counts().sent, hop4Sent);
         QCOMPARE(stats->Hop(4)->counts().received, hop4Received);
         QCOMPARE(stats->Hop(6)->counts().received, hop6Received);
+    }
+
+    void lastAnswerFinishesTheRoundAndTheWatchAtOnce()
+    {
+        QSignalSpy finished(watch.get(), &PathWatch::finished);
+        QSignalSpy finishedRounds(watch.get(), &PathWatch::roundFinished);
+        start(3, 3000, 1000, 1);
+        answer(0, 1, 1001);
+        answer(0, 3, 1002, true);
+        QCOMPARE(finishedRounds.count(), 0); // hop 2 still in flight
+        answer(0, 2, 1003);
+        QCOMPARE(finishedRounds.count(), 1); // not a wait later, at the next timer
+        QCOMPARE(finished.count(), 1);
     }
 
     void roundsKeepTheirSlotsAndCountStops()
