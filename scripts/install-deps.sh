@@ -16,6 +16,7 @@ packages=(
   lintian appstream desktop-file-utils bash-completion  # checking the Debian package
   iputils-ping         # the IPv6 path self-checks
   ethtool              # checksum offload off on a tracer's veth, so quoted checksums are final
+  tcpdump              # the RTT accuracy benchmark holds the watch against a capture
 )
 
 as_root() {
