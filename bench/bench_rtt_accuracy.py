@@ -4,8 +4,7 @@ hoplantern-cli --watch --json prints every answered probe's round trip in ms wit
 three decimals (one microsecond). tcpdump, on the source namespace's only link with
 nanosecond stamps, sees each probe leave and its answer come back, stamped by the
 kernel as they pass the link. Each probe is paired with its answer in the capture by
-the answer's quote (source port: the round's socket; destination port: the hop), and
-each round's port with its round by the order the ports first appear on the wire.
+the answer's quote (tools/watch_capture.py).
 
 For each path (no delay, and the delaying link at DELAY_MS per link each way), as root
 (raw ICMP socket) and as user nobody (the probe sockets' error queues), per hop: mean
@@ -24,97 +23,29 @@ import argparse
 import json
 import os
 import shutil
-import socket
 import statistics
-import struct
-import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, ROOT)
 
 from tools.netpath import NetnsPath, unavailable_reason  # noqa: E402
+from tools.watch_capture import watched_on_the_wire  # noqa: E402
 
 ROUTERS = 4
 DELAY_MS = 2.0
 AS_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
-PCAP_NANO_MAGIC = 0xA1B23C4D
 
 
-def read_pcap(file: str) -> list[tuple[float, bytes]]:
-    """(stamp in seconds, frame) of every frame of a nanosecond pcap file."""
-    with open(file, "rb") as f:
-        data = f.read()
-    magic = struct.unpack_from("<I", data, 0)[0]
-    if magic != PCAP_NANO_MAGIC:
-        raise RuntimeError("%s: not a nanosecond capture (magic %#x)" % (file, magic))
-    frames, off = [], 24
-    while off + 16 <= len(data):
-        sec, frac, caplen, _ = struct.unpack_from("<IIII", data, off)
-        off += 16
-        frames.append((sec + frac / 1e9, data[off:off + caplen]))
-        off += caplen
-    return frames
-
-
-def wire_round_trips(frames, source: str, target: str) -> tuple[list[int], dict]:
-    """The source ports of the probes in the order they first appear, and
-    (source port, destination port) -> round trip on the wire in microseconds."""
-    sent, rtts, ports = {}, {}, []
-    for stamp, frame in frames:
-        if len(frame) < 34 or struct.unpack_from("!H", frame, 12)[0] != 0x0800:
-            continue
-        ip = frame[14:]
-        l4 = ip[(ip[0] & 0x0F) * 4:]
-        src, dst = socket.inet_ntoa(ip[12:16]), socket.inet_ntoa(ip[16:20])
-        if ip[9] == 17 and src == source and dst == target and len(l4) >= 8:
-            key = struct.unpack_from("!HH", l4, 0)
-            if key[0] not in ports:
-                ports.append(key[0])
-            sent.setdefault(key, stamp)
-        elif ip[9] == 1 and dst == source and len(l4) >= 36 and l4[0] in (3, 11):
-            quoted = l4[8:]
-            ql4 = quoted[(quoted[0] & 0x0F) * 4:]
-            if quoted[9] != 17 or socket.inet_ntoa(quoted[16:20]) != target or len(ql4) < 4:
-                continue
-            key = struct.unpack_from("!HH", ql4, 0)
-            if key in sent and key not in rtts:
-                rtts[key] = (stamp - sent[key]) * 1e6
-    return ports, rtts
-
-
-def watch_under_capture(path: NetnsPath, argv: list[str], folder: str) -> tuple[list, list, dict]:
-    """Runs the watch in the source namespace while tcpdump captures its link."""
-    pcap = os.path.join(folder, "watch.pcap")
-    dump = subprocess.Popen(path.exec_args("tcpdump", "-i", "e0", "-n", "-U", "-s", "200",
-                                           "--time-stamp-precision=nano", "-w", pcap, "udp or icmp"),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    try:
-        dump.stderr.readline()  # "listening on e0 ...": capturing from here on
-        done = subprocess.run(path.exec_args(*argv), stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                              timeout=120)
-        time.sleep(0.1)
-    finally:
-        dump.terminate()
-        dump.wait(10)
-    if done.returncode != 0:
-        raise RuntimeError("%s: exit %d\n%s" % (" ".join(argv), done.returncode, done.stderr))
-    lines = [json.loads(line) for line in done.stdout.splitlines()]
-    ports, rtts = wire_round_trips(read_pcap(pcap), path.source_address, path.target)
-    return lines, ports, rtts
-
-
-def measure(path: NetnsPath, argv: list[str], folder: str) -> dict:
+def measure(path: NetnsPath, argv: list[str]) -> dict:
     """hop -> {"err_us": [|ours - wire|...], "zeros": n, "answered": n, "ours_ms": [...]}."""
-    lines, ports, rtts = watch_under_capture(path, argv, folder)
+    lines, wire = watched_on_the_wire(path, argv)
     rounds = [x for x in lines if x["type"] == "round"]
     hops: dict = {}
     unpaired = 0
     for line in rounds:
-        r = line["round"]
         for h in line["hops"]:
             if h["status"] != "answered":
                 continue
@@ -123,13 +54,13 @@ def measure(path: NetnsPath, argv: list[str], folder: str) -> dict:
             entry["answered"] += 1
             entry["zeros"] += h["rtt_ms"] == 0
             entry["ours_ms"].append(h["rtt_ms"])
-            wire = rtts.get((ports[r], 65536 - k)) if r < len(ports) else None
-            if wire is None:
+            on_wire = wire.get((line["round"], k))
+            if on_wire is None:
                 unpaired += 1
                 continue
-            entry["err_us"].append(abs(h["rtt_ms"] * 1000 - wire))
-    if len(ports) != len(rounds) or unpaired:
-        print("    (%d rounds, %d ports on the wire, %d answers unpaired)" % (len(rounds), len(ports), unpaired))
+            entry["err_us"].append(abs(h["rtt_ms"] * 1000 - on_wire))
+    if unpaired:
+        print("    (%d answers not found on the wire)" % unpaired)
     return hops
 
 
@@ -188,7 +119,7 @@ def main() -> int:
                 # Probes past the target are answered by the target.
                 expected = lambda k: path.rtt_ms(min(k, ROUTERS + 1))
                 for who, prefix in (("root", []), ("nobody", AS_NOBODY)):
-                    hops = measure(path, prefix + [plain, *watch, path.target], folder)
+                    hops = measure(path, prefix + [plain, *watch, path.target])
                     results[f"{name}, {who}"] = report(f"{name}, {who}", hops, expected)
     if args.json:
         with open(args.json, "w") as f:
