@@ -40,7 +40,7 @@ public:
     void Begin(uint16_t sourcePort, int rows);
     // The latest round's probe for this row went at `atUs` (the clock read just before the
     // send). `left`: the system took it, so the socket's transmit stamps count it.
-    void Sent(int row, int64_t atUs, bool left = false);
+    void Sent(int row, int64_t atUs, bool left);
     // The kernel's stamp of the probe that was the `sendIndex`th to leave from this port
     // (counted from 0 over the rounds of one socket): it left at `leftUs`, which its send
     // time becomes. Nothing when no probe remembered is that one, or when the stamp is
