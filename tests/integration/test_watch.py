@@ -105,6 +105,17 @@ class Sockets(unittest.TestCase):
                 self.assertLess(sum(s.startswith("socket:") for s in sockets), 16, sockets)
 
 
+    def test_unprivileged_round_of_255_keeps_every_answer_beside_the_stamps(self):
+        # Without privilege a round's answers and its probes' transmit stamps share the
+        # socket's error queue, and on a fast path all of them are queued before the round
+        # has finished sending: none may crowd out an answer.
+        (plain,) = copies_for_nobody(type(self))
+        path = path_for({"routers": 3})
+        code, lines = watch(path, "--count", "1", "-m", "255", *FAST, path.target, prefix=AS_NOBODY, binary=plain)
+        self.assertEqual(code, 0)
+        self.assertEqual([h["status"] for h in lines[0]["hops"]], ["answered"] * 255)
+
+
 class RouteChange(unittest.TestCase):
     def test_route_replaced_under_fixed_flow_is_one_event(self):
         # Router 1 splits the path in two branches (hops 2 and 3); the fixed flow keeps
