@@ -19,6 +19,7 @@ packages=(
   chromium             # the HTML report drawn by a browser in the reports test
   qt6-httpserver-dev qt6-websockets-dev  # the watch's metrics listener (HttpServer's CMake files need WebSockets)
   prometheus           # the metrics test scrapes the agent with a real server; promtool checks the rules
+  tcpdump              # the RTT accuracy benchmark holds the watch against a capture
 )
 
 as_root() {

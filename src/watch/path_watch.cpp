@@ -190,8 +190,8 @@ bool PathWatch::SendRoundProbes(Round& round, int highest)
             m_nSendError = send.error;
             return false;
         }
-        m_rounds.Sent(row, send.sentUs);
-        round.probes[size_t(row)] = { ProbeStatus::InFlight, send.sentUs, ttl };
+        m_rounds.Sent(row, send.sentUs, send.result == ProbeSend::Sent);
+        round.probes[size_t(row)] = { ProbeStatus::InFlight, send.sentUs, send.sentUs, ttl };
         ++round.undecided;
         ProbeOutcome o;
         o.round = round.number;
@@ -211,8 +211,20 @@ PathWatch::Round* PathWatch::RoundOfIndex(int index)
     return nullptr;
 }
 
+void PathWatch::TakeSendStamp(const IcmpAnswer& stamp)
+{
+    const std::optional<ProbeRef> probe = m_rounds.TakeSendStamp(stamp.quotedSourcePort, stamp.sendIndex, stamp.leftUs);
+    Round* round = probe ? RoundOfIndex(probe->round) : nullptr;
+    if (round && size_t(probe->row) < round->probes.size())
+        round->probes[size_t(probe->row)].leftUs = probe->sentUs;
+}
+
 void PathWatch::TakeAnswer(const IcmpAnswer& answer, int64_t handlerUs)
 {
+    if (answer.kind == IcmpAnswer::SendStamp) {
+        TakeSendStamp(answer);
+        return;
+    }
     std::optional<ProbeRef> probe;
     if (!m_params.fixedFlow)
         probe = MatchPortAnswer(answer, m_params.target, m_rounds);
@@ -234,7 +246,7 @@ void PathWatch::DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, in
     o.round = round.number;
     o.ttl = ttl;
     o.sentUs = probe.sentUs;
-    o.rttUs = double(arrivalUs - probe.sentUs);
+    o.rttUs = double(arrivalUs - probe.leftUs);
     o.address = answer.sender;
     o.fromTarget = c.reachedTarget;
     const bool inTime = arrivalUs <= probe.sentUs + int64_t(m_params.waitMs) * 1000;

@@ -75,7 +75,8 @@ signals:
 private:
     struct Probe {
         ProbeStatus status = ProbeStatus::NotProbed;
-        int64_t sentUs = 0;
+        int64_t sentUs = 0; // the clock read before the send: its deadline counts from it
+        int64_t leftUs = 0; // when it left, as the kernel stamped it where it did: its RTT's start
         int ttl = 0; // the hop count it left with: its row's, or more (see TtlOfProbe)
     };
     struct Round {
@@ -94,6 +95,7 @@ private:
     void SendRound(int64_t nowUs);
     bool SendRoundProbes(Round& round, int highest);
     void TakeAnswer(const IcmpAnswer& answer, int64_t handlerUs);
+    void TakeSendStamp(const IcmpAnswer& stamp);
     void DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, int64_t arrivalUs);
     void DecideDeadlines(int64_t nowUs);
     void FinishRounds();

@@ -12,6 +12,7 @@ import os
 import shlex
 import shutil
 import signal
+import statistics
 import subprocess
 import tempfile
 import time
@@ -19,6 +20,7 @@ import unittest
 
 from tests.integration.test_trace_paths import AS_NOBODY, CLI, HANG_GUARD, copies_for_nobody, path_for
 from tools.netpath import exit_unless_available
+from tools.watch_capture import watched_on_the_wire
 
 ROUNDS = 200
 FAST = ["--interval", "0.05", "-w", "300", "-n"]
@@ -125,6 +127,17 @@ class Sockets(unittest.TestCase):
                 self.assertLess(sum(s.startswith("socket:") for s in sockets), 16, sockets)
 
 
+    def test_unprivileged_round_of_255_keeps_every_answer_beside_the_stamps(self):
+        # Without privilege a round's answers and its probes' transmit stamps share the
+        # socket's error queue, and on a fast path all of them are queued before the round
+        # has finished sending: none may crowd out an answer.
+        (plain,) = copies_for_nobody(type(self))
+        path = path_for({"routers": 3})
+        code, lines = watch(path, "--count", "1", "-m", "255", *FAST, path.target, prefix=AS_NOBODY, binary=plain)
+        self.assertEqual(code, 0)
+        self.assertEqual([h["status"] for h in lines[0]["hops"]], ["answered"] * 255)
+
+
 class RouteChange(unittest.TestCase):
     def test_route_replaced_under_fixed_flow_is_one_event(self):
         # Router 1 splits the path in two branches (hops 2 and 3); the fixed flow keeps
@@ -164,6 +177,35 @@ class RouteChange(unittest.TestCase):
                 for ttl in (2, 3):
                     self.assertEqual(sorted(h["ip"] for h in hops[ttl - 1]["hosts"]), sorted((old[ttl], new[ttl])))
                 self.assertEqual([h["loss_pct"] for h in hops], [0] * 5)
+
+
+@unittest.skipUnless(shutil.which("tcpdump"), "needs tcpdump")
+class RoundTrips(unittest.TestCase):
+    def test_round_trips_match_the_wire(self):
+        # Each answered probe's round trip against a capture's kernel stamps on the source's
+        # link. Without delay the whole round trip can pass while sendto() runs, so a time
+        # read after it shows 0; and a round's first probe leaves some 30 us after the clock
+        # read before its send, which the kernel's transmit stamp leaves out. Behind the
+        # delaying link no round trip is shorter than the emulated one.
+        (plain,) = copies_for_nobody(type(self))
+        for delay_ms in (0, 1):
+            path = path_for({"routers": 3, "delay_ms": delay_ms} if delay_ms else {"routers": 3})
+            for who, prefix in (("root", ()), ("nobody", AS_NOBODY)):
+                with self.subTest(delay_ms=delay_ms, who=who):
+                    lines, wire = watched_on_the_wire(
+                        path, [*prefix, plain, "--watch", "--json", "--count", "10", *FAST, path.target])
+                    errors = {}
+                    for line in lines[:-1]:
+                        for h in (h for h in line["hops"] if h["status"] == "answered"):
+                            least = path.rtt_ms(min(h["ttl"], 4)) if delay_ms else 0  # past the target: its own
+                            self.assertGreater(h["rtt_ms"], least, line)
+                            on_wire = wire[(line["round"], h["ttl"])]
+                            errors.setdefault(h["ttl"], []).append(abs(h["rtt_ms"] * 1000 - on_wire))
+                    # Every hop of the path answered every round. The median, since a busy machine
+                    # can hold up a probe or two between the capture's stamp and ours.
+                    for ttl in (1, 2, 3, 4):
+                        self.assertEqual(len(errors[ttl]), 10)
+                        self.assertLess(statistics.median(errors[ttl]), 15, (ttl, errors[ttl]))
 
 
 class Interrupt(unittest.TestCase):
