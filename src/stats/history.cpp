@@ -2,47 +2,75 @@
 
 #include <algorithm>
 
-RawRing::RawRing()
-    : m_samples(kRawRounds)
-{
-}
-
 int64_t RawRing::oldestRound() const
 {
     return std::max<int64_t>(0, m_newestRound - kRawRounds + 1);
+}
+
+// Slots are taken in order from the first round written, and made only when reached: a hop
+// probed once holds one sample, not an hour's.
+size_t RawRing::SlotOf(int64_t round) const
+{
+    return size_t(((round - m_firstRound) % kRawRounds + kRawRounds) % kRawRounds);
 }
 
 void RawRing::Record(int64_t round, const RawSample& sample)
 {
     if (round < 0 || (m_newestRound >= 0 && round < oldestRound()))
         return;
+    if (m_firstRound < 0)
+        m_firstRound = round;
+    const auto put = [this](int64_t r, const RawSample& s) {
+        const size_t slot = SlotOf(r);
+        if (slot >= m_samples.size()) {
+            if (m_samples.capacity() <= slot)
+                m_samples.reserve(std::min(size_t(kRawRounds), std::max(slot + 1, 2 * m_samples.capacity())));
+            m_samples.resize(slot + 1);
+        }
+        m_samples[slot] = s;
+    };
     // Rounds skipped since the newest read as not probed, not as what the slot held before.
     for (int64_t r = std::max(m_newestRound + 1, round - kRawRounds + 1); r < round; ++r)
-        m_samples[size_t(r % kRawRounds)] = RawSample {};
+        put(r, RawSample {});
     m_newestRound = std::max(m_newestRound, round);
-    m_samples[size_t(round % kRawRounds)] = sample;
+    put(round, sample);
 }
 
 RawSample RawRing::At(int64_t round) const
 {
     if (m_newestRound < 0 || round < oldestRound() || round > m_newestRound)
         return RawSample {};
-    return m_samples[size_t(round % kRawRounds)];
+    const size_t slot = SlotOf(round);
+    return slot < m_samples.size() ? m_samples[slot] : RawSample {};
 }
 
 HistoryTier::HistoryTier(TierShape shape)
     : m_shape(shape)
-    , m_buckets(size_t(shape.buckets))
-    , m_periods(size_t(shape.buckets), -1)
 {
+}
+
+size_t HistoryTier::SlotOf(int64_t period) const
+{
+    const int64_t n = m_shape.buckets;
+    return size_t(((period - m_firstPeriod) % n + n) % n);
 }
 
 HistoryBucket* HistoryTier::BucketAt(int64_t timeUs)
 {
     const int64_t period = PeriodOf(std::max<int64_t>(timeUs, 0));
-    if (period <= m_newestPeriod - m_shape.buckets)
+    if (m_newestPeriod >= 0 && period <= m_newestPeriod - m_shape.buckets)
         return nullptr;
-    const auto slot = size_t(period % m_shape.buckets);
+    if (m_firstPeriod < 0)
+        m_firstPeriod = period;
+    // Slots are taken in order from the first period written, and made only when reached:
+    // a hop probed once (past the target, in a first round) holds one bucket, not a week's.
+    const size_t slot = SlotOf(period);
+    if (slot >= m_buckets.size()) {
+        if (m_buckets.capacity() <= slot)
+            m_buckets.reserve(std::min(size_t(m_shape.buckets), std::max(slot + 1, 2 * m_buckets.capacity())));
+        m_buckets.resize(slot + 1);
+        m_periods.resize(slot + 1, -1);
+    }
     if (m_periods[slot] != period) {
         m_buckets[slot] = HistoryBucket {};
         m_periods[slot] = int32_t(period);
@@ -53,10 +81,10 @@ HistoryBucket* HistoryTier::BucketAt(int64_t timeUs)
 
 const HistoryBucket* HistoryTier::Find(int64_t period) const
 {
-    if (period < 0)
+    if (period < 0 || m_firstPeriod < 0)
         return nullptr;
-    const auto slot = size_t(period % m_shape.buckets);
-    return m_periods[slot] == period ? &m_buckets[slot] : nullptr;
+    const size_t slot = SlotOf(period);
+    return slot < m_periods.size() && m_periods[slot] == period ? &m_buckets[slot] : nullptr;
 }
 
 HopHistory::HopHistory()

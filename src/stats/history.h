@@ -15,7 +15,8 @@
 // for a week) from which timelines over hours and days are drawn. Every outcome goes into
 // every tier directly, by the time its probe left, so an answer that comes rounds later still
 // lands in its own period; a higher tier is nonetheless what merging the lower one's
-// buckets gives (see HistoryBucket). About 0.45 MB per hop count: 30 hops stay under 14 MB.
+// buckets gives (see HistoryBucket). Tiers grow as their periods come, to about 0.45 MB per
+// hop count after a week: 30 hops stay under 14 MB.
 inline constexpr int kRawRounds = 3600;
 
 // One round at one hop count, 8 bytes.
@@ -28,7 +29,6 @@ struct RawSample {
 // The last kRawRounds rounds, indexed by round number. Rounds skipped read NotProbed.
 class RawRing {
 public:
-    RawRing();
     // A round older than the ring holds is dropped.
     void Record(int64_t round, const RawSample& sample);
     // NotProbed for a round outside [oldestRound(), newestRound()].
@@ -37,7 +37,10 @@ public:
     int64_t oldestRound() const;
 
 private:
-    std::vector<RawSample> m_samples;
+    size_t SlotOf(int64_t round) const;
+
+    std::vector<RawSample> m_samples; // grown up to kRawRounds as rounds come
+    int64_t m_firstRound = -1; // the first round written takes slot 0
     int64_t m_newestRound = -1;
 };
 
@@ -66,9 +69,12 @@ public:
     int64_t newestPeriod() const { return m_newestPeriod; } // -1 before the first
 
 private:
+    size_t SlotOf(int64_t period) const;
+
     TierShape m_shape;
-    std::vector<HistoryBucket> m_buckets;
+    std::vector<HistoryBucket> m_buckets; // grown up to shape.buckets as periods come
     std::vector<int32_t> m_periods; // of each slot; -1 empty (2^31 periods of 10 s: 680 years)
+    int64_t m_firstPeriod = -1; // the first period written takes slot 0
     int64_t m_newestPeriod = -1;
 };
 

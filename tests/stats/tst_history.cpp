@@ -103,6 +103,13 @@ private slots:
         QTest::newRow("skipped rounds do not show the slot's old round")
             << 5000 << 4000 << 4100 << -1 << 4050 << notProbed << qQNaN();
         QTest::newRow("a late answer marks its round") << 100 << 0 << 0 << 50 << 50 << int(ProbeStatus::Late) << 777.0;
+        // A hop count first probed at round 700 (the ring grows from its first round).
+        QTest::newRow("first probed later: before it") << 1000 << 0 << 700 << -1 << 699 << notProbed << qQNaN();
+        QTest::newRow("first probed later: the newest") << 1000 << 0 << 700 << -1 << 999 << answered << 999.0;
+        QTest::newRow("first probed later, wrapped: the oldest held")
+            << 5000 << 0 << 700 << -1 << 1400 << answered << 1400.0;
+        QTest::newRow("first probed later, wrapped: the one before gone")
+            << 5000 << 0 << 700 << -1 << 1399 << notProbed << qQNaN();
         QTest::newRow("an outcome older than the ring overwrites nothing")
             << 5000 << 0 << 0 << 1399 << 4999 << answered << 4999.0;
     }
