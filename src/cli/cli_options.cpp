@@ -36,6 +36,7 @@ constexpr OptionSpec kOptions[] = {
     { "", "count", "N", "with --watch: stop after N rounds" },
     { "", "interval", "SECONDS", "with --watch: seconds between rounds, above 0 (default 1)" },
     { "", "report", "", "with --watch: print only the final table, even on a terminal" },
+    { "", "targets", "FILE", "with --watch: watch the targets FILE lists too, one a line" },
     { "", "json", "", "print the result as one JSON object (--watch: JSON Lines)" },
     { "", "csv", "", "print the result as CSV (RFC 4180) with a header row" },
     { "h", "help", "", "print this help and exit" },
@@ -82,7 +83,8 @@ QString CliUsage()
         = QStringLiteral("usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
                          "                      [--fixed-flow] [--json | --csv] HOST\n"
                          "       hoplantern-cli --watch [--count N] [--interval SECONDS] [--report] [-4 | -6]\n"
-                         "                      [-m HOPS] [-w MS] [-n] [--fixed-flow] [--json | --csv] HOST\n");
+                         "                      [-m HOPS] [-w MS] [-n] [--fixed-flow] [--json | --csv]\n"
+                         "                      [--targets FILE] [HOST...]\n");
     // The descriptions line up after the longest option with its value.
     std::vector<std::pair<QString, QString>> lines;
     qsizetype width = 0;
@@ -193,7 +195,7 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
             return false;
         }
     }
-    for (const char* watchOnly : { "count", "interval", "report" }) {
+    for (const char* watchOnly : { "count", "interval", "report", "targets" }) {
         if (!options->watch && parser.isSet(QLatin1String(watchOnly))) {
             *error = QStringLiteral("option --%1 goes with --watch").arg(QLatin1String(watchOnly));
             return false;
@@ -212,19 +214,31 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
         return false;
     }
     const QStringList hosts = parser.positionalArguments();
-    if (hosts.isEmpty()) {
-        *error = QStringLiteral("no HOST given");
-        return false;
-    }
-    if (hosts.size() > 1) {
+    if (hosts.size() > 1 && !options->watch) {
         *error = QStringLiteral("one HOST only, got '%1'").arg(hosts.join(u' '));
         return false;
     }
-    options->host = HostFromArgument(hosts.front());
-    if (options->host.isEmpty()) {
+    options->targets.clear();
+    for (const QString& typed : hosts) {
+        const QString host = HostFromArgument(typed);
+        if (host.isEmpty())
+            continue; // blanks only, as a script's empty variable gives
+        if (std::any_of(options->targets.begin(), options->targets.end(),
+                [&](const WatchTarget& t) { return t.host == host; })) {
+            *error = QStringLiteral("%1 is given twice").arg(host);
+            return false;
+        }
+        options->targets.push_back({ host, QString(), QString() });
+    }
+    const bool targetsFile = parser.isSet(QStringLiteral("targets"));
+    if (targetsFile && !ReadTargetsFile(parser.value(QStringLiteral("targets")), &options->targets, error))
+        return false;
+    if (options->targets.empty()) {
         *error = QStringLiteral("no HOST given");
         return false;
     }
+    options->host = options->targets.front().host;
+    options->severalTargets = targetsFile || options->targets.size() > 1;
     options->lookups = !parser.isSet(QStringLiteral("numeric"));
     options->fixedWait = parser.isSet(QStringLiteral("fixed-wait"));
     options->fixedFlow = parser.isSet(QStringLiteral("fixed-flow"));
@@ -232,13 +246,16 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
     options->format = json ? ReportFormat::Json : csv ? ReportFormat::Csv : ReportFormat::Text;
     // An address of the other family is a mistake to point out, not a reason to trace
     // something else.
-    const NetAddress literal = HostResolver::ParseAddress(options->host.toStdString());
-    if ((v6 && literal.family == NetAddress::V4) || (v4 && literal.family == NetAddress::V6)) {
-        *error
-            = QStringLiteral("'%1' is an IPv%2 address, but %3 asks for IPv%4")
-                  .arg(options->host, v4 ? QStringLiteral("6") : QStringLiteral("4"),
-                      v4 ? QStringLiteral("-4") : QStringLiteral("-6"), v4 ? QStringLiteral("4") : QStringLiteral("6"));
-        return false;
+    for (const WatchTarget& target : options->targets) {
+        const NetAddress literal = HostResolver::ParseAddress(target.host.toStdString());
+        if ((v6 && literal.family == NetAddress::V4) || (v4 && literal.family == NetAddress::V6)) {
+            *error = QStringLiteral("%1'%2' is an IPv%3 address, but %4 asks for IPv%5")
+                         .arg(target.where.isEmpty() ? QString() : target.where + QStringLiteral(": "), target.host,
+                             v4 ? QStringLiteral("6") : QStringLiteral("4"),
+                             v4 ? QStringLiteral("-4") : QStringLiteral("-6"),
+                             v4 ? QStringLiteral("4") : QStringLiteral("6"));
+            return false;
+        }
     }
     return true;
 }

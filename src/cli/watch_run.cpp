@@ -1,5 +1,6 @@
-// hoplantern-cli --watch: resolves the host once, runs a PathWatch, and prints the JSON
-// Lines as rounds finish, or the final summary the moment the last round is decided.
+// hoplantern-cli --watch: resolves each target once, runs a PathWatch per target on the one
+// event loop, and prints the JSON Lines as rounds finish, or the final summaries the moment
+// the last round is decided.
 #include "watch_run.h"
 
 #include "csv_summary.h"
@@ -9,12 +10,14 @@
 #include "path_watch.h"
 #include "privileges.h"
 #include "receive_check.h"
+#include "socket_budget.h"
 #include "stop_signals.h"
 #include "summary_table.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -25,7 +28,11 @@
 
 namespace {
 
-enum ExitCode { kWatched = 0, kUnresolved = 1, kCannotReceive = 3, kCannotSend = 4, kInterrupted = 130 };
+enum ExitCode { kWatched = 0, kUnresolved = 1, kUsage = 2, kCannotReceive = 3, kCannotSend = 4, kInterrupted = 130 };
+
+// Several targets on a terminal: the tables are redrawn at most this often, not once for
+// every target's round.
+constexpr int kLiveRedrawMs = 200;
 
 void Write(const QByteArray& bytes)
 {
@@ -40,9 +47,10 @@ void PrintErr(const QString& text)
 
 // The host's address: a literal as it is, a name through the platform's resolver.
 // A signal while a name server is slow ends the wait (and the watch, with nothing seen).
-NetAddress Resolve(HostResolver& resolver, const CliOptions& options, StopSignals& stops, bool* interrupted)
+NetAddress Resolve(
+    HostResolver& resolver, const QString& host, AddressChoice family, StopSignals& stops, bool* interrupted)
 {
-    const NetAddress literal = HostResolver::ParseAddress(options.host.toStdString());
+    const NetAddress literal = HostResolver::ParseAddress(host.toStdString());
     if (literal.valid())
         return literal;
     NetAddress found;
@@ -57,7 +65,7 @@ NetAddress Resolve(HostResolver& resolver, const CliOptions& options, StopSignal
         *interrupted = true;
         loop.quit();
     });
-    resolver.Resolve(1, options.host.toStdString(), AddressFamily(options.family));
+    resolver.Resolve(1, host.toStdString(), AddressFamily(family));
     if (!answered)
         loop.exec();
     return found;
@@ -78,83 +86,183 @@ private:
     int64_t m_monoUs;
 };
 
+// One target's watch and what it found.
+struct TargetRun {
+    TargetRun(const WatchTarget& given, bool fixedFlow)
+        : target(given)
+        , stats(fixedFlow)
+        , watch(TracePlatform::System(), stats)
+    {
+    }
+    std::vector<SummaryHop> Hops() const
+    {
+        return SummaryHops(stats.Figures(), stats.addresses(), [&](const NetAddress& a) { return watch.NameOf(a); });
+    }
+    // The line above its table: "LABEL: HOST (ADDRESS)", the parts known and not repeated.
+    QString Heading() const
+    {
+        QString text = target.name.isEmpty() ? target.host : target.name + QStringLiteral(": ") + target.host;
+        const QString address = QString::fromStdString(info.target.valid() ? info.target.ToText() : std::string());
+        if (!address.isEmpty() && address != target.host)
+            text += QStringLiteral(" (%1)").arg(address);
+        return text;
+    }
+
+    WatchTarget target;
+    PathStats stats;
+    PathWatch watch;
+    WatchParameters params;
+    WatchRunInfo info; // the target as the JSON names it
+};
+
 } // namespace
 
 int RunWatch(const CliOptions& options, StopSignals& stops)
 {
-    PathStats stats(options.fixedFlow);
-    PathWatch watch(TracePlatform::System(), stats);
-    const QStringList failures = watch.OpenIcmpSocket(options.timeout);
-    const int socketError = watch.platform().icmp->LastError();
-    DropAllCapabilities(); // the raw socket, if any, is open: nothing else needs privilege
-    if (!ReportIcmpSetUp(watch.CanReceive(), failures, socketError))
-        return kCannotReceive;
-
     WatchParameters params;
-    bool interrupted = false;
-    params.target = Resolve(*watch.platform().resolver, options, stops, &interrupted);
-    if (interrupted)
-        return kInterrupted;
-    if (!params.target.valid()) {
-        PrintErr(QStringLiteral("Lookup of %1 failed dramatically\n").arg(options.host));
-        return kUnresolved;
+    params.maxHops = options.hops;
+    params.intervalUs = std::llround(options.intervalS * 1e6);
+    params.waitMs = std::min(options.timeout, MaxWaitMs(params.intervalUs));
+    params.count = options.count;
+    params.fixedFlow = options.fixedFlow;
+    params.lookups = options.lookups;
+
+    // Every target's sockets must fit the process's limit on open files before any opens.
+    QString budgetError;
+    if (!MakeRoomForSockets(options.targets.size(), params, &budgetError)) {
+        PrintErr(QStringLiteral("hoplantern-cli: %1\n").arg(budgetError));
+        return kUsage;
+    }
+    std::vector<std::unique_ptr<TargetRun>> runs;
+    for (const WatchTarget& target : options.targets) {
+        runs.push_back(std::make_unique<TargetRun>(target, options.fixedFlow));
+        PathWatch& watch = runs.back()->watch;
+        const QStringList failures = watch.OpenIcmpSocket(options.timeout);
+        // One target's set-up speaks for all: they open the same kinds of socket.
+        if (runs.size() == 1 || !watch.CanReceive()) {
+            if (!ReportIcmpSetUp(watch.CanReceive(), failures, watch.platform().icmp->LastError()))
+                return kCannotReceive;
+        }
+    }
+    DropAllCapabilities(); // the raw sockets, if any, are open: nothing else needs privilege
+
+    for (const std::unique_ptr<TargetRun>& run : runs) {
+        bool interrupted = false;
+        run->params = params;
+        run->params.target
+            = Resolve(*run->watch.platform().resolver, run->target.host, options.family, stops, &interrupted);
+        if (interrupted)
+            return kInterrupted;
+        if (!run->params.target.valid()) {
+            PrintErr(QStringLiteral("%1Lookup of %2 failed dramatically\n")
+                         .arg(run->target.where.isEmpty() ? QString() : run->target.where + QStringLiteral(": "),
+                             run->target.host));
+            return kUnresolved;
+        }
+        run->info = { run->target.host, run->target.name, run->params.target, 0, options.intervalS };
     }
     if (options.intervalS < 1)
         PrintErr(QStringLiteral("hoplantern-cli: warning: routers limit their answers to about one a second; "
                                 "at a shorter interval their loss figures show that limit, not lost traffic\n"));
-    params.maxHops = options.hops;
-    params.intervalUs = std::llround(options.intervalS * 1e6);
-    params.waitMs = std::min(options.timeout, MaxWaitMs(params.intervalUs));
     if (params.waitMs < options.timeout)
         PrintErr(QStringLiteral("hoplantern-cli: warning: a wait of %1 ms spans more than %2 rounds at this "
                                 "interval; waiting %3 ms\n")
                      .arg(options.timeout)
                      .arg(kMaxRoundsInFlight)
                      .arg(params.waitMs));
-    params.count = options.count;
-    params.fixedFlow = options.fixedFlow;
-    params.lookups = options.lookups;
 
-    const WallTime wall(*watch.platform().clock);
-    if (options.format == ReportFormat::Json) {
-        QObject::connect(&watch, &PathWatch::roundFinished,
-            [&](qint64 round) { Write(RoundJsonLine(stats, round, wall.At(watch.RoundDueUs(round)))); });
-        QObject::connect(&watch, &PathWatch::routeChanged, [&](const RouteChange& change) {
-            Write(RouteChangeJsonLine(change, stats.addresses(), wall.At(change.timeUs)));
+    const WallTime wall(*runs.front()->watch.platform().clock);
+    const bool several = options.severalTargets;
+    std::unique_ptr<LiveTable> live;
+    if (options.format == ReportFormat::Text && !options.report && LiveTable::Usable(STDOUT_FILENO))
+        live = std::make_unique<LiveTable>(STDOUT_FILENO);
+    const auto sections = [&] {
+        std::vector<LiveTable::Section> all;
+        for (const std::unique_ptr<TargetRun>& run : runs)
+            all.push_back({ run->Heading(), run->Hops() });
+        return all;
+    };
+    QTimer redraw;
+    redraw.setSingleShot(true);
+    redraw.setInterval(kLiveRedrawMs);
+    QObject::connect(&redraw, &QTimer::timeout, [&] { live->Draw(sections()); });
+
+    size_t finished = 0;
+    for (const std::unique_ptr<TargetRun>& r : runs) {
+        TargetRun& run = *r;
+        const WatchRunInfo* lineTarget = several ? &run.info : nullptr;
+        if (options.format == ReportFormat::Json) {
+            QObject::connect(&run.watch, &PathWatch::roundFinished, [&, lineTarget](qint64 round) {
+                Write(RoundJsonLine(run.stats, round, wall.At(run.watch.RoundDueUs(round)), lineTarget));
+            });
+            QObject::connect(&run.watch, &PathWatch::routeChanged, [&, lineTarget](const RouteChange& change) {
+                Write(RouteChangeJsonLine(change, run.stats.addresses(), wall.At(change.timeUs), lineTarget));
+            });
+        }
+        if (live && !several)
+            QObject::connect(&run.watch, &PathWatch::roundFinished, [&] { live->Draw(run.Hops()); });
+        else if (live)
+            QObject::connect(&run.watch, &PathWatch::roundFinished, &redraw, [&] {
+                if (!redraw.isActive())
+                    redraw.start();
+            });
+        QObject::connect(&stops, &StopSignals::stopRequested, &run.watch, &PathWatch::StopNow);
+        QObject::connect(
+            &run.watch, &PathWatch::finished, qApp,
+            [&] {
+                if (++finished == runs.size())
+                    QCoreApplication::quit();
+            },
+            Qt::QueuedConnection);
+    }
+    // Target i of n starts i/n of an interval after the first, so that the rounds of many
+    // targets spread over the interval instead of leaving all at once.
+    runs.front()->watch.Start(runs.front()->params);
+    for (size_t i = 1; i < runs.size(); ++i) {
+        TargetRun& run = *runs[i];
+        const int64_t delayUs = params.intervalUs * int64_t(i) / int64_t(runs.size());
+        QTimer::singleShot(int(delayUs / 1000), Qt::PreciseTimer, &run.watch, [&run] {
+            if (!run.watch.done()) // stopped before its turn came
+                run.watch.Start(run.params);
         });
     }
-    const auto summaryHops = [&] {
-        return SummaryHops(stats.Figures(), stats.addresses(), [&](const NetAddress& a) { return watch.NameOf(a); });
-    };
-    std::unique_ptr<LiveTable> live;
-    if (options.format == ReportFormat::Text && !options.report && LiveTable::Usable(STDOUT_FILENO)) {
-        live = std::make_unique<LiveTable>(STDOUT_FILENO);
-        QObject::connect(&watch, &PathWatch::roundFinished, [&] { live->Draw(summaryHops()); });
-    }
-    QObject::connect(&stops, &StopSignals::stopRequested, &watch, &PathWatch::StopNow);
-    QObject::connect(&watch, &PathWatch::finished, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-    watch.Start(params);
-    if (!watch.done())
+    if (std::any_of(runs.begin(), runs.end(), [](const auto& run) { return !run->watch.done(); }))
         QCoreApplication::exec();
+    redraw.stop();
 
-    const std::vector<SummaryHop> hops = summaryHops();
-    if (live) {
-        live->Draw(hops); // the last state stays on the screen
+    if (live && !several) {
+        live->Draw(runs.front()->Hops()); // the last state stays on the screen
+    } else if (live) {
+        live->Draw(sections());
     } else if (options.format == ReportFormat::Json) {
-        WatchRunInfo run { options.host, params.target, watch.roundsSent(), options.intervalS };
-        Write(SummaryJsonLine(run, hops));
+        for (const std::unique_ptr<TargetRun>& run : runs) {
+            run->info.rounds = run->watch.roundsSent();
+            Write(SummaryJsonLine(run->info, run->Hops()));
+        }
+    } else if (options.format == ReportFormat::Csv && !several) {
+        Write(SummaryCsv(runs.front()->Hops()));
     } else if (options.format == ReportFormat::Csv) {
-        Write(SummaryCsv(hops));
+        std::vector<TargetSummary> summaries;
+        for (const std::unique_ptr<TargetRun>& run : runs)
+            summaries.push_back({ run->target.host, run->target.name, run->Hops() });
+        Write(SummaryCsv(summaries));
     } else {
         QByteArray text;
-        for (const TableLine& line : SummaryTable(hops))
-            text += line.text.toUtf8() + '\n';
+        for (const std::unique_ptr<TargetRun>& run : runs) {
+            if (several)
+                text += (text.isEmpty() ? QString() : QStringLiteral("\n")).toUtf8() + run->Heading().toUtf8() + '\n';
+            for (const TableLine& line : SummaryTable(run->Hops()))
+                text += line.text.toUtf8() + '\n';
+        }
         Write(text);
     }
-    if (watch.sendError() != 0) {
-        PrintErr(QStringLiteral("hoplantern-cli: %1: %2\n")
-                     .arg(options.host, QString::fromLocal8Bit(std::strerror(watch.sendError()))));
-        return kCannotSend;
+    int status = kWatched;
+    for (const std::unique_ptr<TargetRun>& run : runs) {
+        if (run->watch.sendError() != 0) {
+            PrintErr(QStringLiteral("hoplantern-cli: %1: %2\n")
+                         .arg(run->target.host, QString::fromLocal8Bit(std::strerror(run->watch.sendError()))));
+            status = kCannotSend;
+        }
     }
-    return kWatched;
+    return status;
 }
