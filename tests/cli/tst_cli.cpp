@@ -23,6 +23,8 @@ private slots:
     void helpAndVersion();
     void usageErrors_data();
     void usageErrors();
+    void targetsFile_data();
+    void targetsFile();
     void jsonIsValidAndTyped();
     void reportSaysHowTheTraceEnded_data();
     void reportSaysHowTheTraceEnded();
@@ -145,6 +147,13 @@ void TestCli::usageErrors_data()
     QTest::newRow("count without watch") << QStringList { "--count", "5", "a" } << "--count goes with --watch";
     QTest::newRow("tries with watch") << QStringList { "--watch", "-t", "5", "a" }
                                       << "--tries does not go with --watch";
+    QTest::newRow("a host twice") << QStringList { "--watch", "a", "b", "a" } << "a is given twice";
+    QTest::newRow("targets without watch")
+        << QStringList { "--targets", "/dev/null", "a" } << "--targets goes with --watch";
+    QTest::newRow("no targets file") << QStringList { "--watch", "--targets", "/nonexistent/t" }
+                                     << "/nonexistent/t: cannot be read: No such file or directory";
+    QTest::newRow("an empty targets file")
+        << QStringList { "--watch", "--targets", "/dev/null" } << "/dev/null: lists no target";
 }
 
 void TestCli::usageErrors()
@@ -155,6 +164,58 @@ void TestCli::usageErrors()
     QString error;
     QVERIFY(!ParseCliOptions(args, &o, &error));
     QVERIFY2(error.contains(says), qPrintable(error));
+}
+
+void TestCli::targetsFile_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("found"); // "host=label host ..." or the error
+    QTest::newRow("comments, blanks, labels, CRLF") << "# paths to watch\n\n  198.18.5.2 \tname=edge-1 # the "
+                                                       "edge\r\n[2001:db8::2]\n\t# indented\nh.example name=a.b_c\n"
+                                                    << "198.18.5.2=edge-1 [2001:db8::2]= h.example=a.b_c";
+    QTest::newRow("a # inside a word is no comment") << "h#1\n"
+                                                     << "h#1=";
+    QTest::newRow("label first") << "a\nname=x a\n"
+                                 << "t:2: a host comes first, then name=LABEL";
+    QTest::newRow("a third word") << "a name=x b\n"
+                                  << "t:1: 'b' is not name=LABEL";
+    QTest::newRow("a misspelt name=") << "a nmae=x\n"
+                                      << "t:1: 'nmae=x' is not name=LABEL";
+    QTest::newRow("name= twice") << "a name=x name=y\n"
+                                 << "t:1: name= given twice";
+    QTest::newRow("empty label") << "a name=\n"
+                                 << "t:1: the label '' is not 1 to 64 letters, digits, '.', '_' or '-'";
+    QTest::newRow("label with a blank-free oddity")
+        << "a name=x/y\n"
+        << "t:1: the label 'x/y' is not 1 to 64 letters, digits, '.', '_' or '-'";
+    QTest::newRow("label too long") << "a name=" + QString(65, 'x') + "\n"
+                                    << "t:1: the label '" + QString(65, 'x')
+            + "' is not 1 to 64 letters, digits, '.', '_' or '-'";
+    QTest::newRow("host twice") << "a\n\n# c\nb\na name=z\n"
+                                << "t:5: a is listed already on line 1";
+    QTest::newRow("host from the command line") << "cli\n"
+                                                << "t:1: cli is listed already on the command line";
+    QTest::newRow("label twice") << "a name=x\nb name=x\n"
+                                 << "t:2: the label x is given already on line 1";
+}
+
+void TestCli::targetsFile()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, found);
+    // A host from the command line comes first, as with --watch cli --targets t.
+    std::vector<WatchTarget> targets { { "cli", "", "" } };
+    QString error;
+    const bool ok = ParseTargets(text, "t", &targets, &error);
+    QCOMPARE(ok ? QString() : error, found.startsWith("t:") ? found : QString());
+    if (!ok) {
+        QCOMPARE(targets.size(), size_t(1)); // nothing taken from a file with a bad line
+        return;
+    }
+    QStringList got;
+    for (size_t i = 1; i < targets.size(); ++i)
+        got << targets[i].host + '=' + targets[i].name;
+    QCOMPARE(got.join(' '), found);
 }
 
 namespace {
