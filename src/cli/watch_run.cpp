@@ -217,14 +217,9 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
     }
     // Target i of n starts i/n of an interval after the first, so that the rounds of many
     // targets spread over the interval instead of leaving all at once.
-    runs.front()->watch.Start(runs.front()->params);
-    for (size_t i = 1; i < runs.size(); ++i) {
-        TargetRun& run = *runs[i];
-        const int64_t delayUs = params.intervalUs * int64_t(i) / int64_t(runs.size());
-        QTimer::singleShot(int(delayUs / 1000), Qt::PreciseTimer, &run.watch, [&run] {
-            if (!run.watch.done()) // stopped before its turn came
-                run.watch.Start(run.params);
-        });
+    for (size_t i = 0; i < runs.size(); ++i) {
+        runs[i]->params.startDelayUs = params.intervalUs * int64_t(i) / int64_t(runs.size());
+        runs[i]->watch.Start(runs[i]->params);
     }
     if (std::any_of(runs.begin(), runs.end(), [](const auto& run) { return !run->watch.done(); }))
         QCoreApplication::exec();
