@@ -112,7 +112,8 @@ struct TargetRun {
     PathStats stats;
     PathWatch watch;
     WatchParameters params;
-    WatchRunInfo info; // the target as the JSON names it
+    WatchRunInfo info; // the target as the JSON summary names it
+    LineTarget line { target.host, target.name }; // and as its other lines do, when several are watched
 };
 
 } // namespace
@@ -159,7 +160,7 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
                              run->target.host));
             return kUnresolved;
         }
-        run->info = { run->target.host, run->target.name, run->params.target, 0, options.intervalS };
+        run->info = { run->target.host, run->params.target, 0, options.intervalS };
     }
     if (options.intervalS < 1)
         PrintErr(QStringLiteral("hoplantern-cli: warning: routers limit their answers to about one a second; "
@@ -190,7 +191,7 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
     size_t finished = 0;
     for (const std::unique_ptr<TargetRun>& r : runs) {
         TargetRun& run = *r;
-        const WatchRunInfo* lineTarget = several ? &run.info : nullptr;
+        const LineTarget* lineTarget = several ? &run.line : nullptr;
         if (options.format == ReportFormat::Json) {
             QObject::connect(&run.watch, &PathWatch::roundFinished, [&, lineTarget](qint64 round) {
                 Write(RoundJsonLine(run.stats, round, wall.At(run.watch.RoundDueUs(round)), lineTarget));
@@ -232,7 +233,7 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
     } else if (options.format == ReportFormat::Json) {
         for (const std::unique_ptr<TargetRun>& run : runs) {
             run->info.rounds = run->watch.roundsSent();
-            Write(SummaryJsonLine(run->info, run->Hops()));
+            Write(SummaryJsonLine(run->info, run->Hops(), run->target.name));
         }
     } else if (options.format == ReportFormat::Csv && !several) {
         Write(SummaryCsv(runs.front()->Hops()));

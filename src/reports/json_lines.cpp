@@ -50,7 +50,7 @@ const char* StatusName(ProbeStatus status)
     return "not_probed";
 }
 
-QByteArray Line(const char* type, QJsonObject object, const WatchRunInfo* target = nullptr)
+QByteArray Line(const char* type, QJsonObject object, const LineTarget* target = nullptr)
 {
     if (target) {
         object.insert("target", target->host);
@@ -64,7 +64,7 @@ QByteArray Line(const char* type, QJsonObject object, const WatchRunInfo* target
 
 } // namespace
 
-QByteArray RoundJsonLine(const PathStats& path, int64_t round, const QDateTime& time, const WatchRunInfo* target)
+QByteArray RoundJsonLine(const PathStats& path, int64_t round, const QDateTime& time, const LineTarget* target)
 {
     QJsonArray hops;
     const History& history = path.history();
@@ -84,7 +84,7 @@ QByteArray RoundJsonLine(const PathStats& path, int64_t round, const QDateTime& 
 }
 
 QByteArray RouteChangeJsonLine(
-    const RouteChange& change, const AddressTable& addresses, const QDateTime& time, const WatchRunInfo* target)
+    const RouteChange& change, const AddressTable& addresses, const QDateTime& time, const LineTarget* target)
 {
     QJsonArray hops;
     for (const HopChange& h : change.hops)
@@ -99,7 +99,7 @@ QByteArray RouteChangeJsonLine(
     return Line("route_change", line, target);
 }
 
-QByteArray SummaryJsonLine(const WatchRunInfo& run, const std::vector<SummaryHop>& hops)
+QByteArray SummaryJsonLine(const WatchRunInfo& run, const std::vector<SummaryHop>& hops, const QString& name)
 {
     QJsonArray hopArray;
     for (const SummaryHop& hop : hops) {
@@ -137,7 +137,7 @@ QByteArray SummaryJsonLine(const WatchRunInfo& run, const std::vector<SummaryHop
         { "interval_s", Rounded(run.intervalS, 1000) },
         { "hops", hopArray },
     };
-    if (!run.name.isEmpty())
-        summary.insert("name", run.name);
+    if (!name.isEmpty())
+        summary.insert("name", name);
     return Line("summary", summary);
 }

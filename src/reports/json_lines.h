@@ -85,17 +85,23 @@ inline constexpr char kWatchSchema[] = "hoplantern.watch.1";
 // What the summary says of the watch itself.
 struct WatchRunInfo {
     QString host; // as given
-    QString name; // its label; empty: none
     NetAddress target; // the address watched
     int64_t rounds = 0;
     double intervalS = 1;
+};
+
+// The target a line is about, in a watch of several.
+struct LineTarget {
+    QString host; // as given
+    QString name; // its label; empty: none
 };
 
 // The round's line, from what its probes left in the path's history: to be called once the
 // round is finished (PathStats::FinishRound). `time`: when its probes left, in any time zone.
 // `target`: the target the line is about, when several are watched; null for one.
 QByteArray RoundJsonLine(
-    const PathStats& path, int64_t round, const QDateTime& time, const WatchRunInfo* target = nullptr);
+    const PathStats& path, int64_t round, const QDateTime& time, const LineTarget* target = nullptr);
 QByteArray RouteChangeJsonLine(const RouteChange& change, const AddressTable& addresses, const QDateTime& time,
-    const WatchRunInfo* target = nullptr);
-QByteArray SummaryJsonLine(const WatchRunInfo& run, const std::vector<SummaryHop>& hops);
+    const LineTarget* target = nullptr);
+// `name`: the target's label, if it has one.
+QByteArray SummaryJsonLine(const WatchRunInfo& run, const std::vector<SummaryHop>& hops, const QString& name = {});
