@@ -231,8 +231,10 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
         options->targets.push_back({ host, QString(), QString() });
     }
     const bool targetsFile = parser.isSet(QStringLiteral("targets"));
-    if (targetsFile && !ReadTargetsFile(parser.value(QStringLiteral("targets")), &options->targets, error))
+    if (targetsFile && !ReadTargetsFile(parser.value(QStringLiteral("targets")), &options->targets, error)) {
+        options->inTargetsFile = true;
         return false;
+    }
     if (options->targets.empty()) {
         *error = QStringLiteral("no HOST given");
         return false;
@@ -249,6 +251,7 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
     for (const WatchTarget& target : options->targets) {
         const NetAddress literal = HostResolver::ParseAddress(target.host.toStdString());
         if ((v6 && literal.family == NetAddress::V4) || (v4 && literal.family == NetAddress::V6)) {
+            options->inTargetsFile = !target.where.isEmpty();
             *error = QStringLiteral("%1'%2' is an IPv%3 address, but %4 asks for IPv%5")
                          .arg(target.where.isEmpty() ? QString() : target.where + QStringLiteral(": "), target.host,
                              v4 ? QStringLiteral("6") : QStringLiteral("4"),

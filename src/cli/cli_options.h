@@ -31,6 +31,7 @@ struct CliOptions {
     int64_t count = 0;
     double intervalS = 1;
     bool report = false; // --report: only the final table, even on a terminal
+    bool inTargetsFile = false; // the usage error is in the targets file, not the command line
 };
 
 // Parses the command line (arguments without the program name). On a usage error
