@@ -218,8 +218,13 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
     }
     // Target i of n starts i/n of an interval after the first, so that the rounds of many
     // targets spread over the interval instead of leaving all at once.
+    // Offsets from one moment, not from each Start: starting a target sends its first
+    // round, and the time that takes must not push the later targets back.
+    TickClock& clock = *runs.front()->watch.platform().clock;
+    const int64_t firstUs = clock.MonotonicMicros();
     for (size_t i = 0; i < runs.size(); ++i) {
-        runs[i]->params.startDelayUs = params.intervalUs * int64_t(i) / int64_t(runs.size());
+        const int64_t dueUs = firstUs + params.intervalUs * int64_t(i) / int64_t(runs.size());
+        runs[i]->params.startDelayUs = std::max<int64_t>(0, dueUs - clock.MonotonicMicros());
         runs[i]->watch.Start(runs[i]->params);
     }
     if (std::any_of(runs.begin(), runs.end(), [](const auto& run) { return !run->watch.done(); }))

@@ -237,3 +237,24 @@ class LiveView(unittest.TestCase):
             hops = [line for line in lines if line[0].isdigit()]
             self.assertEqual([h[1] for h in hops], addresses, lines)
             self.assertIn(int(hops[0][4]), sent, lines)
+
+    def test_one_table_per_target_on_a_terminal(self):
+        path = path_for({"routers": 3})
+        near = path.routers[0].address
+        self.session = "hoplantern-watch-several-%d" % os.getpid()
+        command = path.exec_args(CLI, "--watch", "--count", "25", "--interval", "0.1", "-w", "300", "-n", path.target,
+                                 near)
+        subprocess.run(["tmux", "new-session", "-d", "-s", self.session, "-x", "100", "-y", "30",
+                        " ".join(map(shlex.quote, command)) + "; sleep 30"], check=True)
+        self.addCleanup(subprocess.run, ["tmux", "kill-session", "-t", self.session])
+        addresses = [r.address for r in path.routers] + [path.target]
+        for pause, sent in ((1.2, range(5, 20)), (2.3, [25])):  # under way, then over
+            time.sleep(pause)
+            lines = self.screen()
+            # Each table under its target's line, the far target's first.
+            self.assertEqual([line for line in lines if len(line) == 1], [[path.target], [near]], lines)
+            self.assertEqual([line[:2] for line in lines].count(["Hop", "Address"]), 2, lines)
+            hops = [line for line in lines if line[0].isdigit()]
+            self.assertEqual([h[1] for h in hops], addresses + [near], lines)
+            self.assertEqual(len({int(h[4]) for h in hops[len(addresses):]} & set(sent)), 1, lines)
+            self.assertIn(int(hops[0][4]), sent, lines)
