@@ -218,11 +218,12 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
     }
     // Target i of n starts i/n of an interval after the first, so that the rounds of many
     // targets spread over the interval instead of leaving all at once.
-    // Offsets from one moment, not from each Start: starting a target sends its first
-    // round, and the time that takes must not push the later targets back.
+    // Offsets from one moment, and the last target started first: starting the first
+    // target sends its round at once, which on a busy machine can take longer than an
+    // offset; the others only set their timers.
     TickClock& clock = *runs.front()->watch.platform().clock;
     const int64_t firstUs = clock.MonotonicMicros();
-    for (size_t i = 0; i < runs.size(); ++i) {
+    for (size_t i = runs.size(); i-- > 0;) {
         const int64_t dueUs = firstUs + params.intervalUs * int64_t(i) / int64_t(runs.size());
         runs[i]->params.startDelayUs = std::max<int64_t>(0, dueUs - clock.MonotonicMicros());
         runs[i]->watch.Start(runs[i]->params);
