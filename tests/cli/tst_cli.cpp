@@ -32,6 +32,7 @@ private slots:
     void progressCountsTheHopsUpToTheTarget();
     void manPagesListTheProgramsOptions_data();
     void manPagesListTheProgramsOptions();
+    void watchBeyondTheOpenFileLimitIsRefused();
     void csvQuotesWhatNeedsIt();
     void textAlignsColumns();
 };
@@ -425,6 +426,22 @@ void TestCli::manPagesListTheProgramsOptions()
     const QStringList help = HelpOptions(QString::fromLocal8Bit(process.readAllStandardOutput()));
     QVERIFY(help.contains("--help"));
     QCOMPARE(ManPageOptions(manPage), help);
+}
+
+void TestCli::watchBeyondTheOpenFileLimitIsRefused()
+{
+    // Five targets, each with up to 62 rounds' sockets in flight at this interval and wait:
+    // refused before any socket opens, rather than rounds failing once the limit is hit.
+    QProcess process;
+    process.start("prlimit",
+        { "--nofile=200:200", HOPLANTERN_CLI, "--watch", "--count", "1", "--interval", "0.05", "-w", "3000",
+            "198.18.0.1", "198.18.0.2", "198.18.0.3", "198.18.0.4", "198.18.0.5" });
+    QVERIFY(process.waitForFinished(10000));
+    const QString said = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY2(said.contains("5 targets may hold 384 sockets at once at this interval and wait, more than the limit of "
+                           "200 open files (ulimit -Hn)"),
+        qPrintable(said));
 }
 
 void TestCli::csvQuotesWhatNeedsIt()
