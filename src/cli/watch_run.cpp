@@ -209,7 +209,7 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
             });
         QObject::connect(&stops, &StopSignals::stopRequested, &run.watch, &PathWatch::StopNow);
         QObject::connect(
-            &run.watch, &PathWatch::finished, qApp,
+            &run.watch, &PathWatch::finished, &run.watch, // a queued call dies with the watch
             [&] {
                 if (++finished == runs.size())
                     QCoreApplication::quit();
