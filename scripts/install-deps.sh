@@ -16,6 +16,10 @@ packages=(
   lintian appstream desktop-file-utils bash-completion  # checking the Debian package
   iputils-ping         # the IPv6 path self-checks
   ethtool              # checksum offload off on a tracer's veth, so quoted checksums are final
+  chromium             # the HTML report drawn by a browser in the reports test
+  qt6-httpserver-dev qt6-websockets-dev  # the watch's metrics listener (HttpServer's CMake files need WebSockets)
+  prometheus           # the metrics test scrapes the agent with a real server; promtool checks the rules
+  tcpdump              # the RTT accuracy benchmark holds the watch against a capture
 )
 
 as_root() {

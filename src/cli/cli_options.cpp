@@ -37,6 +37,8 @@ constexpr OptionSpec kOptions[] = {
     { "", "interval", "SECONDS", "with --watch: seconds between rounds, above 0 (default 1)" },
     { "", "report", "", "with --watch: print only the final table, even on a terminal" },
     { "", "targets", "FILE", "with --watch: watch the targets FILE lists too, one a line" },
+    { "", "html", "FILE", "with --watch of one HOST: also write an HTML report to FILE at the end" },
+    { "", "listen", "ADDRESS:PORT", "with --watch: serve metrics over HTTP there (e.g. 127.0.0.1:4677)" },
     { "", "json", "", "print the result as one JSON object (--watch: JSON Lines)" },
     { "", "csv", "", "print the result as CSV (RFC 4180) with a header row" },
     { "h", "help", "", "print this help and exit" },
@@ -57,8 +59,18 @@ QString Typed(const QString& name)
     return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
 }
 
+// What a value of the option is called in messages: "a file name", "ADDRESS:PORT", else
+// "a number".
+QString ValueKind(const OptionSpec& option)
+{
+    const QLatin1String name(option.valueName);
+    if (name == u"FILE")
+        return QStringLiteral("a file name");
+    return name == u"ADDRESS:PORT" ? QString(name) : QStringLiteral("a number");
+}
+
 // The option a command line ended on while it still wanted a value ("-t", "-nt",
-// "--tries"), named as typed; empty when the line ends otherwise.
+// "--tries"), named as typed with what it wants; empty when the line ends otherwise.
 QString DanglingOption(const QStringList& args)
 {
     if (args.isEmpty() || !args.last().startsWith(u'-'))
@@ -68,11 +80,34 @@ QString DanglingOption(const QStringList& args)
         if (!*option.valueName)
             continue;
         if (last == Typed(QLatin1String(option.longName)))
-            return last;
+            return QStringLiteral("option %1 needs %2").arg(last, ValueKind(option));
         if (*option.shortName && !last.startsWith(u"--") && last.endsWith(QLatin1String(option.shortName)))
-            return Typed(QLatin1String(option.shortName));
+            return QStringLiteral("option %1 needs %2").arg(Typed(QLatin1String(option.shortName)), ValueKind(option));
     }
     return {};
+}
+
+// "192.0.2.1:4677" or "[2001:db8::1]:4677": a literal address (a name could stand for any
+// number of them, and a listener binds exactly what it is given) and a port 1 to 65535.
+bool ParseListen(const QString& text, QString* address, uint16_t* port)
+{
+    const qsizetype colon = text.lastIndexOf(u':');
+    if (colon <= 0)
+        return false;
+    QString host = text.left(colon);
+    const bool bracketed = host.startsWith(u'[') && host.endsWith(u']');
+    if (bracketed)
+        host = host.mid(1, host.size() - 2);
+    const NetAddress parsed = HostResolver::ParseAddress(host.toStdString());
+    if (!parsed.valid() || (parsed.family == NetAddress::V6) != bracketed)
+        return false;
+    bool ok = false;
+    const uint value = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || value < 1 || value > 65535)
+        return false;
+    *address = QString::fromStdString(parsed.ToText());
+    *port = uint16_t(value);
+    return true;
 }
 
 } // namespace
@@ -82,9 +117,9 @@ QString CliUsage()
     QString usage
         = QStringLiteral("usage: hoplantern-cli [-4 | -6] [-t TRIES] [-m HOPS] [-w MS] [-n] [--fixed-wait]\n"
                          "                      [--fixed-flow] [--json | --csv] HOST\n"
-                         "       hoplantern-cli --watch [--count N] [--interval SECONDS] [--report] [-4 | -6]\n"
-                         "                      [-m HOPS] [-w MS] [-n] [--fixed-flow] [--json | --csv]\n"
-                         "                      [--targets FILE] [HOST...]\n");
+                         "       hoplantern-cli --watch [--count N] [--interval SECONDS] [--report] [--html FILE]\n"
+                         "                      [-4 | -6] [-m HOPS] [-w MS] [-n] [--fixed-flow] [--json | --csv]\n"
+                         "                      [--listen ADDRESS:PORT] [--targets FILE] [HOST...]\n");
     // The descriptions line up after the longest option with its value.
     std::vector<std::pair<QString, QString>> lines;
     qsizetype width = 0;
@@ -121,8 +156,8 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
     if (!parser.parse(QStringList(QStringLiteral("hoplantern-cli")) + args)) {
         if (!parser.unknownOptionNames().isEmpty())
             *error = QStringLiteral("unknown option '%1'").arg(Typed(parser.unknownOptionNames().front()));
-        else if (const QString option = DanglingOption(args); !option.isEmpty())
-            *error = QStringLiteral("option %1 needs a number").arg(option);
+        else if (const QString dangling = DanglingOption(args); !dangling.isEmpty())
+            *error = dangling;
         else
             *error = parser.errorText();
         return false;
@@ -168,6 +203,11 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
 
     options->watch = parser.isSet(QStringLiteral("watch"));
     options->report = parser.isSet(QStringLiteral("report"));
+    options->htmlFile = parser.value(QStringLiteral("html"));
+    if (parser.isSet(QStringLiteral("html")) && options->htmlFile.isEmpty()) {
+        *error = QStringLiteral("option --html needs a file name");
+        return false;
+    }
     if (parser.isSet(QStringLiteral("count"))) {
         const QString value = parser.value(QStringLiteral("count"));
         bool ok = false;
@@ -195,7 +235,14 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
             return false;
         }
     }
-    for (const char* watchOnly : { "count", "interval", "report", "targets" }) {
+    if (parser.isSet(QStringLiteral("listen"))
+        && !ParseListen(parser.value(QStringLiteral("listen")), &options->listenAddress, &options->listenPort)) {
+        *error = QStringLiteral("option --listen: '%1' is not ADDRESS:PORT (an IPv4 address, or an IPv6 address "
+                                "in brackets, and a port 1 to 65535)")
+                     .arg(parser.value(QStringLiteral("listen")));
+        return false;
+    }
+    for (const char* watchOnly : { "count", "interval", "report", "targets", "html", "listen" }) {
         if (!options->watch && parser.isSet(QLatin1String(watchOnly))) {
             *error = QStringLiteral("option --%1 goes with --watch").arg(QLatin1String(watchOnly));
             return false;
@@ -241,6 +288,11 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
     }
     options->host = options->targets.front().host;
     options->severalTargets = targetsFile || options->targets.size() > 1;
+    // The report is one target's page; several targets' would need a file each.
+    if (options->severalTargets && !options->htmlFile.isEmpty()) {
+        *error = QStringLiteral("option --html goes with one HOST, not with several targets or --targets");
+        return false;
+    }
     options->lookups = !parser.isSet(QStringLiteral("numeric"));
     options->fixedWait = parser.isSet(QStringLiteral("fixed-wait"));
     options->fixedFlow = parser.isSet(QStringLiteral("fixed-flow"));

@@ -32,6 +32,10 @@ struct CliOptions {
     double intervalS = 1;
     bool report = false; // --report: only the final table, even on a terminal
     bool inTargetsFile = false; // the usage error is in the targets file, not the command line
+    QString htmlFile; // --html: where to write the HTML report when the watch ends; empty: none
+    // --listen: serve metrics over HTTP on exactly this address and port (none: not at all).
+    QString listenAddress;
+    uint16_t listenPort = 0;
 };
 
 // Parses the command line (arguments without the program name). On a usage error

@@ -9,17 +9,17 @@ constexpr size_t kHeldCap = 64; // the ICMP socket keeps at most this many probe
 constexpr size_t kReserve = 64; // standard streams, the signal and timer descriptors, resolvers
 } // namespace
 
-size_t SocketsNeeded(size_t targets, const WatchParameters& params)
+size_t SocketsNeeded(size_t targets, const WatchParameters& params, size_t others)
 {
     const int64_t waitUs = int64_t(params.waitMs) * 1000;
     // Rounds sent while the first one's probes wait, the first one and the one being sent.
     const size_t rounds = size_t((waitUs + params.intervalUs - 1) / params.intervalUs) + 2;
-    return targets * (kRawSockets + std::min(rounds, kHeldCap)) + kReserve;
+    return targets * (kRawSockets + std::min(rounds, kHeldCap)) + others + kReserve;
 }
 
-bool MakeRoomForSockets(size_t targets, const WatchParameters& params, QString* error)
+bool MakeRoomForSockets(size_t targets, const WatchParameters& params, size_t others, QString* error)
 {
-    const size_t needed = SocketsNeeded(targets, params);
+    const size_t needed = SocketsNeeded(targets, params, others);
     rlimit limit {};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || needed <= limit.rlim_cur)
         return true;

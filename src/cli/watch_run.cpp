@@ -1,15 +1,21 @@
 // hoplantern-cli --watch: resolves each target once, runs a PathWatch per target on the one
 // event loop, and prints the JSON Lines as rounds finish, or the final summaries the moment
-// the last round is decided.
+// the last round is decided; with --listen, serves every target's metrics, and with --html
+// (one target), writes the HTML report after it.
 #include "watch_run.h"
 
 #include "csv_summary.h"
+#include "guarded_tcp_server.h"
 #include "host_resolver.h"
+#include "html_report.h"
 #include "json_lines.h"
 #include "live_table.h"
+#include "metrics_server.h"
 #include "path_watch.h"
 #include "privileges.h"
+#include "product_version.h"
 #include "receive_check.h"
+#include "save_file.h"
 #include "socket_budget.h"
 #include "stop_signals.h"
 #include "summary_table.h"
@@ -17,6 +23,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEventLoop>
+#include <QSaveFile>
+#include <QSysInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -28,7 +36,16 @@
 
 namespace {
 
-enum ExitCode { kWatched = 0, kUnresolved = 1, kUsage = 2, kCannotReceive = 3, kCannotSend = 4, kInterrupted = 130 };
+enum ExitCode {
+    kWatched = 0,
+    kUnresolved = 1,
+    kUsage = 2,
+    kCannotReceive = 3,
+    kCannotSend = 4,
+    kCannotWriteReport = 5, // an output asked for cannot be made: the HTML report,
+    kCannotListen = 5, // or the metrics' listener
+    kInterrupted = 130
+};
 
 // Several targets on a terminal: the tables are redrawn at most this often, not once for
 // every target's round.
@@ -86,6 +103,25 @@ private:
     int64_t m_monoUs;
 };
 
+// Whether a report can be made at `path`, tried before the watch, so that a mistyped folder
+// is told at once rather than after hours of watching (the file is written at the end, and
+// that write may fail all the same).
+bool ReportWritable(const QString& path, QString* error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.cancelWriting(); // nothing is left behind, an existing report untouched
+        return true;
+    }
+    *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+    return false;
+}
+
+void ReportNotWritten(const QString& error)
+{
+    PrintErr(QStringLiteral("hoplantern-cli: cannot write the HTML report: %1\n").arg(error));
+}
+
 // One target's watch and what it found.
 struct TargetRun {
     TargetRun(const WatchTarget& given, bool fixedFlow)
@@ -114,12 +150,19 @@ struct TargetRun {
     WatchParameters params;
     WatchRunInfo info; // the target as the JSON summary names it
     LineTarget line { target.host, target.name }; // and as its other lines do, when several are watched
+    // and as the metrics label it
+    QString Label() const { return target.name.isEmpty() ? target.host : target.name; }
 };
 
 } // namespace
 
 int RunWatch(const CliOptions& options, StopSignals& stops)
 {
+    QString error;
+    if (!options.htmlFile.isEmpty() && !ReportWritable(options.htmlFile, &error)) {
+        ReportNotWritten(error);
+        return kCannotWriteReport;
+    }
     WatchParameters params;
     params.maxHops = options.hops;
     params.intervalUs = std::llround(options.intervalS * 1e6);
@@ -128,10 +171,11 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
     params.fixedFlow = options.fixedFlow;
     params.lookups = options.lookups;
 
-    // Every target's sockets must fit the process's limit on open files before any opens.
-    QString budgetError;
-    if (!MakeRoomForSockets(options.targets.size(), params, &budgetError)) {
-        PrintErr(QStringLiteral("hoplantern-cli: %1\n").arg(budgetError));
+    // Every target's sockets, and the metrics listener's, must fit the process's limit on
+    // open files before any opens.
+    const size_t listenerSockets = options.listenPort == 0 ? 0 : size_t(GuardedTcpServer::Limits {}.maxConnections) + 1;
+    if (!MakeRoomForSockets(options.targets.size(), params, listenerSockets, &error)) {
+        PrintErr(QStringLiteral("hoplantern-cli: %1\n").arg(error));
         return kUsage;
     }
     std::vector<std::unique_ptr<TargetRun>> runs;
@@ -172,6 +216,31 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
                      .arg(kMaxRoundsInFlight)
                      .arg(params.waitMs));
 
+    // One server for every target, each under its own label.
+    std::unique_ptr<MetricsServer> metrics;
+    if (options.listenPort != 0) {
+        const auto targets = [&] {
+            std::vector<MetricsTarget> all;
+            for (const std::unique_ptr<TargetRun>& run : runs) {
+                const PathWatch& watch = run->watch;
+                all.push_back({ run->Label(), run->params.target, &run->stats,
+                    [&watch](const NetAddress& a) { return watch.NameOf(a); } });
+            }
+            return all;
+        };
+        metrics = std::make_unique<MetricsServer>(
+            targets, [&] { return runs.front()->watch.platform().clock->MonotonicMicros(); });
+        if (!metrics->Listen(QHostAddress(options.listenAddress), options.listenPort, &error)) {
+            PrintErr(QStringLiteral("hoplantern-cli: cannot listen on %1 port %2: %3\n")
+                         .arg(options.listenAddress)
+                         .arg(options.listenPort)
+                         .arg(error));
+            return kCannotListen;
+        }
+        for (const std::unique_ptr<TargetRun>& run : runs)
+            QObject::connect(&run->watch, &PathWatch::roundFinished, metrics.get(), &MetricsServer::Invalidate);
+    }
+
     const WallTime wall(*runs.front()->watch.platform().clock);
     const bool several = options.severalTargets;
     std::unique_ptr<LiveTable> live;
@@ -188,6 +257,7 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
     redraw.setInterval(kLiveRedrawMs);
     QObject::connect(&redraw, &QTimer::timeout, [&] { live->Draw(sections()); });
 
+    bool stopped = false;
     size_t finished = 0;
     for (const std::unique_ptr<TargetRun>& r : runs) {
         TargetRun& run = *r;
@@ -207,7 +277,10 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
                 if (!redraw.isActive())
                     redraw.start();
             });
-        QObject::connect(&stops, &StopSignals::stopRequested, &run.watch, &PathWatch::StopNow);
+        QObject::connect(&stops, &StopSignals::stopRequested, &run.watch, [&] {
+            stopped = true;
+            run.watch.StopNow();
+        });
         QObject::connect(
             &run.watch, &PathWatch::finished, &run.watch, // a queued call dies with the watch
             [&] {
@@ -258,7 +331,29 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
         }
         Write(text);
     }
-    int status = kWatched;
+    // After the terminal's report, which a failure here must not cost. Only one target's:
+    // the options refuse --html with several.
+    bool written = true;
+    if (!options.htmlFile.isEmpty()) {
+        const TargetRun& run = *runs.front();
+        const HtmlReportContext context { run.target.host, run.params.target, QSysInfo::machineHostName(),
+            wall.At(run.watch.RoundDueUs(0)).toLocalTime(), QDateTime::currentDateTime(), run.watch.RoundDueUs(0),
+            params.intervalUs, run.watch.roundsSent(), QStringLiteral("hoplantern-cli " HOPLANTERN_VERSION) };
+        const QByteArray html
+            = HtmlReport(run.stats, context, [&](const NetAddress& a) { return run.watch.NameOf(a); });
+        written = SaveReport(options.htmlFile, html, &error);
+        if (!written)
+            ReportNotWritten(error);
+    }
+    // An agent keeps serving its last figures after --count's rounds, until it is stopped,
+    // so that a scraper's next look sees every round counted.
+    const bool sendFailed
+        = std::any_of(runs.begin(), runs.end(), [](const auto& run) { return run->watch.sendError() != 0; });
+    if (metrics && !stopped && !sendFailed) {
+        QObject::connect(&stops, &StopSignals::stopRequested, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+    }
+    int status = written ? kWatched : kCannotWriteReport;
     for (const std::unique_ptr<TargetRun>& run : runs) {
         if (run->watch.sendError() != 0) {
             PrintErr(QStringLiteral("hoplantern-cli: %1: %2\n")

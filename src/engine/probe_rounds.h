@@ -38,7 +38,15 @@ public:
     bool PortRemembered(uint16_t port) const;
     // A new round from a socket bound to this port.
     void Begin(uint16_t sourcePort, int rows);
-    void Sent(int row, int64_t atUs);
+    // The latest round's probe for this row went at `atUs` (the clock read just before the
+    // send). `left`: the system took it, so the socket's transmit stamps count it.
+    void Sent(int row, int64_t atUs, bool left);
+    // The kernel's stamp of the probe that was the `sendIndex`th to leave from this port
+    // (counted from 0 over the rounds of one socket): it left at `leftUs`, which its send
+    // time becomes. Nothing when no probe remembered is that one, or when the stamp is
+    // earlier than the clock read before its send, which only a stamp of another probe
+    // can be.
+    std::optional<ProbeRef> TakeSendStamp(uint16_t sourcePort, uint32_t sendIndex, int64_t leftUs);
     // The probe for this row sent from this port; nothing for a port or row of no round
     // remembered, or a row the round did not probe.
     std::optional<ProbeRef> Find(uint16_t sourcePort, int row) const;
@@ -59,6 +67,8 @@ private:
         int index;
         int64_t startUs = kNotSent;
         std::vector<int64_t> sentUs; // per row
+        uint32_t firstLeft = 0; // how many probes had left from the socket before this round
+        std::vector<int> leftRows; // the rows of the probes that left, in order
     };
     // Rounds long past cannot be answered any more (their sockets are gone too); as
     // their ports are never used again in the trace, forgetting them times no answer

@@ -123,7 +123,7 @@ bool TraceEngine::SendProbe(int row, uint16_t port, const uint8_t* data, size_t 
         return false;
     }
     // A probe lost to a full buffer counts as sent (and lost): the next round sends it again.
-    m_rounds.Sent(row, send.sentUs);
+    m_rounds.Sent(row, send.sentUs, send.result == ProbeSend::Sent);
     return true;
 }
 

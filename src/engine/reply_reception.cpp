@@ -42,6 +42,11 @@ bool TraceEngine::ReadAnswer(int64_t handlerUs)
         return false;
     if (answer.kind == IcmpAnswer::Malformed)
         return true;
+    if (answer.kind == IcmpAnswer::SendStamp) {
+        // When a probe really left: its answer, which comes after, is timed from it.
+        m_rounds.TakeSendStamp(answer.quotedSourcePort, answer.sendIndex, answer.leftUs);
+        return true;
+    }
     TakeAnswer(answer, handlerUs);
     if (m_list.GetItemCount() == 0 || TraceSettled())
         EndTrace(false);

@@ -12,6 +12,7 @@ struct IcmpAnswer {
         Malformed, // too short, or header lengths that do not fit: dropped unseen
         NotUdp, // quotes something other than a UDP datagram (or is no error at all)
         Probe, // quotes a UDP datagram: the quoted fields below are valid
+        SendStamp, // no answer: the kernel's stamp of a probe leaving (`sendIndex`, `leftUs`)
     };
     Kind kind = Malformed;
     NetAddress sender; // the router or host that answered
@@ -31,4 +32,9 @@ struct IcmpAnswer {
     // tell: the time of arrival on the host, free of any wait for the UI thread.
     bool stamped = false;
     int64_t arrivalUs = 0;
+    // A SendStamp names its probe by the socket it left from (quotedSourcePort) and how
+    // many probes that socket had sent before it; `leftUs` is when it left the host, in
+    // microseconds of CLOCK_MONOTONIC.
+    uint32_t sendIndex = 0;
+    int64_t leftUs = 0;
 };

@@ -10,6 +10,7 @@
 
 bool ReadErrorQueue(int fd, uint16_t localPort, IcmpAnswer* answer)
 {
+    *answer = {}; // nothing left of an earlier read
     StampedMessage m; // its sender is the probe's original destination
     char data[64];
     const ssize_t n = m.Receive(fd, data, sizeof data, MSG_ERRQUEUE, answer);
@@ -22,8 +23,18 @@ bool ReadErrorQueue(int fd, uint16_t localPort, IcmpAnswer* answer)
             continue;
         sock_extended_err ee;
         std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
+        if (ee.ee_origin == SO_EE_ORIGIN_TIMESTAMPING) {
+            // One of our probes left: no answer, and nothing it says is a router's.
+            answer->stamped = false;
+            if (ReadTransmitStamp(m.msg, &answer->leftUs)) {
+                answer->kind = IcmpAnswer::SendStamp;
+                answer->quotedSourcePort = localPort;
+                answer->sendIndex = ee.ee_data;
+            }
+            return true;
+        }
         if (ee.ee_origin != (v4 ? SO_EE_ORIGIN_ICMP : SO_EE_ORIGIN_ICMP6))
-            return false;
+            return true; // read, and nothing of ours: Malformed
         // SO_EE_OFFENDER: the socket address that follows the extended error.
         answer->sender = NetAddress::FromSockaddr(reinterpret_cast<const sockaddr*>(CMSG_DATA(c) + sizeof ee));
         answer->type = ee.ee_type;
@@ -40,5 +51,5 @@ bool ReadErrorQueue(int fd, uint16_t localPort, IcmpAnswer* answer)
         answer->kind = IcmpAnswer::Probe;
         return true;
     }
-    return false;
+    return true;
 }

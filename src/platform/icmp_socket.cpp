@@ -191,6 +191,7 @@ void SystemIcmpSocket::ReleaseProbeSocket(uint16_t localPort)
 
 void SystemIcmpSocket::CloseProbeSockets()
 {
+    m_pending.clear();
     for (std::vector<WatchedFd>* sockets : { &m_probes, &m_held }) {
         for (WatchedFd& probe : *sockets) {
             probe.notifier.reset();
@@ -215,11 +216,50 @@ bool SystemIcmpSocket::ReceiveRaw(const WatchedFd& raw, IcmpAnswer* answer)
     return true;
 }
 
+void SystemIcmpSocket::TakeHeldStamps(const IcmpAnswer& answer)
+{
+    // The stamps of a held socket's probes wait in its error queue; the stamp of the
+    // probe answered was queued before the probe even reached the wire, so it is there
+    // now and goes to the engine before the answer.
+    if (answer.kind != IcmpAnswer::Probe)
+        return;
+    for (const WatchedFd& held : m_held) {
+        if (held.localPort != answer.quotedSourcePort)
+            continue;
+        IcmpAnswer stamp;
+        while (ReadErrorQueue(held.fd, held.localPort, &stamp)) {
+            if (stamp.kind == IcmpAnswer::SendStamp)
+                m_pending.push_back(stamp);
+        }
+        return;
+    }
+}
+
+bool SystemIcmpSocket::TakePending(IcmpAnswer* answer)
+{
+    if (m_pending.empty())
+        return false;
+    *answer = m_pending.front();
+    m_pending.pop_front();
+    // No socket says these are waiting: one notification for each, as if queued there.
+    if (!m_pending.empty() && m_notify)
+        QMetaObject::invokeMethod(this, &IcmpSocket::readReady, Qt::QueuedConnection);
+    return true;
+}
+
 bool SystemIcmpSocket::Receive(IcmpAnswer* answer)
 {
+    if (TakePending(answer))
+        return true;
     for (const WatchedFd& raw : m_raw) {
-        if (ReceiveRaw(raw, answer))
-            return true;
+        if (!ReceiveRaw(raw, answer))
+            continue;
+        TakeHeldStamps(*answer);
+        if (!m_pending.empty()) {
+            m_pending.push_back(*answer);
+            TakePending(answer);
+        }
+        return true;
     }
     for (const WatchedFd& probe : m_probes) {
         if (ReadErrorQueue(probe.fd, probe.localPort, answer))

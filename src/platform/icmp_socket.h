@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -57,7 +58,8 @@ public:
     virtual void AdoptProbeSocket(int fd, uint16_t localPort) = 0;
     // True when a probe socket whose errors are not read is to be kept bound all the same.
     virtual bool KeepsProbeSockets() const = 0;
-    // Takes over a probe socket only to keep its port bound; it is never read.
+    // Takes over a probe socket to keep its port bound; only its transmit stamps are read,
+    // when an answer to one of its probes comes.
     virtual void HoldProbeSocket(int fd, uint16_t localPort) = 0;
 };
 
@@ -96,6 +98,8 @@ private:
     void CloseProbeSockets();
     static void Keep(std::vector<WatchedFd>& sockets, WatchedFd&& socket);
     bool ReceiveRaw(const WatchedFd& raw, IcmpAnswer* answer);
+    void TakeHeldStamps(const IcmpAnswer& answer);
+    bool TakePending(IcmpAnswer* answer);
 
     int m_fd4 = -1; // raw ICMP socket
     bool m_errorQueue4 = false; // IPv4 answers through the probe sockets
@@ -105,4 +109,5 @@ private:
     std::vector<WatchedFd> m_raw; // the raw ICMP and ICMPv6 sockets that opened
     std::vector<WatchedFd> m_probes; // read for their errors
     std::vector<WatchedFd> m_held; // only kept bound: the raw sockets read their answers
+    std::deque<IcmpAnswer> m_pending; // read, not yet handed out: stamps before their answer
 };

@@ -23,6 +23,11 @@ bool UdpProbeSocket::HandsOverErrors() const
     return m_sink && m_sink->WantsProbeErrors(m_af);
 }
 
+bool UdpProbeSocket::KeepsStamps() const
+{
+    return m_sink && m_sink->KeepsProbeSockets();
+}
+
 int UdpProbeSocket::Open(int af)
 {
     return OpenBound(af, {});
@@ -50,6 +55,9 @@ int UdpProbeSocket::OpenFlow(const NetAddress& target)
     if (error == 0 && HandsOverErrors()) {
         m_sink->AdoptProbeSocket(m_fd, m_port); // answers come while it still sends
         m_bShared = true;
+    } else if (error == 0 && KeepsStamps()) {
+        m_sink->HoldProbeSocket(m_fd, m_port); // its transmit stamps are read while it sends
+        m_bShared = true;
     }
     return error;
 }
@@ -69,6 +77,10 @@ int UdpProbeSocket::OpenBound(int af, const NetAddress& local)
             setsockopt(m_fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
         EnableReceiveTimestamps(m_fd);
     }
+    // Stamps only where they are read: with the errors, or by the sink that holds the
+    // socket. The errors need the room they always had beside them.
+    if (HandsOverErrors() || KeepsStamps())
+        EnableTransmitTimestamps(m_fd, HandsOverErrors());
     // Bound now, so the round knows its port before the first answer can come back.
     sockaddr_storage any {};
     any.ss_family = sa_family_t(af);

@@ -34,7 +34,9 @@ class UdpProbeSocket final : public ProbeSocket {
 public:
     // With a sink that reads answers from the probe sockets, each round's socket asks
     // for ICMP errors (IP_RECVERR) and is handed to the sink instead of being closed; a
-    // sink that keeps probe sockets (the watch) is handed it all the same, to hold.
+    // sink that keeps probe sockets (the watch) is handed it all the same, to hold (a
+    // fixed flow's at once). Either way the socket asks for transmit stamps, which the
+    // sink reads from its error queue.
     explicit UdpProbeSocket(ProbeErrorSink* sink = nullptr);
     ~UdpProbeSocket() override;
     int Open(int af) override;
@@ -47,6 +49,7 @@ public:
 
 private:
     bool HandsOverErrors() const;
+    bool KeepsStamps() const;
     int OpenBound(int af, const NetAddress& local);
 
     ProbeErrorSink* m_sink;

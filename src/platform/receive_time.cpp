@@ -1,7 +1,9 @@
 #include "receive_time.h"
 
 #include <cstring>
-#include <ctime>
+#include <ctime> // linux/errqueue.h uses timespec without including it
+#include <linux/errqueue.h>
+#include <linux/net_tstamp.h>
 
 void EnableReceiveTimestamps(int fd)
 {
@@ -9,7 +11,47 @@ void EnableReceiveTimestamps(int fd)
     setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
 }
 
+bool EnableTransmitTimestamps(int fd, bool roomForStamps)
+{
+    // OPT_ID numbers the stamps, OPT_TSONLY leaves the packet out of them: a stamp
+    // takes little of the queue and no copy of the probe comes back.
+    const int flags = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE | SOF_TIMESTAMPING_OPT_ID
+        | SOF_TIMESTAMPING_OPT_TSONLY;
+    if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) != 0)
+        return false;
+    if (roomForStamps) {
+        // The kernel doubles the size asked for, up to twice net.core.rmem_max: asking
+        // for the default gives twice the default, as many stamps as errors beside them.
+        int size = 0;
+        socklen_t len = sizeof size;
+        if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, &len) == 0) {
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+            int now = 0;
+            len = sizeof now;
+            if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &now, &len) == 0 && now < size) {
+                const int half = size / 2; // rmem_max is below the default: back to it
+                setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &half, sizeof half);
+            }
+        }
+    }
+    return true;
+}
+
 namespace {
+
+// A kernel stamp is wall-clock time; the trace runs on the monotonic clock. How long
+// ago it was taken is the same on both.
+bool MonotonicOfStamp(const timespec& stamp, int64_t* us)
+{
+    timespec real {}, mono {};
+    clock_gettime(CLOCK_REALTIME, &real);
+    clock_gettime(CLOCK_MONOTONIC, &mono);
+    const int64_t ageNs = (int64_t(real.tv_sec) - stamp.tv_sec) * 1000000000 + (real.tv_nsec - stamp.tv_nsec);
+    if (ageNs < 0 || ageNs > int64_t(60) * 1000000000)
+        return false; // the wall clock was set meanwhile: the handler's own time is better
+    *us = (int64_t(mono.tv_sec) * 1000000000 + mono.tv_nsec - ageNs) / 1000;
+    return true;
+}
 
 void ReadReceiveTimestamp(msghdr& msg, IcmpAnswer* answer)
 {
@@ -18,22 +60,24 @@ void ReadReceiveTimestamp(msghdr& msg, IcmpAnswer* answer)
             continue;
         timespec stamp;
         std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-        // The stamp is wall-clock time; the trace runs on the monotonic clock. How long
-        // ago it arrived is the same on both.
-        timespec real {}, mono {};
-        clock_gettime(CLOCK_REALTIME, &real);
-        clock_gettime(CLOCK_MONOTONIC, &mono);
-        const int64_t ageNs = (int64_t(real.tv_sec) - stamp.tv_sec) * 1000000000 + (real.tv_nsec - stamp.tv_nsec);
-        if (ageNs < 0 || ageNs > int64_t(60) * 1000000000)
-            return; // the wall clock was set meanwhile: the handler's own time is better
-        const int64_t arrivalNs = int64_t(mono.tv_sec) * 1000000000 + mono.tv_nsec - ageNs;
-        answer->stamped = true;
-        answer->arrivalUs = arrivalNs / 1000;
+        answer->stamped = MonotonicOfStamp(stamp, &answer->arrivalUs);
         return;
     }
 }
 
 } // namespace
+
+bool ReadTransmitStamp(const msghdr& msg, int64_t* leftUs)
+{
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(const_cast<msghdr*>(&msg), c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPING)
+            continue;
+        scm_timestamping stamps; // [0]: the software stamp
+        std::memcpy(&stamps, CMSG_DATA(c), sizeof stamps);
+        return (stamps.ts[0].tv_sec != 0 || stamps.ts[0].tv_nsec != 0) && MonotonicOfStamp(stamps.ts[0], leftUs);
+    }
+    return false;
+}
 
 ssize_t StampedMessage::Receive(int fd, void* buf, size_t len, int flags, IcmpAnswer* answer)
 {

@@ -6,17 +6,15 @@
 namespace {
 
 enum Column { Hop, Address, Name, Loss, Fwd, Snt, Last, Avg, Best, Wrst, StDev, Jttr, ColumnCount };
+// The header's names for the columns other writers need.
+static_assert(int(ColumnCount) == int(kSummaryColumns) && int(Hop) == int(kHopColumn)
+    && int(Address) == int(kAddressColumn) && int(Name) == int(kNameColumn) && int(Loss) == int(kLossColumn));
 
 const std::array<const char*, ColumnCount> kHeadings { "Hop", "Address", "Name", "Loss%", "Fwd%", "Snt", "Last", "Avg",
     "Best", "Wrst", "StDev", "Jttr" };
 // Room for "100.0" and "999.9" from the first round on, so the live view's columns do not
 // shift as the figures grow.
 const int kMinNumberWidth = 5;
-
-bool IsText(int column)
-{
-    return column == Address || column == Name;
-}
 
 QString Pct(std::optional<double> pct)
 {
@@ -34,34 +32,6 @@ QString Ms(std::optional<double> us)
 QString Truncated(const QString& text, int width)
 {
     return text.size() <= width ? text : text.left(std::max(width - 1, 0)) + QChar(0x2026);
-}
-
-struct Row {
-    std::array<QString, ColumnCount> cells;
-    bool lossMuted = false;
-};
-
-std::vector<Row> Rows(const std::vector<SummaryHop>& hops)
-{
-    std::vector<Row> rows;
-    for (const SummaryHop& hop : hops) {
-        Row row;
-        const RttFigures& rtt = hop.rtt;
-        row.cells = { QString::number(hop.ttl), "*", QString(), Pct(hop.counts.lossPct()), Pct(hop.loss.forwardPct),
-            QString::number(hop.counts.sent), Ms(rtt.lastUs), Ms(rtt.avgUs), Ms(rtt.bestUs), Ms(rtt.worstUs),
-            Ms(rtt.stddevUs), Ms(rtt.jitterUs) };
-        row.lossMuted = hop.loss.declinedPct && *hop.loss.declinedPct > 0;
-        for (size_t i = 0; i < hop.hosts.size(); ++i) {
-            if (i > 0)
-                row = Row {};
-            row.cells[Address] = QString::fromStdString(hop.hosts[i].address.ToText());
-            row.cells[Name] = hop.hosts[i].hostname;
-            rows.push_back(row);
-        }
-        if (hop.hosts.empty())
-            rows.push_back(row);
-    }
-    return rows;
 }
 
 // Fits the columns into `limit` in the order summary_table.h gives; a column shown false is
@@ -93,18 +63,46 @@ void Clip(TableLine& line, int length)
 
 } // namespace
 
+const std::array<const char*, kSummaryColumns>& SummaryHeadings()
+{
+    return kHeadings;
+}
+
+std::vector<SummaryRow> SummaryRows(const std::vector<SummaryHop>& hops)
+{
+    std::vector<SummaryRow> rows;
+    for (const SummaryHop& hop : hops) {
+        SummaryRow row;
+        const RttFigures& rtt = hop.rtt;
+        row.cells = { QString::number(hop.ttl), "*", QString(), Pct(hop.counts.lossPct()), Pct(hop.loss.forwardPct),
+            QString::number(hop.counts.sent), Ms(rtt.lastUs), Ms(rtt.avgUs), Ms(rtt.bestUs), Ms(rtt.worstUs),
+            Ms(rtt.stddevUs), Ms(rtt.jitterUs) };
+        row.lossMuted = hop.loss.declinedPct && *hop.loss.declinedPct > 0;
+        for (size_t i = 0; i < hop.hosts.size(); ++i) {
+            if (i > 0)
+                row = SummaryRow {};
+            row.cells[Address] = QString::fromStdString(hop.hosts[i].address.ToText());
+            row.cells[Name] = hop.hosts[i].hostname;
+            rows.push_back(row);
+        }
+        if (hop.hosts.empty())
+            rows.push_back(row);
+    }
+    return rows;
+}
+
 std::vector<TableLine> SummaryTable(const std::vector<SummaryHop>& hops, int width)
 {
-    const std::vector<Row> rows = Rows(hops);
+    const std::vector<SummaryRow> rows = SummaryRows(hops);
     std::array<int, ColumnCount> widths {};
     std::array<bool, ColumnCount> shown {};
     for (int c = 0; c < ColumnCount; ++c) {
-        widths[c] = std::max(int(qstrlen(kHeadings[c])), IsText(c) || c == Hop ? 0 : kMinNumberWidth);
-        for (const Row& row : rows)
+        widths[c] = std::max(int(qstrlen(kHeadings[c])), IsTextColumn(c) || c == Hop ? 0 : kMinNumberWidth);
+        for (const SummaryRow& row : rows)
             widths[c] = std::max(widths[c], int(row.cells[c].size()));
         shown[c] = true;
     }
-    shown[Name] = std::any_of(rows.begin(), rows.end(), [](const Row& r) { return !r.cells[Name].isEmpty(); });
+    shown[Name] = std::any_of(rows.begin(), rows.end(), [](const SummaryRow& r) { return !r.cells[Name].isEmpty(); });
     Fit(widths, shown, width);
 
     auto line = [&](const std::array<QString, ColumnCount>& cells, bool lossMuted) {
@@ -117,7 +115,7 @@ std::vector<TableLine> SummaryTable(const std::vector<SummaryHop>& hops, int wid
             const QString cell = Truncated(cells[c], widths[c]);
             if (c == Loss && lossMuted)
                 out.muted.push_back(TextSpan { int(out.text.size()) + widths[c] - int(cell.size()), int(cell.size()) });
-            out.text += IsText(c) ? cell.leftJustified(widths[c]) : cell.rightJustified(widths[c]);
+            out.text += IsTextColumn(c) ? cell.leftJustified(widths[c]) : cell.rightJustified(widths[c]);
         }
         int end = width > 0 ? std::min(int(out.text.size()), width) : int(out.text.size());
         while (end > 0 && out.text[end - 1] == ' ')
@@ -129,7 +127,7 @@ std::vector<TableLine> SummaryTable(const std::vector<SummaryHop>& hops, int wid
     std::array<QString, ColumnCount> headings;
     std::copy(kHeadings.begin(), kHeadings.end(), headings.begin());
     lines.push_back(line(headings, false));
-    for (const Row& row : rows)
+    for (const SummaryRow& row : rows)
         lines.push_back(line(row.cells, row.lossMuted));
     return lines;
 }

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <array>
+
 #include <vector>
 
 // The summary as a text table: what --report prints at the end and what the live terminal
@@ -28,6 +30,22 @@
 // count UTF-16 units, one column each for addresses and the ASCII names DNS gives. A table
 // without any name has no Name column.
 inline constexpr int kMinNameWidth = 8;
+
+// The table's cells before any fitting, for writers that lay them out themselves (HTML):
+// the same texts, in the column order above, a hop with several addresses taking a row per
+// address. lossMuted: the Loss% cell is partly a router declining to answer.
+enum SummaryColumn { kHopColumn, kAddressColumn, kNameColumn, kLossColumn, kSummaryColumns = 12 };
+struct SummaryRow {
+    std::array<QString, kSummaryColumns> cells;
+    bool lossMuted = false;
+};
+const std::array<const char*, kSummaryColumns>& SummaryHeadings();
+// Address and Name are text, left-aligned; the others numbers, right-aligned.
+inline bool IsTextColumn(int column)
+{
+    return column == kAddressColumn || column == kNameColumn;
+}
+std::vector<SummaryRow> SummaryRows(const std::vector<SummaryHop>& hops);
 
 struct TextSpan {
     int start = 0;

@@ -8,7 +8,7 @@ HopStats::PerAddress& HopStats::Of(AddressId address)
         m_addresses.begin(), m_addresses.end(), [address](const PerAddress& a) { return a.address == address; });
     if (it != m_addresses.end())
         return *it;
-    m_addresses.push_back(PerAddress { address, {}, {} });
+    m_addresses.push_back(PerAddress { address, {}, {}, {}, -1 });
     return m_addresses.back();
 }
 
@@ -39,6 +39,8 @@ void HopStats::Record(const ProbeOutcome& o, AddressId address)
             ++a.counts.sent;
             ++a.counts.received;
             a.rtt.Add(o.rttUs);
+            a.buckets.Add(o.rttUs);
+            a.lastAnswerUs = std::max(a.lastAnswerUs, o.sentUs + int64_t(o.rttUs));
         }
         m_lastAnswerer = address;
         break;
@@ -69,6 +71,6 @@ HopFigures HopStats::Figures() const
     f.rtt = m_rtt.Figures();
     f.addresses.reserve(m_addresses.size());
     for (const PerAddress& a : m_addresses)
-        f.addresses.push_back(AddressFigures { a.address, a.counts, a.rtt.Figures() });
+        f.addresses.push_back(AddressFigures { a.address, a.counts, a.rtt.Figures(), a.buckets, a.lastAnswerUs });
     return f;
 }

@@ -2,6 +2,7 @@
 #include "address_table.h"
 #include "loss_counts.h"
 #include "probe_outcome.h"
+#include "rtt_buckets.h"
 #include "rtt_series.h"
 
 #include <cstdint>
@@ -23,6 +24,8 @@ struct AddressFigures {
     AddressId address = kNoAddress;
     LossCounts counts; // of decided probes only: a probe in flight has no address yet
     RttFigures rtt;
+    RttBuckets buckets; // of its answers in time, for the metrics' histogram
+    int64_t lastAnswerUs = -1; // when its last answer in time arrived, on the watch's clock
 };
 
 struct HopFigures {
@@ -52,6 +55,8 @@ private:
         AddressId address;
         LossCounts counts;
         RttSeries rtt;
+        RttBuckets buckets;
+        int64_t lastAnswerUs = -1;
     };
     PerAddress& Of(AddressId address);
     void Decide(LossCounts& counts);

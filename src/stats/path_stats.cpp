@@ -31,6 +31,7 @@ std::optional<RouteChange> PathStats::FinishRound(int64_t round, int64_t timeUs)
     }
     path.round = round;
     path.timeUs = timeUs;
+    ++m_roundsFinished;
     return m_routes.Observe(path);
 }
 

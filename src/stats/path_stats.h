@@ -41,6 +41,8 @@ public:
     int maxTtl() const { return int(m_hops.size()); }
     const History& history() const { return m_history; }
     const RouteChanges& routeChanges() const { return m_routes; }
+    // Rounds finished so far: every probe of theirs decided.
+    int64_t roundsFinished() const { return m_roundsFinished; }
 
     static constexpr size_t kOpenRounds = 64;
 
@@ -50,4 +52,5 @@ private:
     History m_history;
     RouteChanges m_routes;
     std::map<int64_t, RoundPath> m_openRounds; // answers of rounds not finished yet
+    int64_t m_roundsFinished = 0;
 };

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 
 #include <algorithm>
+#include <numeric>
 #include <vector>
 
 HopListView::HopListView(QWidget* parent)
@@ -23,7 +24,9 @@ HopListView::HopListView(QWidget* parent)
     QHeaderView* h = header();
     h->setSectionsMovable(true);
     h->setSectionsClickable(false); // no sorting, nothing happens on a header click
-    h->setStretchLastSection(false);
+    // The column shown last takes the room the others leave, so no empty strip of header
+    // trails the columns (whichever column the user has dragged there).
+    h->setStretchLastSection(true);
     h->setMinimumSectionSize(1); // the narrowest column is narrower than the style's default minimum
     h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
@@ -52,15 +55,33 @@ bool HopListView::SetColumnOrderArray(const int* order, int count)
     return true;
 }
 
-QString HopListView::SelectedRowsText() const
+std::vector<int> HopListView::SelectedRows() const
 {
-    if (!model() || !selectionModel())
-        return {};
     std::vector<int> rows;
+    if (!model() || !selectionModel())
+        return rows;
     for (const QModelIndex& index : selectionModel()->selectedRows())
         rows.push_back(index.row());
     std::sort(rows.begin(), rows.end());
+    return rows;
+}
 
+QString HopListView::SelectedRowsText() const
+{
+    return RowsText(SelectedRows());
+}
+
+QString HopListView::AllRowsText() const
+{
+    std::vector<int> rows(size_t(model() ? model()->rowCount(rootIndex()) : 0));
+    std::iota(rows.begin(), rows.end(), 0);
+    return RowsText(rows);
+}
+
+QString HopListView::RowsText(const std::vector<int>& rows) const
+{
+    if (!model())
+        return {};
     const QHeaderView* h = header();
     QString text;
     for (int row : rows) {

@@ -3,15 +3,19 @@
 #include "app_icon.h"
 #include "dialog_builder.h"
 #include "host_argument.h"
+#include "host_history.h"
 #include "int_field.h"
 #include "message_box.h"
 #include "privileges.h"
 #include "resource.h"
+#include "settings/window_state.h"
+#include "text_fit.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -43,7 +47,8 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     , m_engine(m_rows, std::move(platform))
     , m_hIcon(res::LoadIcon(IDR_MAINFRAME))
 {
-    m_controls = CreateDialogControls(*this, *res::FindDialogTemplate(IDD_TRACE_DIALOG));
+    const res::DialogTemplate& tmpl = *res::FindDialogTemplate(IDD_TRACE_DIALOG);
+    m_controls = CreateDialogControls(*this, tmpl);
     m_btnHost = Bind<CommandButton>(m_controls, IDC_HOST_BUTTON);
     m_btnAbout = Bind<CommandButton>(m_controls, IDC_ABOUT);
     m_btnTrace = Bind<CommandButton>(m_controls, IDOK);
@@ -55,6 +60,14 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     m_chkFixedFlow = Bind<QCheckBox>(m_controls, IDC_FIXED_FLOW);
     for (const auto& [family, text] : kFamilies)
         m_cbFamily->addItem(QString::fromLatin1(text), int(family));
+
+    // The desktop's font runs wider than the template's did, the more so at some scales
+    // (at 2x "tries" lost its last letter).
+    FitTextsToControls(*this, tmpl);
+    m_hostHistory = new HostHistory(m_editHost);
+    SetUpToolTips();
+    SetUpShortcuts();
+    connect(m_list, &HopListView::saveReportRequested, this, &CTraceDlg::OnSaveReport);
 
     // Enter anywhere but on another button starts a trace.
     m_btnTrace->setDefault(true);
@@ -80,7 +93,14 @@ CTraceDlg::~CTraceDlg() = default;
 int CTraceDlg::DoModal()
 {
     OnInitDialog();
-    return exec();
+    // Run until it ends, as exec() would run it, but not flagged modal: exec() tells the
+    // window manager so (_NET_WM_STATE_MODAL), which is for a dialog over a window of the
+    // program, and this is the program's main window.
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    loop.exec(QEventLoop::DialogExec);
+    return result();
 }
 
 bool CTraceDlg::OnInitDialog()
@@ -105,6 +125,10 @@ bool CTraceDlg::OnInitDialog()
 
     LoadOptions();
     UpdateData(false);
+    m_hostHistory->SetHosts(hl::LoadRecentHosts(m_store));
+    // Shown maximised, over the rectangle just restored, which it returns to.
+    if (hl::LoadWindowMaximized(m_store))
+        setWindowState(windowState() | Qt::WindowMaximized);
 
     // Desktops on Linux give a program no system menu to add an About item to; the
     // "About..." button is the way there.
@@ -238,6 +262,7 @@ void CTraceDlg::OnOK()
         m_strHost = host;
         m_editHost->setText(host);
     }
+    m_hostHistory->AddHost(host);
     m_engine.OnOK(*this);
 }
 
@@ -275,7 +300,10 @@ void CTraceDlg::closeEvent(QCloseEvent* event)
 
 void CTraceDlg::OnClose()
 {
-    SaveWindowPosition(GetWindowRect());
+    // A maximised window keeps the rectangle it returns to, and reopens maximised over it.
+    SaveWindowPosition(isMaximized() ? GetRestoredWindowRect() : GetWindowRect());
+    hl::SaveWindowMaximized(m_store, isMaximized());
+    hl::SaveRecentHosts(m_store, m_hostHistory->hosts());
     UpdateData(true); // a rejected field keeps its previous value, and closing goes on
     SaveOptions();
     m_list->GetColumnOrderArray(m_anColumnOrder, std::min(m_list->header()->count(), hl::kColumnOrderEntries));

@@ -16,6 +16,7 @@
 
 #include <map>
 
+class HostHistory;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -82,6 +83,9 @@ public slots:
     void OnCancel(); // Esc: ends the window without saving anything
     void OnHostButton(); // "Host >": the clipboard replaces the host text
     void OnAboutButton(); // "About..."
+    void OnHelp(); // F1: the quick help, over the window
+    void OnAppExit(); // Ctrl+Q: ends the program as the close box does, settings saved
+    void OnSaveReport(); // "Save report…" of the list's menu: the table as CSV
 
 protected:
     virtual void DoDataExchange(CDataExchange* pDX);
@@ -99,6 +103,12 @@ private:
     void DDX_Check(CDataExchange* pDX, int nIDC, bool& value);
     void SetUpResultsList();
     void RefitToFrame();
+    // The window's own keys beyond Enter and Esc (trace_dlg_keys.cpp).
+    void SetUpShortcuts();
+    // What each control is for, shown when the pointer rests on it (trace_dlg_tooltips.cpp).
+    void SetUpToolTips();
+    // The outer rectangle the window has when not maximised.
+    hl::WindowRect GetRestoredWindowRect() const;
 
     // The settings operations of the window; none reports a failure.
     void LoadOptions();
@@ -133,6 +143,7 @@ public:
     QCheckBox* m_chkFixedFlow = nullptr;
     QLabel* m_stStatus = nullptr;
     QLabel* m_stTarget = nullptr;
+    HostHistory* m_hostHistory = nullptr; // the host field's drop-down
 
     QIcon m_hIcon;
 };

@@ -46,6 +46,20 @@ hl::WindowRect CTraceDlg::GetWindowRect() const
     return { r.x(), r.y(), r.x() + r.width(), r.y() + r.height() };
 }
 
+hl::WindowRect CTraceDlg::GetRestoredWindowRect() const
+{
+    // Opened maximised and not restored since: the rectangle it was opened over, exactly,
+    // so that a window kept maximised run after run keeps its rectangle too.
+    if (m_bRefitFrame)
+        return m_rcRestored;
+    // Otherwise with the frame as the window has it now; a maximised window's may be
+    // thinner, so this may be off by that difference, once.
+    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+        frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    const QRect r = normalGeometry().marginsAdded(frame);
+    return { r.x(), r.y(), r.x() + r.width(), r.y() + r.height() };
+}
+
 void CTraceDlg::MoveWindow(const hl::WindowRect& rect)
 {
     WindowPos pos { rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, 0 };
@@ -141,14 +155,20 @@ void CTraceDlg::changeEvent(QEvent* event)
     QDialog::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         // By the first activation the window manager has framed the window, or never will.
+        // A window opened maximised waits until it is restored, below.
         RefitToFrame();
-        m_bRefitFrame = false;
+        if (!isMaximized())
+            m_bRefitFrame = false;
     }
+    if (event->type() == QEvent::WindowStateChange)
+        RefitToFrame();
 }
 
 void CTraceDlg::RefitToFrame()
 {
-    if (!m_bRefitFrame || !isVisible())
+    // A maximised window has the size the screen gives it; the rectangle is applied once
+    // the window is restored, with the frame known by then.
+    if (!m_bRefitFrame || !isVisible() || isMaximized())
         return;
     if (frameGeometry().size() == size())
         return; // no frame yet

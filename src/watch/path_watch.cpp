@@ -84,7 +84,7 @@ void PathWatch::OnTimer(int nIDEvent)
     SendDueRounds(now);
     if (m_bDone)
         return;
-    if (m_bStopping && std::all_of(m_live.begin(), m_live.end(), [](const Round& r) { return r.finished; })) {
+    if (m_bStopping && AllFinished()) {
         End();
         return;
     }
@@ -96,8 +96,19 @@ void PathWatch::OnIcmpRead()
     if (m_bDone || !m_bRunning)
         return;
     IcmpAnswer answer;
-    if (m_platform.icmp->Receive(&answer))
-        TakeAnswer(answer, m_platform.clock->MonotonicMicros());
+    if (!m_platform.icmp->Receive(&answer))
+        return;
+    TakeAnswer(answer, m_platform.clock->MonotonicMicros());
+    // The answer that decides a round's last probe finishes it at once, and the watch
+    // too once it is stopping: no wait for a deadline that no longer matters.
+    FinishRounds();
+    if (m_bStopping && AllFinished())
+        End();
+}
+
+bool PathWatch::AllFinished() const
+{
+    return std::all_of(m_live.begin(), m_live.end(), [](const Round& r) { return r.finished; });
 }
 
 void PathWatch::DrainAnswers()
@@ -116,6 +127,12 @@ void PathWatch::SendDueRounds(int64_t nowUs)
         m_t0Us += lateUs / m_params.intervalUs * m_params.intervalUs;
     while (!m_bStopping && !m_bDone && m_t0Us + m_nextRound * m_params.intervalUs <= nowUs) {
         SendRound(nowUs);
+        // The first round probes every hop count, so many of its probes may reach the
+        // target and spend its whole answer budget, which Linux refills at one answer a
+        // second: at that interval no later round may reach it sooner after them. Later
+        // rounds are timed from the first round's last probe, not its first.
+        if (m_nextRound == 1)
+            m_t0Us = m_platform.clock->MonotonicMicros();
         if (m_params.count > 0 && m_nextRound >= m_params.count)
             m_bStopping = true;
     }
@@ -126,7 +143,7 @@ void PathWatch::SendRound(int64_t nowUs)
     Round round;
     round.number = m_nextRound++;
     round.startUs = nowUs;
-    const int highest = HighestHopOfRound(round.number, m_targetTtl, m_params.maxHops);
+    const int highest = HighestHopOfRound(m_targetTtl, m_params.maxHops);
     round.probes.resize(size_t(highest));
     if (!m_params.fixedFlow || !m_flowTags) {
         const ProbeOpen open = ::OpenProbeSocket(*m_platform.probe, m_params.target, m_params.fixedFlow,
@@ -172,18 +189,19 @@ bool PathWatch::SendRoundProbes(Round& round, int highest)
             data = tagged.data();
             port = kFlowPort;
         }
+        const int ttl = TtlOfProbe(round.number, row, m_targetTtl, m_params.maxHops);
         const ProbeSend send
-            = SendProbe(*m_platform.probe, *m_platform.clock, m_params.target, row + 1, port, data, kFlowDataLength);
+            = SendProbe(*m_platform.probe, *m_platform.clock, m_params.target, ttl, port, data, kFlowDataLength);
         if (send.result == ProbeSend::Failed) {
             m_nSendError = send.error;
             return false;
         }
-        m_rounds.Sent(row, send.sentUs);
-        round.probes[size_t(row)] = { ProbeStatus::InFlight, send.sentUs };
+        m_rounds.Sent(row, send.sentUs, send.result == ProbeSend::Sent);
+        round.probes[size_t(row)] = { ProbeStatus::InFlight, send.sentUs, send.sentUs, ttl };
         ++round.undecided;
         ProbeOutcome o;
         o.round = round.number;
-        o.ttl = row + 1;
+        o.ttl = row + 1; // a probe past the target is the target's probe of the round
         o.sentUs = send.sentUs;
         m_stats.Record(o);
     }
@@ -199,8 +217,20 @@ PathWatch::Round* PathWatch::RoundOfIndex(int index)
     return nullptr;
 }
 
+void PathWatch::TakeSendStamp(const IcmpAnswer& stamp)
+{
+    const std::optional<ProbeRef> probe = m_rounds.TakeSendStamp(stamp.quotedSourcePort, stamp.sendIndex, stamp.leftUs);
+    Round* round = probe ? RoundOfIndex(probe->round) : nullptr;
+    if (round && size_t(probe->row) < round->probes.size())
+        round->probes[size_t(probe->row)].leftUs = probe->sentUs;
+}
+
 void PathWatch::TakeAnswer(const IcmpAnswer& answer, int64_t handlerUs)
 {
+    if (answer.kind == IcmpAnswer::SendStamp) {
+        TakeSendStamp(answer);
+        return;
+    }
     std::optional<ProbeRef> probe;
     if (!m_params.fixedFlow)
         probe = MatchPortAnswer(answer, m_params.target, m_rounds);
@@ -222,7 +252,7 @@ void PathWatch::DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, in
     o.round = round.number;
     o.ttl = ttl;
     o.sentUs = probe.sentUs;
-    o.rttUs = double(arrivalUs - probe.sentUs);
+    o.rttUs = double(arrivalUs - probe.leftUs);
     o.address = answer.sender;
     o.fromTarget = c.reachedTarget;
     const bool inTime = arrivalUs <= probe.sentUs + int64_t(m_params.waitMs) * 1000;
@@ -245,11 +275,24 @@ void PathWatch::DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, in
     }
     if (probe.status != ProbeStatus::InFlight)
         return; // answered already: a duplicate
-    o.status = ProbeStatus::Answered;
-    m_stats.Record(o);
     probe.status = ProbeStatus::Answered;
     --round.undecided;
-    if (c.endsPath) {
+    const bool grew = probe.ttl != ttl && !c.reachedTarget;
+    if (grew) {
+        // The target's probe of the round, sent past it, answered by a router: the path
+        // grew. The target lost it; the router's answer counts at the hop count it came
+        // from, and the next round looks for the target afresh.
+        ProbeOutcome lost = o;
+        lost.status = ProbeStatus::Lost;
+        lost.address = {};
+        lost.rttUs = 0;
+        m_stats.Record(lost);
+        o.ttl = probe.ttl;
+        round.grew = true;
+    }
+    o.status = ProbeStatus::Answered;
+    m_stats.Record(o);
+    if (c.endsPath && !grew) {
         if (round.endTtl == 0 || ttl < round.endTtl)
             round.endTtl = ttl;
         // The next rounds stop at the end of the path at once, not a wait later.
@@ -290,7 +333,10 @@ void PathWatch::FinishRounds()
         // Its probes are all decided: its socket's answers may still come, but only late.
         if (!m_params.fixedFlow) // the flow's one socket serves every round
             m_platform.icmp->ReleaseProbeSocket(round.port);
-        if (round.endTtl > 0) {
+        if (round.grew) {
+            m_targetTtl = 0;
+            m_silentRounds = 0;
+        } else if (round.endTtl > 0) {
             m_targetTtl = round.endTtl;
             m_silentRounds = 0;
         } else if (m_targetTtl > 0 && round.probes.size() >= size_t(m_targetTtl)

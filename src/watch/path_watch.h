@@ -75,7 +75,9 @@ signals:
 private:
     struct Probe {
         ProbeStatus status = ProbeStatus::NotProbed;
-        int64_t sentUs = 0;
+        int64_t sentUs = 0; // the clock read before the send: its deadline counts from it
+        int64_t leftUs = 0; // when it left, as the kernel stamped it where it did: its RTT's start
+        int ttl = 0; // the hop count it left with: its row's, or more (see TtlOfProbe)
     };
     struct Round {
         int64_t number = 0;
@@ -85,6 +87,7 @@ private:
         std::vector<Probe> probes; // [ttl - 1]
         int undecided = 0; // probes in flight
         int endTtl = 0; // the lowest hop count whose answer ended the path, 0: none
+        bool grew = false; // a router answered a probe sent past the target
         bool finished = false;
     };
 
@@ -92,9 +95,11 @@ private:
     void SendRound(int64_t nowUs);
     bool SendRoundProbes(Round& round, int highest);
     void TakeAnswer(const IcmpAnswer& answer, int64_t handlerUs);
+    void TakeSendStamp(const IcmpAnswer& stamp);
     void DecideAnswer(Round& round, int ttl, const IcmpAnswer& answer, int64_t arrivalUs);
     void DecideDeadlines(int64_t nowUs);
     void FinishRounds();
+    bool AllFinished() const;
     void ForgetOldRounds();
     Round* RoundOfIndex(int index);
     void LookUp(const NetAddress& address);

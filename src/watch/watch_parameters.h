@@ -28,17 +28,29 @@ inline int MaxWaitMs(int64_t intervalUs)
 // Rounds the target may stay silent before the watch probes every hop count again: the
 // target may have moved further away, or only declined a few answers.
 inline constexpr int kSilentRoundsBeforeWidening = 3;
-// Every this many rounds, two hop counts past the target are probed too, so a path that
-// grew is noticed.
+// Every this many rounds, the probe for the target's hop count leaves with two hop counts
+// more, so a path that grew is noticed. It goes in place of the target's own probe, not
+// beside it: every probe past the target reaches the target, whose answers are limited to
+// about one a second (Linux: a burst of 6, then one a second per source), so one extra
+// probe every ten rounds at the default interval empties that budget within a minute and
+// shows as loss at the target. Answered by the target, it is the target's answer for the
+// round; answered by a router, the path grew.
 inline constexpr int64_t kBeyondTargetEvery = 10;
 inline constexpr int kBeyondTargetHops = 2;
 
-// The highest hop count round `round` probes: every one up to maxHops while the target's
-// hop count is not known (0), else up to the target's, and on every tenth round two past it.
-inline int HighestHopOfRound(int64_t round, int targetTtl, int maxHops)
+// The highest hop count round probes a row for: every one up to maxHops while the target's
+// hop count is not known (0), else up to the target's.
+inline int HighestHopOfRound(int targetTtl, int maxHops)
 {
-    if (targetTtl <= 0)
-        return maxHops;
-    const int beyond = round % kBeyondTargetEvery == kBeyondTargetEvery - 1 ? kBeyondTargetHops : 0;
-    return targetTtl + beyond < maxHops ? targetTtl + beyond : maxHops;
+    return targetTtl <= 0 || targetTtl > maxHops ? maxHops : targetTtl;
+}
+
+// The hop count the probe of row `row` leaves with in round `round`: its own, except for
+// the target's row every tenth round (see kBeyondTargetEvery), never above maxHops.
+inline int TtlOfProbe(int64_t round, int row, int targetTtl, int maxHops)
+{
+    const int ttl = row + 1;
+    if (targetTtl <= 0 || ttl != targetTtl || round % kBeyondTargetEvery != kBeyondTargetEvery - 1)
+        return ttl;
+    return ttl + kBeyondTargetHops < maxHops ? ttl + kBeyondTargetHops : maxHops;
 }

@@ -146,6 +146,11 @@ void TestCli::usageErrors_data()
         << QStringList { "--watch", "--interval=1s", "a" } << "'1s' is not a number of seconds above 0";
     QTest::newRow("no rounds") << QStringList { "--watch", "--count", "0", "a" } << "'0' is not a whole number";
     QTest::newRow("count without watch") << QStringList { "--count", "5", "a" } << "--count goes with --watch";
+    QTest::newRow("html without watch") << QStringList { "--html", "r.html", "a" } << "--html goes with --watch";
+    QTest::newRow("html without a file") << QStringList { "--watch", "a", "--html" }
+                                         << "option --html needs a file name";
+    QTest::newRow("html with an empty name")
+        << QStringList { "--watch", "--html=", "a" } << "option --html needs a file name";
     QTest::newRow("tries with watch") << QStringList { "--watch", "-t", "5", "a" }
                                       << "--tries does not go with --watch";
     QTest::newRow("a host twice") << QStringList { "--watch", "a", "b", "a" } << "a is given twice";
@@ -155,6 +160,18 @@ void TestCli::usageErrors_data()
                                      << "/nonexistent/t: cannot be read: No such file or directory";
     QTest::newRow("an empty targets file")
         << QStringList { "--watch", "--targets", "/dev/null" } << "/dev/null: lists no target";
+    QTest::newRow("html with several hosts")
+        << QStringList { "--watch", "--html", "r.html", "a", "b" } << "option --html goes with one HOST";
+    QTest::newRow("listen without watch")
+        << QStringList { "--listen", "127.0.0.1:4677", "a" } << "--listen goes with --watch";
+    QTest::newRow("listen at a name") << QStringList { "--watch", "--listen", "localhost:4677", "a" }
+                                      << "option --listen: 'localhost:4677' is not ADDRESS:PORT";
+    QTest::newRow("listen at IPv6 without brackets")
+        << QStringList { "--watch", "--listen=::1:4677", "a" } << "'::1:4677' is not ADDRESS:PORT";
+    QTest::newRow("listen on port 0") << QStringList { "--watch", "--listen=[::1]:0", "a" }
+                                      << "'[::1]:0' is not ADDRESS:PORT";
+    QTest::newRow("listen without a port")
+        << QStringList { "--watch", "a", "--listen" } << "option --listen needs ADDRESS:PORT";
 }
 
 void TestCli::usageErrors()

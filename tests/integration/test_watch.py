@@ -12,6 +12,7 @@ import os
 import shlex
 import shutil
 import signal
+import statistics
 import subprocess
 import tempfile
 import time
@@ -20,6 +21,7 @@ import unittest
 
 from tests.integration.test_trace_paths import AS_NOBODY, CLI, HANG_GUARD, copies_for_nobody, path_for
 from tools.netpath import exit_unless_available
+from tools.watch_capture import watched_on_the_wire
 
 ROUNDS = 200
 FAST = ["--interval", "0.05", "-w", "300", "-n"]
@@ -86,6 +88,27 @@ class Loss(unittest.TestCase):
         self.assertEqual(hops[-1]["loss_pct"], 0)  # the target
 
 
+class KernelRateLimit(unittest.TestCase):
+    def test_target_loses_nothing_at_the_default_interval(self):
+        # Linux answers a source a burst of 6, then one a second: at one round a second the
+        # target's budget is spent exactly, so a single extra probe that reaches it (one sent
+        # past it, every tenth round) soon shows as the target's loss. Root and nobody run
+        # at once, on paths of their own, each target with its own budget.
+        (plain,) = copies_for_nobody(type(self))
+        runs = []
+        for routers, prefix in ((3, ()), (4, AS_NOBODY)):
+            path = path_for({"routers": routers, "icmp_ratelimit": 1000})
+            runs.append(subprocess.Popen(path.exec_args(*prefix, plain, "--watch", "--json", "--count", "60", "-n",
+                                                        path.target),
+                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True))
+        for who, proc in zip(("root", "nobody"), runs):
+            with self.subTest(who):
+                out, _ = proc.communicate(timeout=HANG_GUARD)
+                self.assertEqual(proc.returncode, 0)
+                hops = json.loads(out.splitlines()[-1])["hops"]
+                self.assertEqual([(h["sent"], h["loss_pct"]) for h in hops], [(60, 0)] * len(hops), hops)
+
+
 class Sockets(unittest.TestCase):
     def test_watch_closes_each_rounds_socket_after_its_deadlines(self):
         # Each round's socket is kept until the round's probes are decided, then closed:
@@ -103,6 +126,17 @@ class Sockets(unittest.TestCase):
                 sockets = [os.readlink("/proc/%d/fd/%s" % (proc.pid, fd)) for fd in os.listdir("/proc/%d/fd" % proc.pid)]
                 proc.wait(timeout=HANG_GUARD)
                 self.assertLess(sum(s.startswith("socket:") for s in sockets), 16, sockets)
+
+
+    def test_unprivileged_round_of_255_keeps_every_answer_beside_the_stamps(self):
+        # Without privilege a round's answers and its probes' transmit stamps share the
+        # socket's error queue, and on a fast path all of them are queued before the round
+        # has finished sending: none may crowd out an answer.
+        (plain,) = copies_for_nobody(type(self))
+        path = path_for({"routers": 3})
+        code, lines = watch(path, "--count", "1", "-m", "255", *FAST, path.target, prefix=AS_NOBODY, binary=plain)
+        self.assertEqual(code, 0)
+        self.assertEqual([h["status"] for h in lines[0]["hops"]], ["answered"] * 255)
 
 
 class RouteChange(unittest.TestCase):
@@ -191,10 +225,44 @@ class SeveralTargets(unittest.TestCase):
             self.assertEqual({h["loss_pct"] for h in s["hops"]}, {0}, s)
 
 
+@unittest.skipUnless(shutil.which("tcpdump"), "needs tcpdump")
+class RoundTrips(unittest.TestCase):
+    def test_round_trips_match_the_wire(self):
+        # Each answered probe's round trip against a capture's kernel stamps on the source's
+        # link. Without delay the whole round trip can pass while sendto() runs, so a time
+        # read after it shows 0; and a round's first probe leaves some 30 us after the clock
+        # read before its send, which the kernel's transmit stamp leaves out. Behind the
+        # delaying link no round trip is shorter than the emulated one.
+        (plain,) = copies_for_nobody(type(self))
+        for delay_ms in (0, 1):
+            path = path_for({"routers": 3, "delay_ms": delay_ms} if delay_ms else {"routers": 3})
+            for who, prefix in (("root", ()), ("nobody", AS_NOBODY)):
+                with self.subTest(delay_ms=delay_ms, who=who):
+                    lines, wire = watched_on_the_wire(
+                        path, [*prefix, plain, "--watch", "--json", "--count", "10", *FAST, path.target])
+                    errors = {}
+                    for line in lines[:-1]:
+                        for h in (h for h in line["hops"] if h["status"] == "answered"):
+                            least = path.rtt_ms(min(h["ttl"], 4)) if delay_ms else 0  # past the target: its own
+                            self.assertGreater(h["rtt_ms"], least, line)
+                            on_wire = wire[(line["round"], h["ttl"])]
+                            errors.setdefault(h["ttl"], []).append(abs(h["rtt_ms"] * 1000 - on_wire))
+                    # Every hop of the path answered every round. The median, since a busy machine
+                    # can hold up a probe or two between the capture's stamp and ours.
+                    for ttl in (1, 2, 3, 4):
+                        self.assertEqual(len(errors[ttl]), 10)
+                        self.assertLess(statistics.median(errors[ttl]), 15, (ttl, errors[ttl]))
+
+
 class Interrupt(unittest.TestCase):
     def test_watch_prints_every_round_sent_and_exits_0(self):
-        path = path_for({"routers": 3})
-        code, out = interrupted(path, ["--watch", "--json", "--interval", "0.1", "-w", "300", "-n", path.target], 1.05)
+        # 160 ms to the target and back: rounds leave every 100 ms, so the interrupt finds
+        # some in flight.
+        path = path_for({"routers": 3, "delay_ms": 20})
+        html = os.path.join(tempfile.mkdtemp(), "watch.html")
+        self.addCleanup(shutil.rmtree, os.path.dirname(html))
+        code, out = interrupted(path, ["--watch", "--json", "--interval", "0.1", "-w", "300", "-n", "--html", html,
+                                       path.target], 1.05)
         self.assertEqual(code, 0, out)
         lines = [json.loads(line) for line in out.splitlines()]
         summary = lines[-1]
@@ -206,6 +274,31 @@ class Interrupt(unittest.TestCase):
         finished = [x["round"] for x in lines if x["type"] == "round"]
         self.assertEqual(finished, list(range(len(finished))))
         self.assertLess(len(finished), summary["rounds"])
+        with open(html, encoding="utf-8") as report:  # written after the signal too
+            page = report.read()
+        self.assertEqual(page.count("<svg"), len(summary["hops"]))
+        self.assertIn("<dt>Rounds</dt><dd>%d, one every 0.1 s</dd>" % summary["rounds"], page)
+
+    def test_html_report_not_written_is_said_and_the_table_kept(self):
+        path = path_for({"routers": 2})
+        folder = tempfile.mkdtemp()
+        args = ["--watch", "--report", "--interval", "0.1", "-w", "300", "-n", "--html"]
+        # A folder that is not there: said before any probe.
+        done = subprocess.run(path.exec_args(CLI, *args, "/nonexistent/watch.html", path.target),
+                              capture_output=True, text=True, timeout=HANG_GUARD)
+        self.assertEqual((done.returncode, done.stdout), (5, ""), done.stderr)
+        self.assertIn("cannot write the HTML report: /nonexistent/watch.html: ", done.stderr)
+        # A folder gone while watching: said at the end, the table printed all the same.
+        proc = subprocess.Popen(path.exec_args(CLI, *args, os.path.join(folder, "watch.html"), path.target),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        time.sleep(0.5)
+        os.rmdir(folder)
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=HANG_GUARD)
+        self.assertEqual(proc.returncode, 5, err)
+        self.assertIn("cannot write the HTML report: %s/watch.html: " % folder, err)
+        self.assertEqual([line.split()[1] for line in out.splitlines()[1:]],
+                         [r.address for r in path.routers] + [path.target])
 
     def test_trace_prints_rows_so_far_and_exits_130(self):
         path = path_for({"routers": 3, "target_silent": True})

@@ -1,15 +1,21 @@
 // The watch's outputs from paths played round by round through the statistics: the JSON
 // Lines read back field by field, the CSV read back, the text table's alignment, its muted
-// cells and its fitting into a terminal's width.
+// cells and its fitting into a terminal's width, the HTML report parsed back as XML and
+// rendered by a browser.
 #include "csv_summary.h"
+#include "html_report.h"
 #include "json_lines.h"
 #include "save_file.h"
 #include "summary_table.h"
 
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 namespace {
@@ -55,10 +61,16 @@ void Play(Played& played, const QString& rounds)
     }
 }
 
+// A reverse lookup is the network's to answer: router D's name is hostile markup, with a
+// placeholder for QString::arg and a control character XML does not allow.
+const QString kHostileName = "<script>alert(1)</script><b>&amp;%2\x01";
+
 QString Name(const NetAddress& address)
 {
     if (address == Router('B'))
         return "b.example";
+    if (address == Router('D'))
+        return kHostileName;
     return address == Router('C') ? "core, \"west\"" : QString();
 }
 
@@ -121,6 +133,68 @@ QList<QStringList> ReadCsv(const QByteArray& bytes)
     return records;
 }
 
+HtmlReportContext ReportContext(int64_t rounds)
+{
+    return HtmlReportContext { "evil\"<i>.example", Router('T'), "probe<host>", RoundTime(0), RoundTime(rounds), 0,
+        1000000, rounds, "hoplantern-cli 1.0" };
+}
+
+// What the HTML report says, read back through an XML parser: the summary's rows (cells
+// joined by "|", a muted cell in brackets); per hop's chart "answered/lost/carried" (the
+// points drawn on the median, the loss marks, those with a part carried on), and "+" for a
+// route change at this hop; the route changes' rows; the elements and all the text.
+struct ReadBack {
+    QStringList rows, charts, changes, elements;
+    QString texts;
+    QString error;
+};
+
+ReadBack ReadHtml(const QByteArray& html)
+{
+    ReadBack out;
+    QXmlStreamReader xml(html);
+    QString table, changed;
+    QStringList cells;
+    int answered = 0, lost = 0, carried = 0;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isCharacters())
+            out.texts += xml.text();
+        if (xml.isEndElement() && xml.name() == u"tr" && !cells.isEmpty())
+            (table == "summary" ? out.rows : out.changes) << cells.join('|');
+        if (xml.isEndElement() && xml.name() == u"svg")
+            out.charts << QString("%1/%2/%3%4").arg(answered).arg(lost).arg(carried).arg(changed);
+        if (!xml.isStartElement())
+            continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        const QString cls = a.value("class").toString();
+        out.elements << xml.name().toString();
+        if (xml.name() == u"table") {
+            table = cls;
+        } else if (xml.name() == u"tr") {
+            cells.clear();
+        } else if (xml.name() == u"td") {
+            const QString text = xml.readElementText();
+            out.texts += text;
+            cells << (cls.contains("muted") ? "[" + text + "]" : text);
+        } else if (xml.name() == u"svg") {
+            answered = lost = carried = 0;
+            changed.clear();
+        } else if (cls == "median") {
+            answered += xml.name() == u"circle" ? 1 : int(a.value("points").split(' ').size());
+        } else if (cls == "lost") {
+            ++lost;
+        } else if (cls == "carried") {
+            ++carried;
+        } else if (cls == "route-change here") {
+            changed = "+";
+        }
+    }
+    if (xml.hasError())
+        out.error = QString("line %1: %2").arg(xml.lineNumber()).arg(xml.errorString());
+    return out;
+}
+
 } // namespace
 
 class TestReports : public QObject {
@@ -132,6 +206,9 @@ private slots:
     void csv();
     void table_data();
     void table();
+    void html_data();
+    void html();
+    void htmlInBrowser();
     void saveReport();
 };
 
@@ -294,6 +371,109 @@ void TestReports::table()
     }
     QCOMPARE(texts, lines);
     QCOMPARE(mutedTexts, muted);
+}
+
+void TestReports::html_data()
+{
+    QTest::addColumn<QString>("rounds");
+    QTest::addColumn<QStringList>("rows"); // the summary's, up to Snt
+    QTest::addColumn<QStringList>("charts");
+    QTest::addColumn<QStringList>("changes");
+    QString hostile = kHostileName;
+    hostile.replace(QChar(1), QChar::ReplacementCharacter);
+    QTest::newRow("a declining router muted, loss carried on at the target, a hostile name")
+        << "- D0.35 T12.25|A1 D1 -|A1 D1 T10|A1 D1 T10"
+        << QStringList { "1|198.18.0.1||[25.0]|0.0|4", "2|198.18.0.4|" + hostile + "|0.0|0.0|4",
+               "3|198.18.0.20||25.0|25.0|4" }
+        << QStringList { "3/1/0", "4/0/0", "3/1/1" } << QStringList {};
+    QTest::newRow("a replaced router: a change in the list and on its hop's chart")
+        << "A1 B1 T1|A1 C1 T1"
+        << QStringList { "1|198.18.0.1||0.0|0.0|2", "2|198.18.0.2|b.example|0.0|0.0|2", "|198.18.0.3|core, \"west\"|||",
+               "3|198.18.0.20||0.0|0.0|2" }
+        << QStringList { "2/0/0", "2/0/0+", "2/0/0" }
+        << QStringList { "2026-12-07 05:07:05 +02:00|1|2|198.18.0.2 (b.example)|198.18.0.3 (core, \"west\")" };
+    // Long watches, one round a second, the target losing the first round of each 10 s or
+    // each minute: drawn from the finest tier holding the whole watch, a point per bucket.
+    const auto longWatch = [](int rounds, int lostEvery) {
+        QString played;
+        for (int r = 0; r < rounds; ++r)
+            played += r % lostEvery == 0 ? QString("A1 -|") : QString("A%1 T%2|").arg(1 + r % 3).arg(5 + r % 7);
+        played.chop(1);
+        return played;
+    };
+    QTest::newRow("20 minutes: 10 s buckets")
+        << longWatch(1200, 10) << QStringList { "1|198.18.0.1||0.0|0.0|1200", "2|198.18.0.20||10.0|10.0|1200" }
+        << QStringList { "120/0/0", "120/120/120" } << QStringList {};
+    QTest::newRow("4 hours, beyond the 10 s ring: 1 min buckets")
+        << longWatch(14400, 60) << QStringList { "1|198.18.0.1||0.0|0.0|14400", "2|198.18.0.20||1.7|1.7|14400" }
+        << QStringList { "240/0/0", "240/240/240" } << QStringList {};
+}
+
+void TestReports::html()
+{
+    QFETCH(QString, rounds);
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, charts);
+    QFETCH(QStringList, changes);
+    Played played;
+    Play(played, rounds);
+    const ReadBack back = ReadHtml(HtmlReport(played.path, ReportContext(rounds.count('|') + 1), Name));
+    QVERIFY2(back.error.isEmpty(), qPrintable(back.error));
+    QStringList shortRows;
+    for (const QString& row : back.rows)
+        shortRows << row.section('|', 0, 5);
+    QCOMPARE(shortRows, rows);
+    QCOMPARE(back.charts, charts);
+    QCOMPARE(back.changes, changes);
+    // What the user and the network wrote is text, never markup.
+    for (const char* element : { "script", "i", "b", "host" })
+        QVERIFY2(!back.elements.contains(element), element);
+    QVERIFY(back.texts.contains("evil\"<i>.example") && back.texts.contains("probe<host>"));
+}
+
+// The report as a browser shows it: Chromium parses it as HTML (not XML) and draws it.
+// HOPLANTERN_REPORT_SCREENSHOT names a file to keep the screenshot in, to look at.
+void TestReports::htmlInBrowser()
+{
+    const QString chromium = QStandardPaths::findExecutable("chromium");
+    if (chromium.isEmpty())
+        QSKIP("chromium is not installed (scripts/install-deps.sh installs it)");
+    Played played;
+    Play(played, "- D0.35 T12.25|A1 D1 -|A1 D1 T10|A1 D1 T10|A2 D1.5 T11|A1 D1 T9");
+    QTemporaryDir dir;
+    const QString page = dir.filePath("report.html");
+    QVERIFY(SaveReport(page, HtmlReport(played.path, ReportContext(6), Name)));
+    const QString png = qEnvironmentVariable("HOPLANTERN_REPORT_SCREENSHOT", dir.filePath("report.png"));
+    const QStringList common { "--headless", "--no-sandbox", "--disable-gpu",
+        "--user-data-dir=" + dir.filePath("profile"), "--window-size=1000,1100" };
+    QProcess browser;
+    browser.start(chromium, common + QStringList { "--dump-dom", QUrl::fromLocalFile(page).toString() });
+    QVERIFY(browser.waitForFinished(60000));
+    const QString dom = QString::fromUtf8(browser.readAllStandardOutput());
+    // Three charts, each round a point on the line or a loss mark: 5 + 1, 6 + 0, 5 + 1.
+    QCOMPARE(dom.count("<svg"), 3);
+    static const QRegularExpression median(R"re(<polyline class="median" points="([^"]*)")re");
+    qsizetype vertices = dom.count("<circle class=\"median\"");
+    for (auto m = median.globalMatch(dom); m.hasNext();)
+        vertices += m.next().captured(1).split(' ').size();
+    QCOMPARE(vertices, 16);
+    QCOMPARE(dom.count("<rect class=\"lost\""), 2);
+    QVERIFY(dom.contains("&lt;script&gt;alert(1)&lt;/script&gt;"));
+
+    browser.start(chromium, common + QStringList { "--screenshot=" + png, QUrl::fromLocalFile(page).toString() });
+    QVERIFY(browser.waitForFinished(60000));
+    const QImage shot(png);
+    QVERIFY2(!shot.isNull(), qPrintable(png));
+    // The charts are drawn: the red of loss carried on at the target, the green of the line
+    // of the hops without it.
+    int red = 0, green = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            red += c.red() > 180 && c.green() < 70 && c.blue() < 70;
+            green += c.green() > 120 && c.red() < 90 && c.blue() < 90;
+        }
+    QVERIFY2(red > 20 && green > 20, qPrintable(QString("red %1, green %2 pixels").arg(red).arg(green)));
 }
 
 void TestReports::saveReport()

@@ -172,12 +172,16 @@ private slots:
         QString hostShown;
         int rowsWhenTracing = -1;
         bool shownWhenTracing = false;
+        bool flaggedModal = true;
         app.onWindow = [&](CTraceDlg& dlg) {
             QObject::connect(&dlg.engine(), &TraceEngine::statusChanged, &dlg, [&](const QString& status) {
                 if (status != u"Tracing..."_s || rowsWhenTracing >= 0)
                     return;
                 rowsWhenTracing = dlg.rows().GetItemCount();
                 shownWhenTracing = dlg.isVisible();
+                // The main window, not a dialog over one: the window manager is told nothing
+                // of modality (its _NET_WM_STATE would say _NET_WM_STATE_MODAL).
+                flaggedModal = dlg.isModal() || dlg.windowHandle()->modality() != Qt::NonModal;
                 hostShown = qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->text();
                 QMetaObject::invokeMethod(&dlg, &CTraceDlg::OnCancel, Qt::QueuedConnection);
             });
@@ -186,6 +190,7 @@ private slots:
         QVERIFY(!app.InitInstance());
         QCOMPARE(rowsWhenTracing, 16);
         QVERIFY(shownWhenTracing);
+        QVERIFY(!flaggedModal);
         QCOMPARE(hostShown, u"192.0.2.1"_s);
     }
 };

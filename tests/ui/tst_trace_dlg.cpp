@@ -4,18 +4,26 @@
 // nothing leaves the machine; the real path is the namespace test's.
 #include "about_dlg.h"
 #include "dialog_builder.h"
+#include "dialog_support.h"
 #include "fake_platform.h"
+#include "host_history.h"
+#include "quick_help_dlg.h"
 #include "resource.h"
 #include "settings/settings_ops.h"
+#include "settings/window_state.h"
 #include "trace_dlg.h"
 #include "ui_test_support.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QCompleter>
+#include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTimer>
 #include <QtEndian>
 
@@ -61,10 +69,11 @@ struct Window {
     }
 };
 
-QRect TemplateRect(const CTraceDlg& dlg, int id)
+// Where a control is as the window is built, before any size change.
+QRect TemplateRect(int id)
 {
-    const res::DialogTemplate* t = res::FindDialogTemplate(IDD_TRACE_DIALOG);
-    return MapDialogRect(t->Find(id)->rect, BaseUnitsOf(dlg.font()));
+    const Window fresh(Window::Closed);
+    return fresh.item(id)->geometry();
 }
 
 // Every control, and how it follows a change of the window's size on each axis: it
@@ -96,6 +105,29 @@ QByteArray StoredBinary(const char* name)
 {
     const auto v = hl::RegistryStore().QueryValue(QString::fromLatin1(hl::kProgramKey), QString::fromLatin1(name));
     return v ? v->data : QByteArray();
+}
+
+// Right-clicks a row of the list (which selects it, unless it is selected already) and
+// picks the command from the menu that opens; returns whether the command was enabled (a
+// disabled one is not triggered).
+bool ChooseFromRowMenu(const Window& w, int row, HopListView::RowCommand command)
+{
+    QWidget* viewport = w->m_list->viewport();
+    const QPoint at = w->m_list->visualRect(w->rows().index(row, 0)).center();
+    QTest::mousePress(viewport, Qt::RightButton, {}, at);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+    QCoreApplication::sendEvent(viewport, &click);
+    QTest::mouseRelease(viewport, Qt::RightButton, {}, at);
+    auto* menu = w->m_list->findChild<QMenu*>();
+    if (!menu)
+        return false;
+    bool enabled = false;
+    for (QAction* action : menu->actions()) {
+        if (action->data().toInt() == int(command) && (enabled = action->isEnabled()))
+            action->trigger();
+    }
+    delete menu;
+    return enabled;
 }
 
 QRect RectOf(const hl::WindowRect& r)
@@ -132,8 +164,10 @@ private slots:
         QWidget* at = w->m_btnTrace;
         do {
             const QVariant id = at->property(kControlIdProperty);
-            if (id.isValid() && (at->focusPolicy() & Qt::TabFocus) && at->isVisible())
+            if (id.isValid() && (at->focusPolicy() & Qt::TabFocus) && at->isVisible()) {
                 order << id.toInt();
+                QVERIFY2(!at->toolTip().isEmpty(), at->objectName().toLatin1()); // what each is for
+            }
             at = at->nextInFocusChain();
         } while (at != w->m_btnTrace && order.size() < 50);
         QCOMPARE(order,
@@ -155,14 +189,14 @@ private slots:
 
         // A new trace keeps the widths and the order the user gave the columns.
         w.header()->moveSection(4, 0);
-        w.header()->resizeSection(3, 100);
+        w.header()->resizeSection(2, 100); // ("Host name", shown last now, fills the rest)
         w.header()->resizeSection(1, 70);
         w.setFields("5", "192.0.2.1", "3000", "3");
         w->m_btnTrace->click();
         w->m_btnTrace->click(); // the second trace empties the table of the first
         QCOMPARE(w.rows(), 5);
         QCOMPARE(w.header()->logicalIndex(0), 4);
-        QCOMPARE(w.header()->sectionSize(3), 100);
+        QCOMPARE(w.header()->sectionSize(2), 100);
         QCOMPARE(w.header()->sectionSize(1), 70);
     }
 
@@ -380,6 +414,21 @@ private slots:
         QCOMPARE(w.text(IDC_HOPS), u"16"_s);
     }
 
+    void messageBoxesHaveNoMinimiseOrMaximiseButton()
+    {
+        Window w;
+        Qt::WindowFlags flags;
+        QTimer::singleShot(0, w.dlg.get(), [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                flags = box->windowFlags();
+                box->accept();
+            }
+        });
+        AfxMessageBox(u"Please enter an integer."_s, QMessageBox::Warning, w.dlg.get());
+        QCOMPARE(flags & Qt::WindowType_Mask, Qt::Dialog);
+        QCOMPARE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint), Qt::WindowFlags());
+    }
+
     void ctrlCCopiesSelectedRowsInShownColumnOrder()
     {
         Window w;
@@ -395,6 +444,98 @@ private slots:
         QTest::keyClick(w->m_list, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(
             QGuiApplication::clipboard()->text(), u"r1.path.test\t1\t198.18.1.2\t5\tnext\n\t3\tunknown\t\tfailed\n"_s);
+    }
+
+    void rowMenuCopies_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<int>("clicked"); // the row right-clicked
+        QTest::addColumn<QString>("copied"); // empty: the command is disabled, the clipboard kept
+        const QString row1 = u"1\t198.18.1.2\t5\tr1.path.test\tnext\n"_s;
+        const QString row2 = u"2\t2001:db8::2\t7\t\tcomplete\n"_s;
+        const QString row3 = u"3\tunknown\t\t\tfailed\n"_s;
+        const int copyRow = HopListView::CopyRow;
+        const int copyAddress = HopListView::CopyAddress;
+        QTest::newRow("copy row: the selection, clicked in") << copyRow << QList<int> { 2, 0 } << 0 << row1 + row3;
+        QTest::newRow("copy row: the row clicked outside the selection") << copyRow << QList<int> { 0 } << 2 << row3;
+        QTest::newRow("copy all: every row") << int(HopListView::CopyAll) << QList<int> {} << 1 << row1 + row2 + row3;
+        QTest::newRow("copy address: the answered ones")
+            << copyAddress << QList<int> { 0, 1, 2 } << 2 << u"198.18.1.2\n2001:db8::2\n"_s;
+        QTest::newRow("copy address of a row that did not answer") << copyAddress << QList<int> {} << 2 << QString();
+    }
+    void rowMenuCopies()
+    {
+        QFETCH(int, command);
+        QFETCH(QList<int>, selected);
+        QFETCH(int, clicked);
+        QFETCH(QString, copied);
+        Window w;
+        HopRowList& rows = w->rows();
+        for (const char* hop : { "1", "2", "3" })
+            rows.InsertHopRow(hop, "unknown", "", "", "failed", rows.GetItemCount());
+        rows.UpdateHopRow({ NetAddress::Parse("198.18.1.2"), "next", false, 0, 5, 5000 }, 0);
+        rows.UpdateHopRow(nullptr, nullptr, nullptr, "r1.path.test", nullptr, 0);
+        rows.UpdateHopRow({ NetAddress::Parse("2001:db8::2"), "complete", true, 0, 7, 7000 }, 1);
+        for (int row : selected)
+            w->m_list->selectionModel()->select(
+                rows.index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QGuiApplication::clipboard()->setText(u"kept"_s);
+        QCOMPARE(ChooseFromRowMenu(w, clicked, HopListView::RowCommand(command)), !copied.isEmpty());
+        QCOMPARE(QGuiApplication::clipboard()->text(), copied.isEmpty() ? u"kept"_s : copied);
+    }
+
+    void rowMenuSavesTheTableAsCsv()
+    {
+        Window w;
+        QVERIFY(!w->m_list->CreateRowMenu(w.dlg.get())->actions().last()->isEnabled()); // no rows yet
+        w.setFields("2", "192.0.2.1", "3000", "3");
+        w->m_btnTrace->click();
+        const QString path = QDir(QDir::tempPath()).filePath(u"hoplantern-window-report.csv"_s);
+        QFile::remove(path);
+        QTimer::singleShot(0, w.dlg.get(), [&] {
+            if (auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                chooser->selectFile(path);
+                static_cast<QDialog*>(chooser)->accept(); // public there
+            }
+        });
+        QVERIFY(ChooseFromRowMenu(w, 0, HopListView::SaveReport));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.value(0), "Hop,IP address,Time,Host name,Result\r");
+        QCOMPARE(lines.size(), 4); // heading, two rows, nothing after the last line break
+        QVERIFY2(lines.value(1).startsWith("1,"), lines.value(1).constData());
+        file.remove();
+    }
+
+    void f1HelpsAndCtrlQEndsAsTheCloseBox_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("help"); // the quick help opens over the window; else it ends, saving
+        QTest::newRow("F1") << int(Qt::Key_F1) << int(Qt::NoModifier) << true;
+        QTest::newRow("Ctrl+Q") << int(Qt::Key_Q) << int(Qt::ControlModifier) << false;
+    }
+    void f1HelpsAndCtrlQEndsAsTheCloseBox()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, help);
+        Window w;
+        QVERIFY(QTest::qWaitForWindowActive(w.dlg.get()));
+        w.setFields("23", "", "3000", "3");
+        bool sawHelp = false;
+        QTimer::singleShot(0, w.dlg.get(), [&] {
+            auto* dlg = qobject_cast<CQuickHelpDlg*>(QApplication::activeModalWidget());
+            sawHelp = dlg && dlg->parentWidget() == w.dlg.get();
+            if (dlg)
+                dlg->reject();
+        });
+        QTest::keyClick(w.field(IDC_HOST), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(sawHelp, help);
+        QCOMPARE(w->isVisible(), help);
+        QCOMPARE(StoredInt("Hop number"), help ? std::nullopt : std::optional<int>(23));
     }
 
     // ---- Closing and the settings ------------------------------------------------------
@@ -449,8 +590,7 @@ private slots:
         QCOMPARE(w.header()->logicalIndex(0), closeBox ? 3 : 0);
         QCOMPARE(w->m_anColumnOrder[0], closeBox ? 3 : 0);
         // The restored size went through the layout: the list is 120 x 30 pixels larger.
-        QCOMPARE(
-            w->m_list->size(), TemplateRect(*w.dlg, IDC_RESULTS).size() + (closeBox ? QSize(120, 30) : QSize(0, 0)));
+        QCOMPARE(w->m_list->size(), TemplateRect(IDC_RESULTS).size() + (closeBox ? QSize(120, 30) : QSize(0, 0)));
     }
 
     void familyAndOneFlowExchangeAndSurviveARestart_data()
@@ -495,13 +635,137 @@ private slots:
         QVERIFY(store.SetValue(
             u"software\\Veltrosyn\\Hoplantern\\Options"_s, "Hop number", hl::kRegBinary, QByteArray("\x05\x00", 2)));
         QVERIFY(store.WriteProfileInt("Options", "Timeout", 0));
+        QVERIFY(store.SetValue(programKey, hl::kRecentHostsValue, hl::kRegBinary, QByteArray("a\0\0\0", 4)));
+        QVERIFY(store.SetValue(u"software\\Veltrosyn\\Hoplantern\\Options"_s, hl::kWindowMaximizedEntry, hl::kRegBinary,
+            QByteArray("\x01", 1)));
         Window w;
+        QVERIFY(w->m_hostHistory->hosts().isEmpty());
+        QVERIFY(!w->isMaximized());
         QCOMPARE(w.header()->logicalIndex(0), 0);
         QCOMPARE(w.header()->logicalIndex(4), 4);
         QCOMPARE(w.text(IDC_HOPS), u"16"_s);
         QCOMPARE(w.text(IDC_TIMEOUT), u"0"_s); // stored as it is, no range check
-        QCOMPARE(w->m_list->size(), TemplateRect(*w.dlg, IDC_RESULTS).size());
+        QCOMPARE(w->m_list->size(), TemplateRect(IDC_RESULTS).size());
         QCOMPARE(StoredBinary(hl::kWindowPositionValue).size(), 16); // the over-long value was replaced
+    }
+
+    void aMaximisedWindowReopensMaximisedOverItsRectangle_data()
+    {
+        QTest::addColumn<bool>("maximised");
+        QTest::newRow("maximised") << true;
+        QTest::newRow("not maximised") << false;
+    }
+    void aMaximisedWindowReopensMaximisedOverItsRectangle()
+    {
+        QFETCH(bool, maximised);
+        QRect normal;
+        int listMargin = 0; // from the list's right edge to the window's
+        {
+            Window w;
+            w->resize(w->width() + 80, w->height() + 20);
+            normal = w->frameGeometry();
+            listMargin = w->width() - w->m_list->geometry().right();
+            if (maximised) {
+                w->showMaximized();
+                QTRY_COMPARE(w->frameGeometry(), w->screen()->availableGeometry());
+            }
+            w->close();
+        }
+        hl::RegistryStore store;
+        hl::WindowRect saved {};
+        hl::LoadWindowPosition(store, saved);
+        QCOMPARE(RectOf(saved), normal); // the rectangle it returns to, not the screen's
+        Window w;
+        QCOMPARE(w->isMaximized(), maximised);
+        if (maximised) {
+            QTRY_COMPARE(w->frameGeometry(), w->screen()->availableGeometry());
+            QCOMPARE(w->width() - w->m_list->geometry().right(), listMargin); // laid out for that size
+            w->showNormal(); // back to the rectangle it had, frame and all
+        }
+        QTRY_COMPARE(w->frameGeometry(), normal);
+    }
+
+    void theHostFieldOffersTheLastTwentyHostsTraced_data()
+    {
+        QTest::addColumn<QStringList>("traced");
+        QTest::addColumn<QStringList>("offered"); // after a restart, top to bottom
+        QStringList many, lastTwenty;
+        for (int i = 1; i <= 25; ++i)
+            many << u"h%1.example"_s.arg(i);
+        for (int i = 25; i > 5; --i)
+            lastTwenty << u"h%1.example"_s.arg(i);
+        QTest::newRow("none traced") << QStringList {} << QStringList {};
+        QTest::newRow("newest first") << QStringList { "a.example", "192.0.2.1", "2001:db8::1" }
+                                      << QStringList { "2001:db8::1", "192.0.2.1", "a.example" };
+        QTest::newRow("traced again: moved up, once, as last typed")
+            << QStringList { "gw.example", "192.0.2.1", "GW.Example" } << QStringList { "GW.Example", "192.0.2.1" };
+        QTest::newRow("blanks taken off, an empty host not kept")
+            << QStringList { " a.example\t", "", "  " } << QStringList { "a.example" };
+        QTest::newRow("twenty at most") << many << lastTwenty;
+    }
+    void theHostFieldOffersTheLastTwentyHostsTraced()
+    {
+        QFETCH(QStringList, traced);
+        QFETCH(QStringList, offered);
+        {
+            Window w;
+            MessageRecorder messages;
+            for (const QString& host : traced) {
+                w.setFields("1", host, "3000", "3");
+                w->m_btnTrace->click();
+            }
+            QCOMPARE(w->m_hostHistory->hosts(), offered);
+            w->close();
+        }
+        Window w;
+        QVERIFY(QTest::qWaitForWindowActive(w.dlg.get()));
+        QCOMPARE(w->m_hostHistory->hosts(), offered);
+        // The arrow at the field's end drops the whole list down, whatever the field holds.
+        w.field(IDC_HOST)->clear();
+        QTest::keyClicks(w.field(IDC_HOST), u"h"_s); // typing opens nothing, so Enter traces what was typed
+        QCompleter* completer = w->m_hostHistory->completer();
+        QVERIFY(!completer->popup()->isVisible());
+        QCOMPARE(w->m_hostHistory->dropDownAction()->isVisible(), !offered.isEmpty());
+        w->m_hostHistory->dropDownAction()->trigger();
+        QCOMPARE(completer->popup()->isVisible(), !offered.isEmpty());
+        QCOMPARE(completer->completionCount(), offered.size());
+        if (!offered.isEmpty()) { // and picking one puts it in the field
+            QAbstractItemView* list = completer->popup();
+            list->setCurrentIndex(list->model()->index(int(offered.size()) - 1, 0));
+            QTest::keyClick(list, Qt::Key_Return);
+            QCOMPARE(w.text(IDC_HOST), offered.last());
+            QCOMPARE(w->focusWidget(), w.field(IDC_HOST)); // where Enter traces it
+        }
+    }
+
+    void noTextIsClipped()
+    {
+        // Run at twice the scale as well (ui_trace_dlg_2x), where fonts round differently.
+        Window w;
+        for (const QWidget* control : w->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!control->isVisible() || !control->property("text").isValid()) // the fields scroll their text
+                continue;
+            // A check box's text beside its box; a label's inside its frame.
+            const QSize needs = qobject_cast<const QCheckBox*>(control) ? control->sizeHint() : TextNeeds(control);
+            const QSize has = control->contentsRect().size();
+            QVERIFY2(needs.width() <= has.width() && needs.height() <= has.height(),
+                qPrintable(control->objectName() + u" needs "_s + QDebug::toString(needs) + u", has "_s
+                    + QDebug::toString(has)));
+        }
+    }
+
+    void theLastColumnShownFillsTheList()
+    {
+        Window w;
+        const auto columnsWidth = [&] { return w.header()->length(); };
+        QCOMPARE(columnsWidth(), w->m_list->viewport()->width());
+        w->resize(w->width() + 200, w->height());
+        QCOMPARE(columnsWidth(), w->m_list->viewport()->width());
+        const int resultWidth = w.header()->sectionSize(4);
+        w.header()->moveSection(w.header()->visualIndex(2), 4); // "Time" dragged last: it takes the room
+        QCOMPARE(columnsWidth(), w->m_list->viewport()->width());
+        QVERIFY(w.header()->sectionSize(2) > 65 + 100);
+        QVERIFY(w.header()->sectionSize(4) < resultWidth);
     }
 
     // ---- Layout on resize --------------------------------------------------------------
@@ -558,7 +822,7 @@ private slots:
         QCOMPARE(w->frameGeometry().y(), before.y() + 7); // height fine: taken as given
         QCOMPARE(w->frameGeometry().height(), before.height() + 40);
         QCOMPARE(w->m_editHost->width(), 32);
-        QCOMPARE(w->m_list->height(), TemplateRect(*w.dlg, IDC_RESULTS).height() + 40);
+        QCOMPARE(w->m_list->height(), TemplateRect(IDC_RESULTS).height() + 40);
     }
 
     void theWindowOpensOnTheScreenWhole_data()

@@ -64,7 +64,7 @@ private:
     }
     // An answer to the probe for `hop` of round `round` (0 for the first), stamped by the
     // kernel at `arrivalMs`, read at once.
-    void answer(int round, int hop, uint32_t arrivalMs, bool fromTarget = false)
+    void answer(int round, int hop, uint32_t arrivalMs, bool fromTarget = false, uint32_t sender = 0)
     {
         CraftedIcmp d;
         d.type = fromTarget ? 3 : 11;
@@ -72,7 +72,9 @@ private:
         d.quotedDestination = kTarget;
         d.quotedPort = uint16_t(65536 - hop);
         d.quotedSourcePort = FakeProbeSocket::PortOf(round + 1);
-        fake->icmp->queue.push_back({ d.bytes(), fromTarget ? kTarget : Router(hop), true, arrivalMs });
+        if (sender == 0)
+            sender = fromTarget ? kTarget : Router(hop);
+        fake->icmp->queue.push_back({ d.bytes(), sender, true, arrivalMs });
         watch->OnIcmpRead();
     }
     // The hop counts each round probed, in the order sent.
@@ -158,12 +160,63 @@ private slots:
         const std::vector<std::vector<int>> rounds = ttlsByRound();
         QCOMPARE(rounds.at(0), std::vector<int>({ 1, 2, 3, 4, 5, 6, 7, 8 }));
         QCOMPARE(rounds.at(1), std::vector<int>({ 1, 2, 3, 4 }));
-        QCOMPARE(rounds.at(9), std::vector<int>({ 1, 2, 3, 4, 5, 6 })); // every tenth round
+        // Every tenth round the target's probe goes two hop counts further, in its place.
+        QCOMPARE(rounds.at(9), std::vector<int>({ 1, 2, 3, 6 }));
         QCOMPARE(rounds.at(10), std::vector<int>({ 1, 2, 3, 4 }));
+        QCOMPARE(stats->Hop(4)->counts().received, 12); // round 9's answer among them
+        QCOMPARE(stats->Hop(6)->counts().sent, 2); // rounds 0 and 13
         // Silent at its hop for three rounds (10 to 12): the next rounds probe every hop count.
         QCOMPARE(rounds.at(13).size(), size_t(8));
         for (const std::vector<int>& ttls : rounds)
             QCOMPARE(std::set<int>(ttls.begin(), ttls.end()).size(), ttls.size()); // once per round
+    }
+
+    // The probe sent past the target in round 9 (hop count 6 for a target at 4).
+    void probePastTheTargetCountsWhereItsAnswerPlacesIt_data()
+    {
+        QTest::addColumn<int>("answerer"); // 0: the target, 1: a router at hop 6, 2: nobody
+        QTest::addColumn<int>("round10Probes");
+        QTest::addColumn<int>("hop4Sent");
+        QTest::addColumn<int>("hop4Received");
+        QTest::addColumn<int>("hop6Received");
+        QTest::newRow("the target: its answer for the round") << 0 << 4 << 11 << 11 << 0;
+        QTest::newRow("a router: the path grew, the target lost it, every hop count probed") << 1 << 8 << 11 << 10 << 1;
+        QTest::newRow("nobody: the target's loss") << 2 << 4 << 11 << 10 << 0;
+    }
+    void probePastTheTargetCountsWhereItsAnswerPlacesIt()
+    {
+        QFETCH(int, answerer);
+        QFETCH(int, round10Probes);
+        QFETCH(int, hop4Sent);
+        QFETCH(int, hop4Received);
+        QFETCH(int, hop6Received);
+        start(8, 50, 100);
+        for (int r = 0; r < 11; ++r) {
+            const uint32_t sent = 1000 + 100 * uint32_t(r);
+            at(sent);
+            if (r != 9)
+                answer(r, 4, sent + 10, true);
+            else if (answerer < 2)
+                answer(r, 4, sent + 10, answerer == 0, answerer == 0 ? kTarget : Router(6));
+            at(sent + 60);
+        }
+        QCOMPARE(ttlsByRound().at(10).size(), size_t(round10Probes));
+        QCOMPARE(stats->Hop(4)->counts().sent, hop4Sent);
+        QCOMPARE(stats->Hop(4)->counts().received, hop4Received);
+        QCOMPARE(stats->Hop(6)->counts().received, hop6Received);
+    }
+
+    void lastAnswerFinishesTheRoundAndTheWatchAtOnce()
+    {
+        QSignalSpy finished(watch.get(), &PathWatch::finished);
+        QSignalSpy finishedRounds(watch.get(), &PathWatch::roundFinished);
+        start(3, 3000, 1000, 1);
+        answer(0, 1, 1001);
+        answer(0, 3, 1002, true);
+        QCOMPARE(finishedRounds.count(), 0); // hop 2 still in flight
+        answer(0, 2, 1003);
+        QCOMPARE(finishedRounds.count(), 1); // not a wait later, at the next timer
+        QCOMPARE(finished.count(), 1);
     }
 
     void roundsKeepTheirSlotsAndCountStops()

@@ -1,0 +1,85 @@
+// The results list's context menu: copying rows, all of the table or the answering
+// addresses to the clipboard, and asking the window for a report.
+#include "hop_list_view.h"
+#include "hop_row_list.h"
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMetaMethod>
+
+namespace {
+
+struct RowMenuItem {
+    HopListView::RowCommand command;
+    const char* text;
+};
+
+constexpr RowMenuItem kRowMenu[] = {
+    { HopListView::CopyRow, "Copy row" },
+    { HopListView::CopyAll, "Copy all" },
+    { HopListView::CopyAddress, "Copy address" },
+    { HopListView::SaveReport, "Save report\u2026" },
+};
+
+void ToClipboard(const QString& text)
+{
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+}
+
+} // namespace
+
+QString HopListView::SelectedAddressesText() const
+{
+    // Only a row that answered has an address; the others' cells hold what they say instead.
+    const auto* list = qobject_cast<const HopRowList*>(model());
+    QString text;
+    for (int row : SelectedRows()) {
+        const HopRow* hop = list ? list->GetItemData(row) : nullptr;
+        if (hop && hop->answered())
+            text += QString::fromStdString(hop->pszAddress) + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QMenu* HopListView::CreateRowMenu(QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    const bool anyRows = model() && model()->rowCount(rootIndex()) > 0;
+    const bool reportTaken = isSignalConnected(QMetaMethod::fromSignal(&HopListView::saveReportRequested));
+    for (const RowMenuItem& item : kRowMenu) {
+        QAction* action = menu->addAction(QString::fromUtf8(item.text));
+        action->setData(int(item.command));
+        switch (item.command) {
+        case CopyRow:
+            action->setEnabled(!SelectedRows().empty());
+            connect(action, &QAction::triggered, this, &HopListView::CopySelectedRows);
+            break;
+        case CopyAll:
+            action->setEnabled(anyRows);
+            connect(action, &QAction::triggered, this, [this] { ToClipboard(AllRowsText()); });
+            break;
+        case CopyAddress:
+            action->setEnabled(!SelectedAddressesText().isEmpty());
+            connect(action, &QAction::triggered, this, [this] { ToClipboard(SelectedAddressesText()); });
+            break;
+        case SaveReport:
+            menu->insertSeparator(action);
+            action->setEnabled(anyRows && reportTaken);
+            connect(action, &QAction::triggered, this, &HopListView::saveReportRequested);
+            break;
+        }
+    }
+    return menu;
+}
+
+void HopListView::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Shown without a modal loop of its own, and gone once closed.
+    QMenu* menu = CreateRowMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+    event->accept();
+}

@@ -1,0 +1,30 @@
+// What each control of the main window is for, shown when the pointer rests on it.
+#include "resource.h"
+#include "trace_dlg.h"
+
+namespace {
+
+constexpr std::pair<int, const char*> kToolTips[] = {
+    { IDC_HOST_BUTTON, "Replace the host with the clipboard's text" },
+    { IDC_HOST, "The host to trace: a name, an address or a URL" },
+    { IDC_TRIES, "How many times to try a router that has not answered yet" },
+    { IDC_HOPS, "The most hops to trace" },
+    { IDC_TIMEOUT, "How long to wait for a router's answer, in milliseconds" },
+    { IDC_FAMILY, "Trace over IPv4 or IPv6, or as the host name resolves (Auto)" },
+    { IDC_FIXED_FLOW, "Send every probe on one flow, so routers that balance load keep to one path" },
+    { IDOK, "Trace the route to the host (Enter)" },
+    { IDC_RESULTS, "The routers on the way, one row each; right-click to copy or save" },
+    { IDC_STATUS, "What the trace is doing" },
+    { IDC_ABOUT, "The program's version, its web page and the quick help (F1)" },
+    { IDC_TARGET, "The address traced" },
+};
+
+} // namespace
+
+void CTraceDlg::SetUpToolTips()
+{
+    for (const auto& [id, text] : kToolTips) {
+        if (QWidget* control = GetDlgItem(id))
+            control->setToolTip(QString::fromUtf8(text));
+    }
+}
