@@ -24,9 +24,10 @@ bool MakeRoomForSockets(size_t targets, const WatchParameters& params, size_t ot
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || needed <= limit.rlim_cur)
         return true;
     if (limit.rlim_max != RLIM_INFINITY && needed > limit.rlim_max) {
-        *error = QStringLiteral("%1 targets may hold %2 sockets at once at this interval and wait, more than the "
-                                "limit of %3 open files (ulimit -Hn): watch fewer targets, or raise the limit")
-                     .arg(targets)
+        const QString watched = targets == 1 ? QStringLiteral("1 target") : QStringLiteral("%1 targets").arg(targets);
+        *error = QStringLiteral("%1%2 may hold %3 sockets at once at this interval and wait, more than the limit "
+                                "of %4 open files (ulimit -Hn): watch fewer targets, or raise the limit")
+                     .arg(watched, others == 0 ? QString() : QStringLiteral(" and the metrics listener"))
                      .arg(needed)
                      .arg(limit.rlim_max);
         return false;
