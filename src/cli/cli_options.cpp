@@ -36,7 +36,8 @@ constexpr OptionSpec kOptions[] = {
     { "", "count", "N", "with --watch: stop after N rounds" },
     { "", "interval", "SECONDS", "with --watch: seconds between rounds, above 0 (default 1)" },
     { "", "report", "", "with --watch: print only the final table, even on a terminal" },
-    { "", "html", "FILE", "with --watch: also write an HTML report to FILE when the watch ends" },
+    { "", "targets", "FILE", "with --watch: watch the targets FILE lists too, one a line" },
+    { "", "html", "FILE", "with --watch of one HOST: also write an HTML report to FILE at the end" },
     { "", "listen", "ADDRESS:PORT", "with --watch: serve metrics over HTTP there (e.g. 127.0.0.1:4677)" },
     { "", "json", "", "print the result as one JSON object (--watch: JSON Lines)" },
     { "", "csv", "", "print the result as CSV (RFC 4180) with a header row" },
@@ -118,7 +119,7 @@ QString CliUsage()
                          "                      [--fixed-flow] [--json | --csv] HOST\n"
                          "       hoplantern-cli --watch [--count N] [--interval SECONDS] [--report] [--html FILE]\n"
                          "                      [-4 | -6] [-m HOPS] [-w MS] [-n] [--fixed-flow] [--json | --csv]\n"
-                         "                      [--listen ADDRESS:PORT] HOST\n");
+                         "                      [--listen ADDRESS:PORT] [--targets FILE] [HOST...]\n");
     // The descriptions line up after the longest option with its value.
     std::vector<std::pair<QString, QString>> lines;
     qsizetype width = 0;
@@ -241,7 +242,7 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
                      .arg(parser.value(QStringLiteral("listen")));
         return false;
     }
-    for (const char* watchOnly : { "count", "interval", "report", "html", "listen" }) {
+    for (const char* watchOnly : { "count", "interval", "report", "targets", "html", "listen" }) {
         if (!options->watch && parser.isSet(QLatin1String(watchOnly))) {
             *error = QStringLiteral("option --%1 goes with --watch").arg(QLatin1String(watchOnly));
             return false;
@@ -260,17 +261,36 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
         return false;
     }
     const QStringList hosts = parser.positionalArguments();
-    if (hosts.isEmpty()) {
-        *error = QStringLiteral("no HOST given");
-        return false;
-    }
-    if (hosts.size() > 1) {
+    if (hosts.size() > 1 && !options->watch) {
         *error = QStringLiteral("one HOST only, got '%1'").arg(hosts.join(u' '));
         return false;
     }
-    options->host = HostFromArgument(hosts.front());
-    if (options->host.isEmpty()) {
+    options->targets.clear();
+    for (const QString& typed : hosts) {
+        const QString host = HostFromArgument(typed);
+        if (host.isEmpty())
+            continue; // blanks only, as a script's empty variable gives
+        if (std::any_of(options->targets.begin(), options->targets.end(),
+                [&](const WatchTarget& t) { return t.host == host; })) {
+            *error = QStringLiteral("%1 is given twice").arg(host);
+            return false;
+        }
+        options->targets.push_back({ host, QString(), QString() });
+    }
+    const bool targetsFile = parser.isSet(QStringLiteral("targets"));
+    if (targetsFile && !ReadTargetsFile(parser.value(QStringLiteral("targets")), &options->targets, error)) {
+        options->inTargetsFile = true;
+        return false;
+    }
+    if (options->targets.empty()) {
         *error = QStringLiteral("no HOST given");
+        return false;
+    }
+    options->host = options->targets.front().host;
+    options->severalTargets = targetsFile || options->targets.size() > 1;
+    // The report is one target's page; several targets' would need a file each.
+    if (options->severalTargets && !options->htmlFile.isEmpty()) {
+        *error = QStringLiteral("option --html goes with one HOST, not with several targets or --targets");
         return false;
     }
     options->lookups = !parser.isSet(QStringLiteral("numeric"));
@@ -280,13 +300,17 @@ bool ParseCliOptions(const QStringList& args, CliOptions* options, QString* erro
     options->format = json ? ReportFormat::Json : csv ? ReportFormat::Csv : ReportFormat::Text;
     // An address of the other family is a mistake to point out, not a reason to trace
     // something else.
-    const NetAddress literal = HostResolver::ParseAddress(options->host.toStdString());
-    if ((v6 && literal.family == NetAddress::V4) || (v4 && literal.family == NetAddress::V6)) {
-        *error
-            = QStringLiteral("'%1' is an IPv%2 address, but %3 asks for IPv%4")
-                  .arg(options->host, v4 ? QStringLiteral("6") : QStringLiteral("4"),
-                      v4 ? QStringLiteral("-4") : QStringLiteral("-6"), v4 ? QStringLiteral("4") : QStringLiteral("6"));
-        return false;
+    for (const WatchTarget& target : options->targets) {
+        const NetAddress literal = HostResolver::ParseAddress(target.host.toStdString());
+        if ((v6 && literal.family == NetAddress::V4) || (v4 && literal.family == NetAddress::V6)) {
+            options->inTargetsFile = !target.where.isEmpty();
+            *error = QStringLiteral("%1'%2' is an IPv%3 address, but %4 asks for IPv%5")
+                         .arg(target.where.isEmpty() ? QString() : target.where + QStringLiteral(": "), target.host,
+                             v4 ? QStringLiteral("6") : QStringLiteral("4"),
+                             v4 ? QStringLiteral("-4") : QStringLiteral("-6"),
+                             v4 ? QStringLiteral("4") : QStringLiteral("6"));
+            return false;
+        }
     }
     return true;
 }

@@ -1,15 +1,22 @@
 #pragma once
+#include "targets_file.h"
 #include "trace_parameters.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <vector>
 
 enum class ReportFormat { Text, Csv, Json };
 
 struct CliOptions {
-    QString host;
+    QString host; // the one HOST of a trace, the first target of a watch
+    // A watch's targets: the HOSTs given, then those of --targets FILE.
+    std::vector<WatchTarget> targets;
+    // Watching several targets (more than one HOST, or --targets): every line of the
+    // output says which target it is about. One HOST prints as it always did.
+    bool severalTargets = false;
     int tries = TraceParameters().m_nTries;
     int hops = TraceParameters().m_nHops;
     int timeout = TraceParameters().m_nTimeout;
@@ -24,6 +31,7 @@ struct CliOptions {
     int64_t count = 0;
     double intervalS = 1;
     bool report = false; // --report: only the final table, even on a terminal
+    bool inTargetsFile = false; // the usage error is in the targets file, not the command line
     QString htmlFile; // --html: where to write the HTML report when the watch ends; empty: none
     // --listen: serve metrics over HTTP on exactly this address and port (none: not at all).
     QString listenAddress;

@@ -15,13 +15,35 @@ bool LiveTable::Usable(int fd)
     return isatty(fd) && term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
 }
 
-void LiveTable::Draw(const std::vector<SummaryHop>& hops)
+std::pair<int, int> LiveTable::Size() const
 {
     winsize size {};
     const bool sized = ioctl(m_fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
-    const int width = sized ? int(size.ws_col) : 80;
-    const int height = sized && size.ws_row > 1 ? int(size.ws_row) - 1 : 24;
-    std::vector<TableLine> lines = SummaryTable(hops, width);
+    return { sized ? int(size.ws_col) : 80, sized && size.ws_row > 1 ? int(size.ws_row) - 1 : 24 };
+}
+
+void LiveTable::Draw(const std::vector<SummaryHop>& hops)
+{
+    const auto [width, height] = Size();
+    Show(SummaryTable(hops, width), height);
+}
+
+void LiveTable::Draw(const std::vector<Section>& sections)
+{
+    const auto [width, height] = Size();
+    std::vector<TableLine> lines;
+    for (const Section& section : sections) {
+        if (!lines.empty())
+            lines.push_back({});
+        lines.push_back({ section.heading.left(width), {} });
+        for (TableLine& line : SummaryTable(section.hops, width))
+            lines.push_back(std::move(line));
+    }
+    Show(std::move(lines), height);
+}
+
+void LiveTable::Show(std::vector<TableLine> lines, int height)
+{
     if (int(lines.size()) > height)
         lines.resize(size_t(height));
     QByteArray out;

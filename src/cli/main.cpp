@@ -46,7 +46,8 @@ int main(int argc, char** argv)
             std::fputs((options.version ? CliVersion() : CliUsage()).toLocal8Bit().constData(), stdout);
             return kTraced;
         }
-        PrintErr(QStringLiteral("hoplantern-cli: %1\n%2").arg(error, CliUsage()));
+        // A fault in the targets file is the file's: the usage would only hide it.
+        PrintErr(QStringLiteral("hoplantern-cli: %1\n%2").arg(error, options.inTargetsFile ? QString() : CliUsage()));
         return kUsage;
     }
 

@@ -1,6 +1,7 @@
 #include "icmp_socket.h"
 
 #include "icmp_datagram.h"
+#include "icmp_destination_filter.h"
 #include "icmp_error_queue.h"
 #include "receive_time.h"
 
@@ -87,6 +88,14 @@ bool SystemIcmpSocket::Create()
     m_errorQueue4 = ErrorQueueWorks(AF_INET);
     m_errorQueue6 = ErrorQueueWorks(AF_INET6);
     return m_errorQueue4;
+}
+
+void SystemIcmpSocket::OnlyAbout(const NetAddress& destination)
+{
+    // The raw sockets are m_fd4 and, if it opened, the ICMPv6 one; the probe sockets'
+    // error queues hold only their own probes' answers already.
+    for (const WatchedFd& raw : m_raw)
+        KeepOnlyAnswersAbout(raw.fd, raw.fd == m_fd4 ? AF_INET : AF_INET6, destination);
 }
 
 bool SystemIcmpSocket::SetTimeout(int option, int ms)

@@ -34,6 +34,9 @@ public:
     // watch releases each round's socket once its probes are decided; the trace keeps
     // only the sockets whose error queues it reads.
     virtual void KeepProbeSockets(bool on) { (void)on; }
+    // Only answers about probes sent to `destination` are wanted (a watch, which has one
+    // target): the kernel may drop the rest before they are queued.
+    virtual void OnlyAbout(const NetAddress& destination) { (void)destination; }
     // errno of the last failed set-up step.
     int LastError() const { return m_lastError; }
 
@@ -80,6 +83,7 @@ public:
     void AdoptProbeSocket(int fd, uint16_t localPort) override;
     void ReleaseProbeSocket(uint16_t localPort) override;
     void KeepProbeSockets(bool on) override { m_keepProbes = on; }
+    void OnlyAbout(const NetAddress& destination) override;
     bool KeepsProbeSockets() const override { return m_keepProbes; }
     void HoldProbeSocket(int fd, uint16_t localPort) override;
 

@@ -22,12 +22,13 @@ QByteArray Record(const QStringList& fields)
     return out.join(',') + "\r\n";
 }
 
-} // namespace
+const QStringList kHeader { "ttl", "ip", "hostname", "sent", "recv", "loss_pct", "forward_loss_pct", "last", "avg",
+    "best", "worst", "stddev", "median", "p95", "jitter", "javg", "jmax", "jint" };
 
-QByteArray SummaryCsv(const std::vector<SummaryHop>& hops)
+// The records of one path's hops, each led by `lead`.
+QByteArray HopRecords(const std::vector<SummaryHop>& hops, const QStringList& lead)
 {
-    QByteArray out = Record({ "ttl", "ip", "hostname", "sent", "recv", "loss_pct", "forward_loss_pct", "last", "avg",
-        "best", "worst", "stddev", "median", "p95", "jitter", "javg", "jmax", "jint" });
+    QByteArray out;
     for (const SummaryHop& hop : hops) {
         const RttFigures& rtt = hop.rtt;
         const QStringList figures { QString::number(hop.counts.sent), QString::number(hop.counts.received),
@@ -37,12 +38,28 @@ QByteArray SummaryCsv(const std::vector<SummaryHop>& hops)
             Fixed(rtt.jmaxUs, 1000), Fixed(rtt.jintUs, 1000) };
         const QString ttl = QString::number(hop.ttl);
         if (hop.hosts.empty())
-            out += Record(QStringList { ttl, QString(), QString() } + figures);
+            out += Record(lead + QStringList { ttl, QString(), QString() } + figures);
         for (size_t i = 0; i < hop.hosts.size(); ++i) {
             const SummaryHost& host = hop.hosts[i];
-            const QStringList where { ttl, QString::fromStdString(host.address.ToText()), host.hostname };
+            const QStringList where
+                = lead + QStringList { ttl, QString::fromStdString(host.address.ToText()), host.hostname };
             out += Record(i == 0 ? where + figures : where + QStringList(figures.size(), QString()));
         }
     }
+    return out;
+}
+
+} // namespace
+
+QByteArray SummaryCsv(const std::vector<SummaryHop>& hops)
+{
+    return Record(kHeader) + HopRecords(hops, {});
+}
+
+QByteArray SummaryCsv(const std::vector<TargetSummary>& targets)
+{
+    QByteArray out = Record(QStringList { "target", "name" } + kHeader);
+    for (const TargetSummary& target : targets)
+        out += HopRecords(target.hops, { target.target, target.name });
     return out;
 }

@@ -13,3 +13,14 @@
 // milliseconds with three decimals, percentages with three decimals; a figure not known is
 // an empty field.
 QByteArray SummaryCsv(const std::vector<SummaryHop>& hops);
+
+// One target's summary in a watch of several.
+struct TargetSummary {
+    QString target; // the host as given
+    QString name; // its label; empty: none
+    std::vector<SummaryHop> hops;
+};
+// A watch of several targets: the same records, each led by two columns, target and name
+// (empty when the target has no label), the targets in the order given. Only such a watch
+// gets them, so a script reading one target's CSV finds the columns where it always did.
+QByteArray SummaryCsv(const std::vector<TargetSummary>& targets);

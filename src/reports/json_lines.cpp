@@ -50,8 +50,13 @@ const char* StatusName(ProbeStatus status)
     return "not_probed";
 }
 
-QByteArray Line(const char* type, QJsonObject object)
+QByteArray Line(const char* type, QJsonObject object, const LineTarget* target = nullptr)
 {
+    if (target) {
+        object.insert("target", target->host);
+        if (!target->name.isEmpty())
+            object.insert("name", target->name);
+    }
     object.insert("schema", kWatchSchema);
     object.insert("type", type);
     return QJsonDocument(object).toJson(QJsonDocument::Compact).append('\n');
@@ -59,7 +64,7 @@ QByteArray Line(const char* type, QJsonObject object)
 
 } // namespace
 
-QByteArray RoundJsonLine(const PathStats& path, int64_t round, const QDateTime& time)
+QByteArray RoundJsonLine(const PathStats& path, int64_t round, const QDateTime& time, const LineTarget* target)
 {
     QJsonArray hops;
     const History& history = path.history();
@@ -75,10 +80,11 @@ QByteArray RoundJsonLine(const PathStats& path, int64_t round, const QDateTime& 
             { "status", StatusName(sample.status) },
         });
     }
-    return Line("round", { { "time", Time(time) }, { "round", qint64(round) }, { "hops", hops } });
+    return Line("round", { { "time", Time(time) }, { "round", qint64(round) }, { "hops", hops } }, target);
 }
 
-QByteArray RouteChangeJsonLine(const RouteChange& change, const AddressTable& addresses, const QDateTime& time)
+QByteArray RouteChangeJsonLine(
+    const RouteChange& change, const AddressTable& addresses, const QDateTime& time, const LineTarget* target)
 {
     QJsonArray hops;
     for (const HopChange& h : change.hops)
@@ -90,10 +96,10 @@ QByteArray RouteChangeJsonLine(const RouteChange& change, const AddressTable& ad
     QJsonObject line { { "time", Time(time) }, { "round", qint64(change.round) }, { "hops", hops } };
     if (change.oldTargetTtl != change.newTargetTtl)
         line.insert("target_ttl", QJsonObject { { "old", change.oldTargetTtl }, { "new", change.newTargetTtl } });
-    return Line("route_change", line);
+    return Line("route_change", line, target);
 }
 
-QByteArray SummaryJsonLine(const WatchRunInfo& run, const std::vector<SummaryHop>& hops)
+QByteArray SummaryJsonLine(const WatchRunInfo& run, const std::vector<SummaryHop>& hops, const QString& name)
 {
     QJsonArray hopArray;
     for (const SummaryHop& hop : hops) {
@@ -124,12 +130,14 @@ QByteArray SummaryJsonLine(const WatchRunInfo& run, const std::vector<SummaryHop
             { "jint", Ms(rtt.jintUs) },
         });
     }
-    return Line("summary",
-        {
-            { "target", run.host },
-            { "target_ip", Ip(run.target) },
-            { "rounds", qint64(run.rounds) },
-            { "interval_s", Rounded(run.intervalS, 1000) },
-            { "hops", hopArray },
-        });
+    QJsonObject summary {
+        { "target", run.host },
+        { "target_ip", Ip(run.target) },
+        { "rounds", qint64(run.rounds) },
+        { "interval_s", Rounded(run.intervalS, 1000) },
+        { "hops", hopArray },
+    };
+    if (!name.isEmpty())
+        summary.insert("name", name);
+    return Line("summary", summary);
 }

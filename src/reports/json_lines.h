@@ -42,8 +42,10 @@
 //     new   number  the hop count it answers at now
 //
 // {"type": "summary"}: the last line, once the last round's probes are decided (also when
-// the watch is interrupted).
+// the watch is interrupted); a watch of several targets ends with one summary per target,
+// in the order they were given.
 //   target      string  the host as given
+//   name        string  the target's label, only when its targets file gave one
 //   target_ip   string or null  the address watched
 //   rounds      number  rounds sent
 //   interval_s  number  seconds between rounds
@@ -70,6 +72,10 @@
 //     javg, jmax       number or null  the mean and the greatest of those differences
 //     jint             number or null  RFC 3550's smoothed jitter: J += (D - J) / 16
 //
+// A watch of several targets (more than one HOST, or --targets) also puts "target" (and
+// "name", when the target has a label) on every round and route_change line, so that one
+// stream carries them all.
+//
 // Unlike the jitter columns of other tracers, jitter, javg and jmax take absolute
 // differences of consecutive answers only; jint is the RFC 3550 interarrival jitter itself,
 // not a multiple of it.
@@ -84,8 +90,18 @@ struct WatchRunInfo {
     double intervalS = 1;
 };
 
+// The target a line is about, in a watch of several.
+struct LineTarget {
+    QString host; // as given
+    QString name; // its label; empty: none
+};
+
 // The round's line, from what its probes left in the path's history: to be called once the
 // round is finished (PathStats::FinishRound). `time`: when its probes left, in any time zone.
-QByteArray RoundJsonLine(const PathStats& path, int64_t round, const QDateTime& time);
-QByteArray RouteChangeJsonLine(const RouteChange& change, const AddressTable& addresses, const QDateTime& time);
-QByteArray SummaryJsonLine(const WatchRunInfo& run, const std::vector<SummaryHop>& hops);
+// `target`: the target the line is about, when several are watched; null for one.
+QByteArray RoundJsonLine(
+    const PathStats& path, int64_t round, const QDateTime& time, const LineTarget* target = nullptr);
+QByteArray RouteChangeJsonLine(const RouteChange& change, const AddressTable& addresses, const QDateTime& time,
+    const LineTarget* target = nullptr);
+// `name`: the target's label, if it has one.
+QByteArray SummaryJsonLine(const WatchRunInfo& run, const std::vector<SummaryHop>& hops, const QString& name = {});

@@ -48,8 +48,14 @@ void PathWatch::Start(const WatchParameters& params)
     m_platform.icmp->SetNotify(true);
     // Each round's port stays ours until its probes are decided (FinishRounds).
     m_platform.icmp->KeepProbeSockets(true);
-    m_t0Us = m_platform.clock->MonotonicMicros();
-    OnTimer(IDT_WATCH);
+    // Other targets' answers (a watch of several) never reach this watch's raw sockets.
+    m_platform.icmp->OnlyAbout(m_params.target);
+    const int64_t now = m_platform.clock->MonotonicMicros();
+    m_t0Us = now + std::max<int64_t>(0, m_params.startDelayUs);
+    if (m_t0Us > now)
+        ArmTimer(now);
+    else
+        OnTimer(IDT_WATCH);
 }
 
 void PathWatch::StopAfterDeadlines()

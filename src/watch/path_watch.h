@@ -41,7 +41,7 @@ public:
     QStringList OpenIcmpSocket(int timeoutMs);
     bool CanReceive() const { return m_bIcmpOpen; }
 
-    // Sends the first round at once.
+    // Sends the first round at once, or after the parameters' start delay.
     void Start(const WatchParameters& params);
     // No new rounds; finished() once every probe sent is decided (--count ends so too).
     void StopAfterDeadlines();

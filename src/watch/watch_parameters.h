@@ -10,6 +10,7 @@ struct WatchParameters {
     int waitMs = 3000; // each probe's deadline, after it left
     int64_t intervalUs = 1000000; // between the starts of two rounds
     int64_t count = 0; // rounds to send; 0: until stopped
+    int64_t startDelayUs = 0; // the first round leaves this long after Start (several targets spread out)
     bool fixedFlow = false; // every probe on one flow, told apart by its checksum tag
     bool lookups = true; // look up each answering address's name, once
 };

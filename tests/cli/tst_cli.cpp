@@ -23,6 +23,8 @@ private slots:
     void helpAndVersion();
     void usageErrors_data();
     void usageErrors();
+    void targetsFile_data();
+    void targetsFile();
     void jsonIsValidAndTyped();
     void reportSaysHowTheTraceEnded_data();
     void reportSaysHowTheTraceEnded();
@@ -30,6 +32,8 @@ private slots:
     void progressCountsTheHopsUpToTheTarget();
     void manPagesListTheProgramsOptions_data();
     void manPagesListTheProgramsOptions();
+    void watchBeyondTheOpenFileLimitIsRefused_data();
+    void watchBeyondTheOpenFileLimitIsRefused();
     void csvQuotesWhatNeedsIt();
     void textAlignsColumns();
 };
@@ -150,6 +154,15 @@ void TestCli::usageErrors_data()
         << QStringList { "--watch", "--html=", "a" } << "option --html needs a file name";
     QTest::newRow("tries with watch") << QStringList { "--watch", "-t", "5", "a" }
                                       << "--tries does not go with --watch";
+    QTest::newRow("a host twice") << QStringList { "--watch", "a", "b", "a" } << "a is given twice";
+    QTest::newRow("targets without watch")
+        << QStringList { "--targets", "/dev/null", "a" } << "--targets goes with --watch";
+    QTest::newRow("no targets file") << QStringList { "--watch", "--targets", "/nonexistent/t" }
+                                     << "/nonexistent/t: cannot be read: No such file or directory";
+    QTest::newRow("an empty targets file")
+        << QStringList { "--watch", "--targets", "/dev/null" } << "/dev/null: lists no target";
+    QTest::newRow("html with several hosts")
+        << QStringList { "--watch", "--html", "r.html", "a", "b" } << "option --html goes with one HOST";
     QTest::newRow("listen without watch")
         << QStringList { "--listen", "127.0.0.1:4677", "a" } << "--listen goes with --watch";
     QTest::newRow("listen at a name") << QStringList { "--watch", "--listen", "localhost:4677", "a" }
@@ -170,6 +183,58 @@ void TestCli::usageErrors()
     QString error;
     QVERIFY(!ParseCliOptions(args, &o, &error));
     QVERIFY2(error.contains(says), qPrintable(error));
+}
+
+void TestCli::targetsFile_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("found"); // "host=label host ..." or the error
+    QTest::newRow("comments, blanks, labels, CRLF") << "# paths to watch\n\n  198.18.5.2 \tname=edge-1 # the "
+                                                       "edge\r\n[2001:db8::2]\n\t# indented\nh.example name=a.b_c\n"
+                                                    << "198.18.5.2=edge-1 [2001:db8::2]= h.example=a.b_c";
+    QTest::newRow("a # inside a word is no comment") << "h#1\n"
+                                                     << "h#1=";
+    QTest::newRow("label first") << "a\nname=x a\n"
+                                 << "t:2: a host comes first, then name=LABEL";
+    QTest::newRow("a third word") << "a name=x b\n"
+                                  << "t:1: 'b' is not name=LABEL";
+    QTest::newRow("a misspelt name=") << "a nmae=x\n"
+                                      << "t:1: 'nmae=x' is not name=LABEL";
+    QTest::newRow("name= twice") << "a name=x name=y\n"
+                                 << "t:1: name= given twice";
+    QTest::newRow("empty label") << "a name=\n"
+                                 << "t:1: the label '' is not 1 to 64 letters, digits, '.', '_' or '-'";
+    QTest::newRow("label with a blank-free oddity")
+        << "a name=x/y\n"
+        << "t:1: the label 'x/y' is not 1 to 64 letters, digits, '.', '_' or '-'";
+    QTest::newRow("label too long") << "a name=" + QString(65, 'x') + "\n"
+                                    << "t:1: the label '" + QString(65, 'x')
+            + "' is not 1 to 64 letters, digits, '.', '_' or '-'";
+    QTest::newRow("host twice") << "a\n\n# c\nb\na name=z\n"
+                                << "t:5: a is listed already on line 1";
+    QTest::newRow("host from the command line") << "cli\n"
+                                                << "t:1: cli is listed already on the command line";
+    QTest::newRow("label twice") << "a name=x\nb name=x\n"
+                                 << "t:2: the label x is given already on line 1";
+}
+
+void TestCli::targetsFile()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, found);
+    // A host from the command line comes first, as with --watch cli --targets t.
+    std::vector<WatchTarget> targets { { "cli", "", "" } };
+    QString error;
+    const bool ok = ParseTargets(text, "t", &targets, &error);
+    QCOMPARE(ok ? QString() : error, found.startsWith("t:") ? found : QString());
+    if (!ok) {
+        QCOMPARE(targets.size(), size_t(1)); // nothing taken from a file with a bad line
+        return;
+    }
+    QStringList got;
+    for (size_t i = 1; i < targets.size(); ++i)
+        got << targets[i].host + '=' + targets[i].name;
+    QCOMPARE(got.join(' '), found);
 }
 
 namespace {
@@ -379,6 +444,37 @@ void TestCli::manPagesListTheProgramsOptions()
     const QStringList help = HelpOptions(QString::fromLocal8Bit(process.readAllStandardOutput()));
     QVERIFY(help.contains("--help"));
     QCOMPARE(ManPageOptions(manPage), help);
+}
+
+void TestCli::watchBeyondTheOpenFileLimitIsRefused_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("says");
+    // Each target with up to 62 rounds' sockets in flight at this interval and wait.
+    QTest::newRow("five targets") << QStringList { "198.18.0.1", "198.18.0.2", "198.18.0.3", "198.18.0.4",
+        "198.18.0.5" } << "5 targets may hold 384 sockets";
+    // The listener's up to 256 connections count too, though one target fits alone.
+    QTest::newRow("one target and the metrics") << QStringList { "--listen", "127.0.0.1:1", "198.18.0.1" }
+                                                << "1 target and the metrics listener may hold 385 sockets";
+}
+
+void TestCli::watchBeyondTheOpenFileLimitIsRefused()
+{
+    // Refused before any socket opens, rather than rounds failing once the limit is hit.
+    QFETCH(QStringList, args);
+    QFETCH(QString, says);
+    QProcess process;
+    process.start("prlimit",
+        QStringList {
+            "--nofile=200:200", HOPLANTERN_CLI, "--watch", "--count", "1", "--interval", "0.05", "-w", "3000" }
+            + args);
+    QVERIFY(process.waitForFinished(10000));
+    const QString said = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY2(said.contains(says
+                 + " at once at this interval and wait, more than the limit of 200 open files "
+                   "(ulimit -Hn)"),
+        qPrintable(said));
 }
 
 void TestCli::csvQuotesWhatNeedsIt()

@@ -1,7 +1,7 @@
 """hoplantern-cli --watch --listen on a real kernel path (tools/netpath), scraped by a real
-Prometheus server: the series Prometheus stores equal the agent's own JSON summary, the
-exposition passes promtool, and clients that misbehave are dropped while the rounds keep
-their pace.
+Prometheus server: the series Prometheus stores for each of two targets equal the agent's
+own JSON summary of that target, the exposition passes promtool, and clients that
+misbehave are dropped while the rounds keep their pace.
 
 The agent and Prometheus both run in the path's source namespace and listen on its
 loopback; the test reaches them from sockets opened inside it (InNamespace).
@@ -125,20 +125,21 @@ class Agent:
     """hoplantern-cli --watch --json --listen, its JSON lines read as they come, with the
     moment each arrived."""
 
-    def __init__(self, path, *args):
+    def __init__(self, path, *args, targets=1):
         self.proc = subprocess.Popen(path.exec_args(CLI, "--watch", "--json", "--interval", str(INTERVAL_S), "-w", "300",
                                                     "-n", *args, path.target),
                                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                      text=True)
         self.lines = []  # (monotonic time, object)
-        self.summary = threading.Event()
+        self.targets = targets
+        self.summary = threading.Event()  # every target's summary is in
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
     def _read(self):
         for line in self.proc.stdout:
             self.lines.append((time.monotonic(), json.loads(line)))
-            if self.lines[-1][1]["type"] == "summary":
+            if sum(x["type"] == "summary" for _, x in self.lines) == self.targets:
                 self.summary.set()
 
     def wait_listening(self, path):
@@ -234,40 +235,53 @@ class Scraped(unittest.TestCase):
         self.assertEqual((status, doc["status"]), (200, "success"), doc)
         return doc["data"]["result"]
 
-    def test_series_equal_the_agents_summary(self):
+    def test_series_equal_the_agents_summaries(self):
+        # Two targets, the path's and its second router (labelled), in one agent: each
+        # target's series equal its own summary.
         rounds = 40
-        agent = Agent(self.path, "--count", str(rounds), "--listen", "%s:%d" % AGENT)
+        near = self.path.routers[1].address
+        with tempfile.NamedTemporaryFile("w", suffix=".targets", dir=self.dir, delete=False) as f:
+            f.write("%s name=near\n" % near)
+        agent = Agent(self.path, "--count", str(rounds), "--listen", "%s:%d" % AGENT, "--targets", f.name,
+                      targets=2)
         self.addCleanup(agent.proc.kill)
         self.start_prometheus()
         self.assertTrue(agent.summary.wait(HANG_GUARD))
-        summary = agent.lines[-1][1]
+        summaries = {x.get("name", x["target"]): x for _, x in agent.lines if x["type"] == "summary"}
+        self.assertEqual(set(summaries), {self.path.target, "near"})
         # The first scrape after the last round has every figure final: nothing moves after it.
         deadline = time.monotonic() + 30
-        while [float(r["value"][1]) for r in self.query("hoplantern_rounds_total")] != [rounds]:
+        while [float(r["value"][1]) for r in self.query("hoplantern_rounds_total")] != [rounds] * 2:
             self.assertLess(time.monotonic(), deadline, "Prometheus never saw the last round")
             time.sleep(0.2)
 
         def by_ttl(expr: str) -> dict:
             return {int(r["metric"]["ttl"]): float(r["value"][1]) for r in self.query(expr)}
 
-        hops = summary["hops"]
-        ttls = [h["ttl"] for h in hops]
-        sent = by_ttl("sum by (ttl) (hoplantern_hop_probes_sent_total)")
-        received = by_ttl("sum by (ttl) (hoplantern_hop_probes_received_total)")
-        self.assertEqual(sent, {h["ttl"]: h["sent"] for h in hops})
-        self.assertEqual(received, {h["ttl"]: h["recv"] for h in hops})
-        self.assertTrue(any(h["recv"] < h["sent"] for h in hops), "no loss on the path: the comparison shows little")
-        forward = by_ttl("hoplantern_hop_forward_loss_ratio")
-        for h in hops:
-            self.assertAlmostEqual(forward[h["ttl"]], h["forward_loss_pct"] / 100, places=3)
-        info = {(int(r["metric"]["ttl"]), r["metric"]["hop_ip"]) for r in self.query("hoplantern_hop_info")}
-        self.assertEqual(info, {(h["ttl"], host["ip"]) for h in hops for host in h["hosts"]})
-        self.assertEqual(float(self.query("hoplantern_path_hops")[0]["value"][1]), ttls[-1])
-        # p95 from the histogram, within its resolution (buckets double) of the summary's
-        # exact p95 of the same answers (40 rounds: all of them).
-        p95 = by_ttl("histogram_quantile(0.95, sum by (ttl, le) (hoplantern_hop_rtt_seconds_bucket))")
-        for h in hops:
-            self.assertTrue(h["p95"] / 2 <= p95[h["ttl"]] * 1000 <= h["p95"] * 2, (h, p95))
+        for label, summary in summaries.items():
+            with self.subTest(label):
+                of = '{target="%s"}' % label
+                hops = summary["hops"]
+                ttls = [h["ttl"] for h in hops]
+                self.assertEqual(ttls, [1, 2, 3, 4] if label == self.path.target else [1, 2])
+                sent = by_ttl("sum by (ttl) (hoplantern_hop_probes_sent_total%s)" % of)
+                received = by_ttl("sum by (ttl) (hoplantern_hop_probes_received_total%s)" % of)
+                self.assertEqual(sent, {h["ttl"]: h["sent"] for h in hops})
+                self.assertEqual(received, {h["ttl"]: h["recv"] for h in hops})
+                forward = by_ttl("hoplantern_hop_forward_loss_ratio" + of)
+                for h in hops:
+                    self.assertAlmostEqual(forward[h["ttl"]], h["forward_loss_pct"] / 100, places=3)
+                info = {(int(r["metric"]["ttl"]), r["metric"]["hop_ip"])
+                        for r in self.query("hoplantern_hop_info" + of)}
+                self.assertEqual(info, {(h["ttl"], host["ip"]) for h in hops for host in h["hosts"]})
+                self.assertEqual(float(self.query("hoplantern_path_hops" + of)[0]["value"][1]), ttls[-1])
+                # p95 from the histogram, within its resolution (buckets double) of the
+                # summary's exact p95 of the same answers (40 rounds: all of them).
+                p95 = by_ttl("histogram_quantile(0.95, sum by (ttl, le) (hoplantern_hop_rtt_seconds_bucket%s))" % of)
+                for h in hops:
+                    self.assertTrue(h["p95"] / 2 <= p95[h["ttl"]] * 1000 <= h["p95"] * 2, (h, p95))
+        far = summaries[self.path.target]["hops"]
+        self.assertTrue(any(h["recv"] < h["sent"] for h in far), "no loss on the path: the comparison shows little")
         targets = request(self.path, "/api/v1/targets", PROMETHEUS_PORT)[2]
         (scraped,) = json.loads(targets)["data"]["activeTargets"]
         self.assertEqual((scraped["health"], scraped["lastError"]), ("up", ""))

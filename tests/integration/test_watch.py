@@ -16,6 +16,7 @@ import statistics
 import subprocess
 import tempfile
 import time
+from datetime import datetime
 import unittest
 
 from tests.integration.test_trace_paths import AS_NOBODY, CLI, HANG_GUARD, copies_for_nobody, path_for
@@ -179,6 +180,51 @@ class RouteChange(unittest.TestCase):
                 self.assertEqual([h["loss_pct"] for h in hops], [0] * 5)
 
 
+class SeveralTargets(unittest.TestCase):
+    def test_two_targets_staggered_each_with_its_summary(self):
+        # The path's target and its third router, from a targets file: every round and
+        # summary names its target, the second target's rounds leave half an interval
+        # after the first's, and each summary holds its own path.
+        (plain,) = copies_for_nobody(type(self))
+        path = path_for({"routers": 4})
+        addresses = [r.address for r in path.routers] + [path.target]
+        near = addresses[2]
+        with tempfile.NamedTemporaryFile("w", suffix=".targets", delete=False) as f:
+            f.write("# two paths\n%s name=far\n\n  %s   # no label\n" % (path.target, near))
+        os.chmod(f.name, 0o644)
+        self.addCleanup(os.unlink, f.name)
+        for who, prefix in (("root", ()), ("nobody", AS_NOBODY)):
+            with self.subTest(who):
+                code, lines = watch(path, "--count", "20", "--interval", "0.2", "-w", "300", "-n", "--targets",
+                                    f.name, prefix=prefix, binary=plain)
+                self.assertEqual(code, 0)
+                summaries = [x for x in lines if x["type"] == "summary"]
+                self.assertEqual([(s["target"], s.get("name"), s["rounds"]) for s in summaries],
+                                 [(path.target, "far", 20), (near, None, 20)])
+                self.assertEqual([[h["hosts"][0]["ip"] for h in s["hops"]] for s in summaries],
+                                 [addresses, addresses[:3]])
+                for s in summaries:
+                    self.assertEqual({(h["sent"], h["recv"]) for h in s["hops"]}, {(20, 20)}, s)
+                when = {(x["target"], x.get("name"), x["round"]): datetime.fromisoformat(x["time"])
+                        for x in lines if x["type"] == "round"}
+                self.assertEqual(len(when), 40)
+                offsets = sorted((when[(near, None, r)] - when[(path.target, "far", r)]).total_seconds()
+                                 for r in range(20))
+                self.assertAlmostEqual(offsets[10], 0.1, delta=0.02, msg=offsets)
+
+    def test_interrupt_prints_every_targets_summary(self):
+        path = path_for({"routers": 3})
+        near = path.routers[0].address
+        code, out = interrupted(path, ["--watch", "--json", "--interval", "0.1", "-w", "300", "-n", path.target,
+                                       near], 1.05)
+        self.assertEqual(code, 0, out)
+        summaries = [x for x in map(json.loads, out.splitlines()) if x["type"] == "summary"]
+        self.assertEqual([s["target"] for s in summaries], [path.target, near])
+        for s in summaries:
+            self.assertGreaterEqual(s["rounds"], 8)
+            self.assertEqual({h["loss_pct"] for h in s["hops"]}, {0}, s)
+
+
 @unittest.skipUnless(shutil.which("tcpdump"), "needs tcpdump")
 class RoundTrips(unittest.TestCase):
     def test_round_trips_match_the_wire(self):
@@ -283,4 +329,25 @@ class LiveView(unittest.TestCase):
             self.assertEqual([line[:2] for line in lines].count(["Hop", "Address"]), 1, lines)  # one table
             hops = [line for line in lines if line[0].isdigit()]
             self.assertEqual([h[1] for h in hops], addresses, lines)
+            self.assertIn(int(hops[0][4]), sent, lines)
+
+    def test_one_table_per_target_on_a_terminal(self):
+        path = path_for({"routers": 3})
+        near = path.routers[0].address
+        self.session = "hoplantern-watch-several-%d" % os.getpid()
+        command = path.exec_args(CLI, "--watch", "--count", "25", "--interval", "0.1", "-w", "300", "-n", path.target,
+                                 near)
+        subprocess.run(["tmux", "new-session", "-d", "-s", self.session, "-x", "100", "-y", "30",
+                        " ".join(map(shlex.quote, command)) + "; sleep 30"], check=True)
+        self.addCleanup(subprocess.run, ["tmux", "kill-session", "-t", self.session])
+        addresses = [r.address for r in path.routers] + [path.target]
+        for pause, sent in ((1.2, range(5, 20)), (2.3, [25])):  # under way, then over
+            time.sleep(pause)
+            lines = self.screen()
+            # Each table under its target's line, the far target's first.
+            self.assertEqual([line for line in lines if len(line) == 1], [[path.target], [near]], lines)
+            self.assertEqual([line[:2] for line in lines].count(["Hop", "Address"]), 2, lines)
+            hops = [line for line in lines if line[0].isdigit()]
+            self.assertEqual([h[1] for h in hops], addresses + [near], lines)
+            self.assertEqual(len({int(h[4]) for h in hops[len(addresses):]} & set(sent)), 1, lines)
             self.assertIn(int(hops[0][4]), sent, lines)

@@ -301,6 +301,11 @@ void TestReports::csv()
         read << record.mid(0, 6).join('|');
     }
     QCOMPARE(read, records);
+    // A watch of several targets: the same records behind two columns, target and name.
+    const auto several = ReadCsv(SummaryCsv(std::vector<TargetSummary> { { "t, 1", "edge", Hops(played) } }));
+    QCOMPARE(several.size(), read.size());
+    for (qsizetype i = 0; i < several.size(); ++i)
+        QCOMPARE(several[i].mid(0, 8).join('|'), (i == 0 ? QString("target|name|") : QString("t, 1|edge|")) + read[i]);
 }
 
 void TestReports::table_data()
