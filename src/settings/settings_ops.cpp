@@ -95,6 +95,18 @@ bool SaveTraceChoices(RegistryStore& store, int nFamily, bool bFixedFlow)
     return family && flow;
 }
 
+bool LoadWatchChoice(RegistryStore& store)
+{
+    return store.GetProfileInt(QString::fromLatin1(kOptionsSection), QString::fromLatin1(kWatchEntry), kDefaultWatch)
+        != 0;
+}
+
+bool SaveWatchChoice(RegistryStore& store, bool bWatch)
+{
+    return store.WriteProfileInt(
+        QString::fromLatin1(kOptionsSection), QString::fromLatin1(kWatchEntry), bWatch ? 1 : 0);
+}
+
 void LoadWindowPosition(RegistryStore& store, WindowRect& rect)
 {
     QByteArray bytes = RectBytes(rect);

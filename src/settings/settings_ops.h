@@ -31,6 +31,9 @@ inline constexpr char kAddressFamilyEntry[] = "Address family";
 inline constexpr char kFixedFlowEntry[] = "Fixed flow";
 inline constexpr int kDefaultAddressFamily = 0;
 inline constexpr bool kDefaultFixedFlow = false;
+// Whether Trace starts a watch (0 or 1), beside them.
+inline constexpr char kWatchEntry[] = "Watch";
+inline constexpr bool kDefaultWatch = false;
 
 // The window's outer rectangle in screen pixels; stored as 16 bytes, little-endian.
 struct WindowRect {
@@ -53,6 +56,10 @@ bool SaveOptions(RegistryStore& store, int nTries, int nHops, int nTimeout);
 // other than 0, 4 or 6 reads as 0; any stored flow value but 0 reads as on.
 void LoadTraceChoices(RegistryStore& store, int& nFamily, bool& bFixedFlow);
 bool SaveTraceChoices(RegistryStore& store, int nFamily, bool bFixedFlow);
+
+// The watch choice, read and written with the options; any stored value but 0 reads as on.
+bool LoadWatchChoice(RegistryStore& store);
+bool SaveWatchChoice(RegistryStore& store, bool bWatch);
 
 // rect holds the window's current rectangle, which serves as the default.
 void LoadWindowPosition(RegistryStore& store, WindowRect& rect);

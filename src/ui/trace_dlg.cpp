@@ -41,6 +41,7 @@ constexpr std::pair<AddressChoice, const char*> kFamilies[]
 CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     : QDialog(pParent)
     , m_engine(m_rows, std::move(platform))
+    , m_watch(m_engine.platform())
     , m_hIcon(res::LoadIcon(IDR_MAINFRAME))
 {
     m_controls = CreateDialogControls(*this, *res::FindDialogTemplate(IDD_TRACE_DIALOG));
@@ -53,6 +54,7 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     m_stTarget = Bind<QLabel>(m_controls, IDC_TARGET);
     m_cbFamily = Bind<QComboBox>(m_controls, IDC_FAMILY);
     m_chkFixedFlow = Bind<QCheckBox>(m_controls, IDC_FIXED_FLOW);
+    m_chkWatch = Bind<QCheckBox>(m_controls, IDC_WATCH);
     for (const auto& [family, text] : kFamilies)
         m_cbFamily->addItem(QString::fromLatin1(text), int(family));
 
@@ -64,6 +66,9 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     connect(Bind<QPushButton>(m_controls, IDCANCEL), &QPushButton::clicked, this, &CTraceDlg::OnCancel);
     connect(&m_engine, &TraceEngine::statusChanged, m_stStatus, &QLabel::setText);
     connect(&m_engine, &TraceEngine::targetChanged, m_stTarget, &QLabel::setText);
+    connect(&m_watch, &WatchController::statusChanged, m_stStatus, &QLabel::setText);
+    connect(&m_watch, &WatchController::targetChanged, m_stTarget, &QLabel::setText);
+    connect(&m_watch, &WatchController::runningChanged, this, &CTraceDlg::OnWatchRunning);
 
     // The host field and the list take every change of the window's size one to one, so
     // these minimums keep them at their floors for the whole run.
@@ -167,6 +172,7 @@ void CTraceDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Text(pDX, IDC_TRIES, m_nTries);
     DDX_Family(pDX, IDC_FAMILY, m_family);
     DDX_Check(pDX, IDC_FIXED_FLOW, m_bFixedFlow);
+    DDX_Check(pDX, IDC_WATCH, m_bWatch);
 }
 
 void CTraceDlg::DDX_Text(CDataExchange* pDX, int nIDC, int& value)
@@ -229,6 +235,11 @@ QWidget* CTraceDlg::GetDlgItem(int id) const
 
 void CTraceDlg::OnOK()
 {
+    // While a watch runs the button reads "Stop", and it (or Enter) ends the watch.
+    if (m_watch.running()) {
+        m_watch.Stop();
+        return;
+    }
     // A rejected field has shown its message; the trace runs with the values as they are.
     UpdateData(true);
     // White space around a host (a pasted address often ends in a blank or a line break)
@@ -238,7 +249,27 @@ void CTraceDlg::OnOK()
         m_strHost = host;
         m_editHost->setText(host);
     }
+    if (m_bWatch) {
+        StartWatch();
+        return;
+    }
     m_engine.OnOK(*this);
+}
+
+void CTraceDlg::StartWatch()
+{
+    m_engine.Abandon(); // it shares the ICMP socket, the timer and the resolver
+    WatchParameters params;
+    params.maxHops = m_nHops;
+    params.waitMs = std::min(m_nTimeout, MaxWaitMs(params.intervalUs));
+    params.fixedFlow = m_bFixedFlow;
+    params.lookups = m_bLookups;
+    m_watch.Start(m_strHost, m_family, params);
+}
+
+void CTraceDlg::OnWatchRunning(bool running)
+{
+    m_btnTrace->setText(running ? QStringLiteral("Stop") : QStringLiteral("Trace"));
 }
 
 void CTraceDlg::OnCancel()
@@ -292,6 +323,9 @@ void CTraceDlg::LoadOptions()
     m_family = m_familySaved = AddressChoice(family);
     if (m_familyAsked != AddressChoice::Auto)
         m_family = m_familyAsked;
+    m_bWatch = m_bWatchSaved = hl::LoadWatchChoice(m_store);
+    if (m_bWatchAsked)
+        m_bWatch = true;
 }
 
 void CTraceDlg::SaveOptions()
@@ -299,6 +333,7 @@ void CTraceDlg::SaveOptions()
     hl::SaveOptions(m_store, m_nTries, m_nHops, m_nTimeout);
     const bool asked = m_familyAsked != AddressChoice::Auto && m_family == m_familyAsked;
     hl::SaveTraceChoices(m_store, int(asked ? m_familySaved : m_family), m_bFixedFlow);
+    hl::SaveWatchChoice(m_store, m_bWatchAsked && m_bWatch ? m_bWatchSaved : m_bWatch);
 }
 
 void CTraceDlg::LoadWindowPosition(hl::WindowRect& rect)

@@ -8,6 +8,7 @@
 #include "settings/settings_ops.h"
 #include "trace_engine.h"
 #include "trace_platform.h"
+#include "watch_controller.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -74,11 +75,12 @@ public:
 
     QWidget* GetDlgItem(int id) const;
     TraceEngine& engine() { return m_engine; }
+    WatchController& watch() { return m_watch; }
     HopRowList& rows() { return m_rows; }
     hl::RegistryStore& store() { return m_store; }
 
 public slots:
-    void OnOK(); // "Trace", Enter, or the automatic trace
+    void OnOK(); // "Trace" (or "Stop" while watching), Enter, or the automatic trace
     void OnCancel(); // Esc: ends the window without saving anything
     void OnHostButton(); // "Host >": the clipboard replaces the host text
     void OnAboutButton(); // "About..."
@@ -98,6 +100,9 @@ private:
     void DDX_Family(CDataExchange* pDX, int nIDC, AddressChoice& value);
     void DDX_Check(CDataExchange* pDX, int nIDC, bool& value);
     void SetUpResultsList();
+    // Trace with "watch" ticked: the engine's trace gives way to a watch of the host.
+    void StartWatch();
+    void OnWatchRunning(bool running);
     void RefitToFrame();
 
     // The settings operations of the window; none reports a failure.
@@ -110,12 +115,14 @@ private:
 
     HopRowList m_rows;
     TraceEngine m_engine;
+    WatchController m_watch; // on the engine's platform, so declared after it
     hl::RegistryStore m_store;
     std::map<int, QWidget*> m_controls;
     QSize m_sizeLaidOut; // the client size the controls are placed for
     hl::WindowRect m_rcRestored {};
     bool m_bRefitFrame = false; // the restored rectangle awaits the window frame's size
     AddressChoice m_familySaved = AddressChoice::Auto; // as loaded from the settings
+    bool m_bWatchSaved = false;
 
 public:
     int m_anColumnOrder[hl::kColumnOrderEntries] {};
@@ -123,6 +130,10 @@ public:
     // The family asked for on the command line (Auto: none). It is this run's choice;
     // the saved choice stays unless the list is changed.
     AddressChoice m_familyAsked = AddressChoice::Auto;
+    // "watch": Trace starts a watch. --watch ticks it for this run, as -4 and -6 choose
+    // the family: the saved choice stays unless the box is changed.
+    bool m_bWatch = false;
+    bool m_bWatchAsked = false;
 
     CommandButton* m_btnHost = nullptr;
     CommandButton* m_btnAbout = nullptr;
@@ -131,6 +142,7 @@ public:
     QLineEdit* m_editHost = nullptr;
     QComboBox* m_cbFamily = nullptr;
     QCheckBox* m_chkFixedFlow = nullptr;
+    QCheckBox* m_chkWatch = nullptr;
     QLabel* m_stStatus = nullptr;
     QLabel* m_stTarget = nullptr;
 

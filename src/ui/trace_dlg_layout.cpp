@@ -18,7 +18,7 @@ namespace {
 // Left to right; moved in the opposite order when the window grows, so that no control
 // is ever placed over a neighbour that has not moved yet.
 constexpr int kTopRow[] = { IDC_TRIES, IDC_TRIES_LABEL, IDC_HOPS, IDC_HOPS_LABEL, IDC_TIMEOUT, IDC_MS_LABEL, IDC_FAMILY,
-    IDC_FIXED_FLOW, IDOK };
+    IDC_FIXED_FLOW, IDC_WATCH, IDOK };
 constexpr int kBottomRight[] = { IDC_ABOUT, IDC_TARGET_LABEL, IDC_TARGET };
 
 void Shift(QWidget* w, int dx, int dy)

@@ -18,8 +18,23 @@ constexpr int kMaxDrained = 4096;
 
 PathWatch::PathWatch(TracePlatform platform, PathStats& stats, QObject* parent)
     : QObject(parent)
-    , m_platform(std::move(platform))
+    , m_ownPlatform(std::move(platform))
+    , m_platform(m_ownPlatform)
     , m_stats(stats)
+{
+    Connect();
+}
+
+PathWatch::PathWatch(TracePlatform* shared, PathStats& stats, QObject* parent)
+    : QObject(parent)
+    , m_platform(*shared)
+    , m_bShared(true)
+    , m_stats(stats)
+{
+    Connect();
+}
+
+void PathWatch::Connect()
 {
     connect(m_platform.timer.get(), &RoundTimer::timeout, this, &PathWatch::OnTimer);
     connect(m_platform.icmp.get(), &IcmpSocket::readReady, this, &PathWatch::OnIcmpRead);
@@ -32,6 +47,13 @@ PathWatch::~PathWatch()
     m_platform.probe->Close();
     for (const auto& [handle, address] : m_lookups)
         m_platform.reverse->Cancel(handle);
+    // The owner's next trace keeps only the probe sockets whose answers it reads, and
+    // none of this watch's.
+    if (m_bShared) {
+        m_platform.icmp->KeepProbeSockets(false);
+        for (const Round& round : m_live)
+            m_platform.icmp->ReleaseProbeSocket(round.port);
+    }
 }
 
 QStringList PathWatch::OpenIcmpSocket(int timeoutMs)

@@ -72,7 +72,7 @@ QRect TemplateRect(const CTraceDlg& dlg, int id)
 enum : unsigned { W = 1, H = 2, X = 4, Y = 8 };
 constexpr std::pair<int, unsigned> kControls[] = { { IDC_HOST, W }, { IDC_RESULTS, W | H }, { IDC_STATUS, W | Y },
     { IDC_TRIES, X }, { IDC_TRIES_LABEL, X }, { IDC_HOPS, X }, { IDC_HOPS_LABEL, X }, { IDC_TIMEOUT, X },
-    { IDC_MS_LABEL, X }, { IDC_FAMILY, X }, { IDC_FIXED_FLOW, X }, { IDOK, X }, { IDC_ABOUT, X | Y },
+    { IDC_MS_LABEL, X }, { IDC_FAMILY, X }, { IDC_FIXED_FLOW, X }, { IDC_WATCH, X }, { IDOK, X }, { IDC_ABOUT, X | Y },
     { IDC_TARGET_LABEL, X | Y }, { IDC_TARGET, X | Y }, { IDC_HOST_BUTTON, 0 }, { IDCANCEL, 0 } };
 
 std::map<int, QRect> Geometries(const Window& w)
@@ -137,7 +137,7 @@ private slots:
             at = at->nextInFocusChain();
         } while (at != w->m_btnTrace && order.size() < 50);
         QCOMPARE(order,
-            QList<int>({ IDOK, IDC_RESULTS, IDC_HOST, IDC_HOPS, IDC_TIMEOUT, IDC_FAMILY, IDC_FIXED_FLOW,
+            QList<int>({ IDOK, IDC_RESULTS, IDC_HOST, IDC_HOPS, IDC_TIMEOUT, IDC_FAMILY, IDC_FIXED_FLOW, IDC_WATCH,
                 IDC_HOST_BUTTON, IDC_TRIES, IDC_ABOUT }));
     }
 
@@ -453,35 +453,105 @@ private slots:
             w->m_list->size(), TemplateRect(*w.dlg, IDC_RESULTS).size() + (closeBox ? QSize(120, 30) : QSize(0, 0)));
     }
 
-    void familyAndOneFlowExchangeAndSurviveARestart_data()
+    void familyOneFlowAndWatchExchangeAndSurviveARestart_data()
     {
         QTest::addColumn<int>("index"); // in the family list: Auto, IPv4, IPv6
         QTest::addColumn<bool>("oneFlow");
+        QTest::addColumn<bool>("watch");
         QTest::addColumn<int>("family"); // the member's value, also the one stored
-        QTest::newRow("Auto, flows free") << 0 << false << 0;
-        QTest::newRow("IPv4, one flow") << 1 << true << 4;
-        QTest::newRow("IPv6") << 2 << false << 6;
+        QTest::newRow("Auto, flows free") << 0 << false << false << 0;
+        QTest::newRow("IPv4, one flow, watch") << 1 << true << true << 4;
+        QTest::newRow("IPv6, watch") << 2 << false << true << 6;
     }
-    void familyAndOneFlowExchangeAndSurviveARestart()
+    void familyOneFlowAndWatchExchangeAndSurviveARestart()
     {
         QFETCH(int, index);
         QFETCH(bool, oneFlow);
+        QFETCH(bool, watch);
         QFETCH(int, family);
         {
             Window w;
             w->m_cbFamily->setCurrentIndex(index);
             w->m_chkFixedFlow->setChecked(oneFlow);
+            w->m_chkWatch->setChecked(watch);
             QVERIFY(w->UpdateData(true));
             QCOMPARE(int(w->m_family), family);
             QCOMPARE(w->m_bFixedFlow, oneFlow);
+            QCOMPARE(w->m_bWatch, watch);
             w->close();
         }
         QCOMPARE(StoredInt(hl::kAddressFamilyEntry), family);
         QCOMPARE(StoredInt(hl::kFixedFlowEntry), int(oneFlow));
+        QCOMPARE(StoredInt(hl::kWatchEntry), int(watch));
         Window w;
         QCOMPARE(w->m_cbFamily->currentIndex(), index);
         QCOMPARE(w->m_chkFixedFlow->isChecked(), oneFlow);
+        QCOMPARE(w->m_chkWatch->isChecked(), watch);
         QCOMPARE(int(w->m_family), family);
+    }
+
+    // --watch ticks the box for this run only: the saved choice stays unless changed.
+    void watchAskedOnTheCommandLineHoldsForThisRunOnly()
+    {
+        {
+            Window w(Window::Closed);
+            w->m_bWatchAsked = true;
+            w.open();
+            QVERIFY(w->m_chkWatch->isChecked());
+            w->close();
+        }
+        QCOMPARE(StoredInt(hl::kWatchEntry), 0);
+    }
+
+    // ---- Watching ----------------------------------------------------------------------
+
+    void traceStartsAWatchAndStopEndsIt_data()
+    {
+        QTest::addColumn<QString>("stopBy"); // "button", "Enter", or "Esc" (which ends the window instead)
+        QTest::newRow("Stop button") << "button";
+        QTest::newRow("Enter in the host field") << "Enter";
+        QTest::newRow("Esc ends the window, saving nothing") << "Esc";
+    }
+    void traceStartsAWatchAndStopEndsIt()
+    {
+        QFETCH(QString, stopBy);
+        Window w;
+        w.setFields("4", "192.0.2.1", "1000", "3");
+        w->m_chkWatch->setChecked(true);
+        w->m_btnTrace->click();
+        QVERIFY(w->watch().running());
+        QCOMPARE(w->m_btnTrace->text(), u"Stop"_s);
+        QCOMPARE(w.probe->sent.size(), size_t(4)); // the first round, at once
+        QCOMPARE(w.text(IDC_TARGET), u"192.0.2.1"_s);
+        // A second later its probes are lost and the next round leaves.
+        w.fake.clock->now += 1000;
+        w->watch().watch()->OnTimer(IDT_WATCH);
+        QCOMPARE(w.probe->sent.size(), size_t(8));
+        QCOMPARE(w.text(IDC_STATUS), u"Watching... round 1"_s);
+
+        if (stopBy == u"Esc"_s) {
+            QTest::keyClick(w.field(IDC_HOST), Qt::Key_Escape);
+            QVERIFY(!w->isVisible());
+            QVERIFY(!StoredInt(hl::kWatchEntry));
+            return;
+        }
+        if (stopBy == u"Enter"_s)
+            QTest::keyClick(w.field(IDC_HOST), Qt::Key_Return);
+        else
+            w->m_btnTrace->click();
+        QVERIFY(!w->watch().running());
+        QCOMPARE(w->m_btnTrace->text(), u"Trace"_s);
+        QCOMPARE(w.text(IDC_STATUS), u"Stopped."_s);
+        w.fake.clock->now += 5000;
+        w->watch().watch()->OnTimer(IDT_WATCH);
+        QCOMPARE(w.probe->sent.size(), size_t(8)); // no round after Stop
+
+        // Unticked, Trace traces once again.
+        w->m_chkWatch->setChecked(false);
+        w->m_btnTrace->click();
+        QCOMPARE(w.text(IDC_STATUS), u"Tracing..."_s);
+        QCOMPARE(w.rows(), 4);
+        QCOMPARE(w->m_btnTrace->text(), u"Trace"_s);
     }
 
     void damagedSettingsGiveTheDefaults()
@@ -567,7 +637,7 @@ private slots:
         QTest::addColumn<QRect>("saved"); // empty: nothing saved
         QTest::addColumn<bool>("kept"); // it fits, so it is taken as saved
         QTest::newRow("nothing saved") << QRect() << true;
-        QTest::newRow("fits") << QRect(20, 10, 600, 380) << true;
+        QTest::newRow("fits") << QRect(5, 10, 630, 380) << true;
         QTest::newRow("on a screen to the right that is gone") << QRect(3000, 100, 700, 400) << false;
         QTest::newRow("left of and above the screen") << QRect(-2000, -500, 700, 400) << false;
         QTest::newRow("larger than the screen") << QRect(-10, -10, 4000, 3000) << false;
