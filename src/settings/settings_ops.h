@@ -8,6 +8,7 @@
 #include "registry_store.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace hl {
 
@@ -68,6 +69,21 @@ bool SaveWindowPosition(RegistryStore& store, const WindowRect& rect);
 // order holds the list's current order, which serves as the default.
 void LoadColumnOrder(RegistryStore& store, int (&order)[kColumnOrderEntries]);
 bool SaveColumnOrder(RegistryStore& store, const int (&order)[kColumnOrderEntries]);
+
+// The watch table's columns after the five, in the model's order: each one's place among
+// them (0 leftmost), its width in pixels and whether it is hidden. Stored under the program
+// key as 12 bytes a column, little-endian. A value that is not such a list (a length not a
+// multiple of 12, places that are not each given once, a width outside 0 to 10000) reads
+// as none, and the list then shows its defaults.
+inline constexpr char kWatchColumnsValue[] = "Watch columns";
+struct WatchColumn {
+    std::int32_t place = 0;
+    std::int32_t width = 0;
+    bool hidden = false;
+    bool operator==(const WatchColumn&) const = default;
+};
+std::vector<WatchColumn> LoadWatchColumns(RegistryStore& store);
+bool SaveWatchColumns(RegistryStore& store, const std::vector<WatchColumn>& columns);
 
 // Whether the first five entries are a permutation of 0 to 4. A stored order that is not
 // would give the list duplicate or missing columns; the window keeps its default order then.

@@ -69,6 +69,7 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     connect(&m_watch, &WatchController::statusChanged, m_stStatus, &QLabel::setText);
     connect(&m_watch, &WatchController::targetChanged, m_stTarget, &QLabel::setText);
     connect(&m_watch, &WatchController::runningChanged, this, &CTraceDlg::OnWatchRunning);
+    connect(&m_watch, &WatchController::roundFinished, this, &CTraceDlg::OnWatchRound);
 
     // The host field and the list take every change of the window's size one to one, so
     // these minimums keep them at their floors for the whole run.
@@ -151,6 +152,7 @@ void CTraceDlg::SetUpResultsList()
     // A stored order that does not name each column once would lose or double columns.
     if (hl::IsColumnPermutation(m_anColumnOrder))
         m_list->SetColumnOrderArray(m_anColumnOrder, hl::kColumnCount);
+    SetUpWatchColumns();
 }
 
 // ---- Data exchange -------------------------------------------------------------------
@@ -253,23 +255,8 @@ void CTraceDlg::OnOK()
         StartWatch();
         return;
     }
+    ShowTraceTable();
     m_engine.OnOK(*this);
-}
-
-void CTraceDlg::StartWatch()
-{
-    m_engine.Abandon(); // it shares the ICMP socket, the timer and the resolver
-    WatchParameters params;
-    params.maxHops = m_nHops;
-    params.waitMs = std::min(m_nTimeout, MaxWaitMs(params.intervalUs));
-    params.fixedFlow = m_bFixedFlow;
-    params.lookups = m_bLookups;
-    m_watch.Start(m_strHost, m_family, params);
-}
-
-void CTraceDlg::OnWatchRunning(bool running)
-{
-    m_btnTrace->setText(running ? QStringLiteral("Stop") : QStringLiteral("Trace"));
 }
 
 void CTraceDlg::OnCancel()
@@ -306,6 +293,8 @@ void CTraceDlg::closeEvent(QCloseEvent* event)
 
 void CTraceDlg::OnClose()
 {
+    ShowTraceTable(); // the five columns' order is saved from the trace's table
+    SaveWatchColumns();
     SaveWindowPosition(GetWindowRect());
     UpdateData(true); // a rejected field keeps its previous value, and closing goes on
     SaveOptions();

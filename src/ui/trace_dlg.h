@@ -9,6 +9,8 @@
 #include "trace_engine.h"
 #include "trace_platform.h"
 #include "watch_controller.h"
+#include "watch_table_delegate.h"
+#include "watch_table_model.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -100,9 +102,15 @@ private:
     void DDX_Family(CDataExchange* pDX, int nIDC, AddressChoice& value);
     void DDX_Check(CDataExchange* pDX, int nIDC, bool& value);
     void SetUpResultsList();
-    // Trace with "watch" ticked: the engine's trace gives way to a watch of the host.
+    // The watch in the window (trace_dlg_watch.cpp). Trace with "watch" ticked: the
+    // engine's trace gives way to a watch of the host, and the list to its table.
     void StartWatch();
     void OnWatchRunning(bool running);
+    void OnWatchRound();
+    void SetUpWatchColumns();
+    void SaveWatchColumns();
+    void ShowWatchTable();
+    void ShowTraceTable();
     void RefitToFrame();
 
     // The settings operations of the window; none reports a failure.
@@ -114,6 +122,9 @@ private:
     void SaveColumnOrder();
 
     HopRowList m_rows;
+    WatchTableModel m_watchRows;
+    WatchTableDelegate m_watchDelegate;
+    std::vector<hl::WatchColumn> m_watchColumns; // while the trace's table shows
     TraceEngine m_engine;
     WatchController m_watch; // on the engine's platform, so declared after it
     hl::RegistryStore m_store;

@@ -9,6 +9,7 @@
 #include "settings/settings_ops.h"
 #include "trace_dlg.h"
 #include "ui_test_support.h"
+#include "watch_columns.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -16,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTimer>
 #include <QtEndian>
 
@@ -96,6 +98,38 @@ QByteArray StoredBinary(const char* name)
 {
     const auto v = hl::RegistryStore().QueryValue(QString::fromLatin1(hl::kProgramKey), QString::fromLatin1(name));
     return v ? v->data : QByteArray();
+}
+
+// A watch's statistics as hand-fed rounds: ms[h][r] is hop h + 1's round trip in round r in
+// milliseconds, or -1 where its probe was lost. Hop h + 1 answers from 198.18.(h+1).2; the
+// last hop is the target.
+void FeedRounds(PathStats& stats, const QList<QList<double>>& ms)
+{
+    for (int r = 0; r < ms.front().size(); ++r) {
+        for (int h = 0; h < ms.size(); ++h) {
+            ProbeOutcome o;
+            o.round = r;
+            o.ttl = h + 1;
+            o.sentUs = int64_t(r) * 1000000;
+            stats.Record(o);
+            o.status = ms[h][r] < 0 ? ProbeStatus::Lost : ProbeStatus::Answered;
+            if (o.status == ProbeStatus::Answered) {
+                o.rttUs = ms[h][r] * 1000;
+                o.address = NetAddress::FromV4(htonl(0xC6120002 + (uint32_t(h + 1) << 8)));
+                o.fromTarget = h == ms.size() - 1;
+            }
+            stats.Record(o);
+        }
+        stats.FinishRound(r, int64_t(r) * 1000000);
+    }
+}
+
+QStringList RowTexts(const QAbstractItemModel& model, int row)
+{
+    QStringList texts;
+    for (int c = 0; c < model.columnCount(); ++c)
+        texts << model.index(row, c).data().toString();
+    return texts;
 }
 
 QRect RectOf(const hl::WindowRect& r)
@@ -528,6 +562,10 @@ private slots:
         w->watch().watch()->OnTimer(IDT_WATCH);
         QCOMPARE(w.probe->sent.size(), size_t(8));
         QCOMPARE(w.text(IDC_STATUS), u"Watching... round 1"_s);
+        QAbstractItemModel* shown = w->m_list->model();
+        QCOMPARE(shown->rowCount(), 4);
+        QCOMPARE(shown->index(3, WC_LOSS).data().toString(), u"100.0"_s);
+        QCOMPARE(shown->index(3, WC_RESULT).data().toString(), u"failed"_s);
 
         if (stopBy == u"Esc"_s) {
             QTest::keyClick(w.field(IDC_HOST), Qt::Key_Escape);
@@ -552,6 +590,98 @@ private slots:
         QCOMPARE(w.text(IDC_STATUS), u"Tracing..."_s);
         QCOMPARE(w.rows(), 4);
         QCOMPARE(w->m_btnTrace->text(), u"Trace"_s);
+        QCOMPARE(w->m_list->model(), &w->rows());
+    }
+
+    // What the statistics columns show of known rounds: the figures as the terminal table
+    // gives them, and the Loss% muted exactly where part of it is a router declining.
+    void statisticsColumns_data()
+    {
+        QTest::addColumn<QList<QList<double>>>("ms"); // [hop][round], -1: lost
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<bool>("lossMuted");
+        const QList<double> first { 1, 2, 3, 4 };
+        const QList<double> halfLost { 5, -1, 5, -1 };
+        QTest::newRow("a router's figures") << QList<QList<double>> { first, { 9, 9, 9, 9 } } << 0
+                                            << QStringList { "1", "198.18.1.2", "4", "198.18.1.2", "next", "0.0", "0.0",
+                                                   "4", "4.0", "2.5", "1.0", "4.0", "1.3", "1.0" }
+                                            << false;
+        QTest::newRow("a router declining half its answers")
+            << QList<QList<double>> { first, halfLost, { 9, 9, 9, 9 } } << 1
+            << QStringList { "2", "198.18.2.2", "5", "198.18.2.2", "next", "50.0", "0.0", "4", "5.0", "5.0", "5.0",
+                   "5.0", "0.00", "0.00" }
+            << true;
+        QTest::newRow("loss carried on to the target")
+            << QList<QList<double>> { first, halfLost, { 9, -1, 9, -1 } } << 1
+            << QStringList { "2", "198.18.2.2", "5", "198.18.2.2", "next", "50.0", "50.0", "4", "5.0", "5.0", "5.0",
+                   "5.0", "0.00", "0.00" }
+            << false;
+        QTest::newRow("the target") << QList<QList<double>> { first, halfLost, { 9, 9, 9, 9 } } << 2
+                                    << QStringList { "3", "198.18.3.2", "9", "198.18.3.2", "complete", "0.0", "0.0",
+                                           "4", "9.0", "9.0", "9.0", "9.0", "0.00", "0.00" }
+                                    << false;
+    }
+    void statisticsColumns()
+    {
+        QFETCH(QList<QList<double>>, ms);
+        QFETCH(int, row);
+        QFETCH(QStringList, texts);
+        QFETCH(bool, lossMuted);
+        PathStats stats(false);
+        FeedRounds(stats, ms);
+        WatchTableModel model;
+        model.Refresh(stats, {});
+        QCOMPARE(model.rowCount(), int(ms.size()));
+        QCOMPARE(RowTexts(model, row), texts);
+        for (int c = 0; c < WATCH_COLUMN_COUNT; ++c)
+            QCOMPARE(model.index(row, c).data(kWatchMutedRole).toBool(), lossMuted && c == WC_LOSS);
+    }
+
+    void watchColumnsSurviveARestart_data()
+    {
+        QTest::addColumn<bool>("damaged"); // else arranged by the user before the restart
+        QTest::newRow("arranged, hidden, resized") << false;
+        QTest::newRow("a damaged value: the defaults") << true;
+    }
+    void watchColumnsSurviveARestart()
+    {
+        QFETCH(bool, damaged);
+        const auto watch = [](Window& w) {
+            w.setFields("3", "192.0.2.1", "1000", "3");
+            w->m_chkWatch->setChecked(true);
+            w->m_btnTrace->click();
+            QCOMPARE(w.header()->count(), int(WATCH_COLUMN_COUNT));
+        };
+        {
+            Window w;
+            watch(w);
+            QHeaderView* h = w.header();
+            QCOMPARE(h->model()->headerData(WC_JTTR, Qt::Horizontal).toString(), u"Jttr"_s);
+            h->moveSection(h->visualIndex(WC_HOST), 0);
+            h->moveSection(h->visualIndex(WC_AVG), WC_LOSS);
+            h->resizeSection(WC_LAST, 77);
+            const std::unique_ptr<QMenu> menu = ColumnMenu(*h);
+            QCOMPARE(menu->actions().size(), WATCH_COLUMN_COUNT - HOP_COLUMN_COUNT);
+            menu->actions().back()->trigger(); // Jttr
+            QVERIFY(h->isSectionHidden(WC_JTTR));
+            w->close();
+        }
+        if (damaged) {
+            hl::RegistryStore store;
+            QVERIFY(store.SetValue(
+                QString::fromLatin1(hl::kProgramKey), hl::kWatchColumnsValue, hl::kRegBinary, QByteArray(24, '\x05')));
+        }
+        Window w;
+        QCOMPARE(w.header()->count(), HOP_COLUMN_COUNT); // the trace's table until a watch
+        QCOMPARE(w.header()->logicalIndex(0), int(WC_HOST));
+        watch(w);
+        QHeaderView* h = w.header();
+        QCOMPARE(h->logicalIndex(0), int(WC_HOST)); // the five as the trace's table has them
+        QCOMPARE(h->visualIndex(WC_AVG), damaged ? int(WC_AVG) : int(WC_LOSS));
+        QCOMPARE(h->sectionSize(WC_LAST), damaged ? kWatchColumns[WC_LAST - HOP_COLUMN_COUNT].width : 77);
+        QCOMPARE(h->isSectionHidden(WC_JTTR), !damaged);
+        QCOMPARE(h->isSectionHidden(WC_LOSS), false);
     }
 
     void damagedSettingsGiveTheDefaults()
