@@ -14,6 +14,7 @@ const HopColumn kWatchColumns[WATCH_COLUMN_COUNT - HOP_COLUMN_COUNT] = {
     { "Wrst", 50, Qt::AlignRight },
     { "StDev", 50, Qt::AlignRight },
     { "Jttr", 50, Qt::AlignRight },
+    { "Timeline", 180, Qt::AlignLeft },
 };
 
 namespace {
@@ -37,7 +38,16 @@ void WatchTableModel::Refresh(const PathStats& stats, const HostNames& names)
         row.hop = std::move(hop);
         rows.push_back(std::move(row));
     }
+    const std::vector<TimelineSlice> timelines
+        = RecentRoundTimelines(stats.history(), int(rows.size()), NewestRound(stats.history()), kTimelineRounds);
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i].timeline = timelines[i];
+    const double scale = timelines.empty() ? 0 : timelines.front().scaleUs;
     Replace(std::move(rows));
+    if (scale != m_scaleUs) {
+        m_scaleUs = scale;
+        emit headerDataChanged(Qt::Horizontal, WC_TIMELINE, WC_TIMELINE);
+    }
 }
 
 void WatchTableModel::Clear()
@@ -115,6 +125,7 @@ QVariant WatchTableModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole: return Text(row, index.column());
     case Qt::TextAlignmentRole: return QVariant::fromValue(ColumnOf(index.column()).alignment | Qt::AlignVCenter);
     case kWatchMutedRole: return index.column() == WC_LOSS && row.hop.loss.declinedPct && *row.hop.loss.declinedPct > 0;
+    case kTimelineRole: return index.column() == WC_TIMELINE ? QVariant::fromValue(row.timeline) : QVariant();
     default: return {};
     }
 }
@@ -124,7 +135,11 @@ QVariant WatchTableModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal || section < 0 || section >= WATCH_COLUMN_COUNT)
         return {};
     switch (role) {
-    case Qt::DisplayRole: return QString::fromLatin1(ColumnOf(section).title);
+    case Qt::DisplayRole:
+        // The scale every row's strip shares, from 0 at the bottom to this at the top.
+        if (section == WC_TIMELINE && m_scaleUs > 0)
+            return QStringLiteral("Timeline 0\u2013%1 ms").arg(MillisecondsText(m_scaleUs));
+        return QString::fromLatin1(ColumnOf(section).title);
     case Qt::TextAlignmentRole: return QVariant::fromValue(ColumnOf(section).alignment | Qt::AlignVCenter);
     default: return {};
     }

@@ -1,8 +1,10 @@
 #pragma once
 #include "hop_row_list.h"
 #include "summary_hops.h"
+#include "timeline.h"
 
 #include <QAbstractTableModel>
+#include <QMetaType>
 
 #include <vector>
 
@@ -15,6 +17,9 @@
 //   Time                   the last round trip in whole milliseconds, as a trace shows it
 //   Result                 "complete" at the target's hop, "next" at a router that answered,
 //                          "failed" where nothing answered yet
+//   Timeline               the recent rounds (RecentRoundTimelines) as a TimelineSlice in
+//                          kTimelineRole, for the view to draw; its heading names the scale
+//                          all rows share
 enum WatchColumn {
     WC_HOP,
     WC_ADDRESS,
@@ -30,6 +35,7 @@ enum WatchColumn {
     WC_WRST,
     WC_STDEV,
     WC_JTTR,
+    WC_TIMELINE,
     WATCH_COLUMN_COUNT
 };
 // The statistics columns, from WC_LOSS on, as the list sets them up.
@@ -38,6 +44,10 @@ extern const HopColumn kWatchColumns[WATCH_COLUMN_COUNT - HOP_COLUMN_COUNT];
 // True on a Loss% cell whose loss is partly the router declining to answer (Loss% above
 // Fwd%): the view shows it muted, as the terminal table dims it.
 inline constexpr int kWatchMutedRole = Qt::UserRole + 1;
+inline constexpr int kTimelineRole = Qt::UserRole + 2;
+// Rounds a Timeline cell shows.
+inline constexpr int kTimelineRounds = 60;
+Q_DECLARE_METATYPE(TimelineSlice)
 
 class WatchTableModel final : public QAbstractTableModel {
     Q_OBJECT
@@ -61,9 +71,11 @@ private:
         NetAddress last; // the address that answered last; empty for none
         QString lastName; // its name; empty for none known
         bool target = false;
+        TimelineSlice timeline;
     };
     QString Text(const Row& row, int column) const;
     void Replace(std::vector<Row> rows);
 
     std::vector<Row> m_rows;
+    double m_scaleUs = 0; // the timelines' shared scale
 };

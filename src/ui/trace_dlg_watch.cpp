@@ -38,6 +38,7 @@ void CTraceDlg::OnWatchRound()
 void CTraceDlg::SetUpWatchColumns()
 {
     m_list->setItemDelegateForColumn(WC_LOSS, &m_watchDelegate);
+    m_list->setItemDelegateForColumn(WC_TIMELINE, &m_watchDelegate);
     QHeaderView* header = m_list->header();
     header->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(header, &QHeaderView::customContextMenuRequested, header,

@@ -1,6 +1,26 @@
 #include "watch_table_delegate.h"
 
+#include "timeline_painter.h"
 #include "watch_table_model.h"
+
+#include <QApplication>
+#include <QPainter>
+
+void WatchTableDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const QVariant slice = index.data(kTimelineRole);
+    if (!slice.canConvert<TimelineSlice>()) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    // The cell's background (selection included) as the style draws it, then the strip.
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+    PaintTimeline(*painter, QRectF(option.rect).adjusted(2, 2, -2, -2), slice.value<TimelineSlice>(), option.palette);
+}
 
 void WatchTableDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const
 {

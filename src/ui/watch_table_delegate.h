@@ -3,11 +3,12 @@
 
 // Draws the watch table's statistics cells: a cell the model marks muted (kWatchMutedRole)
 // in the palette's muted text colour, as the terminal table dims the part of a hop's loss
-// that is the router declining to answer.
+// that is the router declining to answer; and a Timeline cell (kTimelineRole) as its strip.
 class WatchTableDelegate final : public QStyledItemDelegate {
     Q_OBJECT
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;

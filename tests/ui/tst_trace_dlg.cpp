@@ -7,6 +7,7 @@
 #include "fake_platform.h"
 #include "resource.h"
 #include "settings/settings_ops.h"
+#include "timeline_painter.h"
 #include "trace_dlg.h"
 #include "ui_test_support.h"
 #include "watch_columns.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QTimer>
 #include <QtEndian>
 
@@ -127,7 +129,7 @@ void FeedRounds(PathStats& stats, const QList<QList<double>>& ms)
 QStringList RowTexts(const QAbstractItemModel& model, int row)
 {
     QStringList texts;
-    for (int c = 0; c < model.columnCount(); ++c)
+    for (int c = 0; c < WC_TIMELINE; ++c)
         texts << model.index(row, c).data().toString();
     return texts;
 }
@@ -638,6 +640,55 @@ private slots:
             QCOMPARE(model.index(row, c).data(kWatchMutedRole).toBool(), lossMuted && c == WC_LOSS);
     }
 
+    // The Timeline strips of 20 rounds: the first router declines rounds 5 and 7 (the second
+    // loses nothing, so none of it carries on), the third loses round 15 and so does the
+    // target behind it. Each round is
+    // 2 pixels wide; a lost round's mark fills the cell's height, so the bottom pixel row
+    // shows it: strong where the loss carries on, muted where the router declined.
+    void timelineStripDrawsLossAsItCarriesOn_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("round");
+        QTest::addColumn<QString>("mark"); // "strong", "muted" or "none"
+        QTest::newRow("declined at the first router") << 0 << 5 << "muted";
+        QTest::newRow("answered there") << 0 << 6 << "none";
+        QTest::newRow("carried on from the third router") << 2 << 15 << "strong";
+        QTest::newRow("and at the target") << 3 << 15 << "strong";
+        QTest::newRow("the target answering") << 3 << 5 << "none";
+    }
+    void timelineStripDrawsLossAsItCarriesOn()
+    {
+        QFETCH(int, row);
+        QFETCH(int, round);
+        QFETCH(QString, mark);
+        QList<QList<double>> ms { QList<double>(20, 1), QList<double>(20, 2), QList<double>(20, 4),
+            QList<double>(20, 9) };
+        ms[0][5] = ms[0][7] = ms[2][15] = ms[3][15] = -1;
+        PathStats stats(false);
+        FeedRounds(stats, ms);
+        WatchTableModel model;
+        model.Refresh(stats, {});
+        // One scale for every row: 9 ms, the greatest spread's top, rounded up.
+        QCOMPARE(
+            model.headerData(WC_TIMELINE, Qt::Horizontal, Qt::DisplayRole).toString(), u"Timeline 0\u201310.0 ms"_s);
+        const auto slice = model.index(row, WC_TIMELINE).data(kTimelineRole).value<TimelineSlice>();
+        QCOMPARE(slice.points.size(), size_t(kTimelineRounds));
+        QImage image(2 * kTimelineRounds, 20, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        const QPalette palette = QGuiApplication::palette();
+        {
+            QPainter painter(&image);
+            PaintTimeline(painter, QRectF(image.rect()), slice, palette);
+        }
+        const int x = 2 * (round + kTimelineRounds - 20); // the newest round is the rightmost
+        const QColor seen = image.pixelColor(x, image.height() - 1);
+        const QColor expected = mark == u"strong"_s ? ForwardLossColor()
+            : mark == u"muted"_s                    ? DeclinedLossColor(palette)
+                                                    : QColor(Qt::white);
+        QCOMPARE(seen.name(), expected.name());
+        QVERIFY(ForwardLossColor().name() != DeclinedLossColor(palette).name());
+    }
+
     void watchColumnsSurviveARestart_data()
     {
         QTest::addColumn<bool>("damaged"); // else arranged by the user before the restart
@@ -663,7 +714,7 @@ private slots:
             h->resizeSection(WC_LAST, 77);
             const std::unique_ptr<QMenu> menu = ColumnMenu(*h);
             QCOMPARE(menu->actions().size(), WATCH_COLUMN_COUNT - HOP_COLUMN_COUNT);
-            menu->actions().back()->trigger(); // Jttr
+            menu->actions().at(WC_JTTR - HOP_COLUMN_COUNT)->trigger();
             QVERIFY(h->isSectionHidden(WC_JTTR));
             w->close();
         }
