@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QPainter>
 
+#include <algorithm>
+
 void WatchTableDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
     const QVariant slice = index.data(kTimelineRole);
@@ -30,4 +32,12 @@ void WatchTableDelegate::initStyleOption(QStyleOptionViewItem* option, const QMo
     const QColor muted = option->palette.color(QPalette::Disabled, QPalette::Text);
     option->palette.setColor(QPalette::Text, muted);
     option->palette.setColor(QPalette::HighlightedText, muted);
+}
+
+QSize WatchTableDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    if (index.data(kTimelineRole).canConvert<TimelineSlice>())
+        size.setHeight(std::max(size.height(), option.fontMetrics.height() * 3 / 2 + 4));
+    return size;
 }

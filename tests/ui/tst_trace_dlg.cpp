@@ -818,7 +818,7 @@ private slots:
         QTest::addColumn<QRect>("saved"); // empty: nothing saved
         QTest::addColumn<bool>("kept"); // it fits, so it is taken as saved
         QTest::newRow("nothing saved") << QRect() << true;
-        QTest::newRow("fits") << QRect(5, 10, 630, 380) << true;
+        QTest::newRow("fits") << QRect(5, 10, 634, 380) << true;
         QTest::newRow("on a screen to the right that is gone") << QRect(3000, 100, 700, 400) << false;
         QTest::newRow("left of and above the screen") << QRect(-2000, -500, 700, 400) << false;
         QTest::newRow("larger than the screen") << QRect(-10, -10, 4000, 3000) << false;
