@@ -24,7 +24,7 @@ const HopColumn& ColumnOf(int column)
 }
 } // namespace
 
-void WatchTableModel::Refresh(const PathStats& stats, const HostNames& names)
+void WatchTableModel::Refresh(const PathStats& stats, const HostNames& names, int64_t newestRound)
 {
     const PathFigures figures = stats.Figures();
     std::vector<Row> rows;
@@ -38,8 +38,8 @@ void WatchTableModel::Refresh(const PathStats& stats, const HostNames& names)
         row.hop = std::move(hop);
         rows.push_back(std::move(row));
     }
-    const std::vector<TimelineSlice> timelines
-        = RecentRoundTimelines(stats.history(), int(rows.size()), NewestRound(stats.history()), kTimelineRounds);
+    const std::vector<TimelineSlice> timelines = RecentRoundTimelines(stats.history(), int(rows.size()),
+        newestRound >= 0 ? newestRound : NewestRound(stats.history()), kTimelineRounds);
     for (size_t i = 0; i < rows.size(); ++i)
         rows[i].timeline = timelines[i];
     const double scale = timelines.empty() ? 0 : timelines.front().scaleUs;

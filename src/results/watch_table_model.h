@@ -54,8 +54,9 @@ class WatchTableModel final : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
 
-    // Takes the figures as they are now. Rows that stay keep their selection.
-    void Refresh(const PathStats& stats, const HostNames& names);
+    // Takes the figures as they are now, the Timeline up to `newestRound` (the last round
+    // finished; -1: the newest the history holds). Rows that stay keep their selection.
+    void Refresh(const PathStats& stats, const HostNames& names, int64_t newestRound = -1);
     void Clear();
     // The hop shown at `row`; nullptr for none.
     const SummaryHop* Hop(int row) const;

@@ -2,6 +2,8 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace hl {
 namespace {
 
@@ -105,6 +107,17 @@ bool SaveWatchChoice(RegistryStore& store, bool bWatch)
 {
     return store.WriteProfileInt(
         QString::fromLatin1(kOptionsSection), QString::fromLatin1(kWatchEntry), bWatch ? 1 : 0);
+}
+
+int LoadChartHeight(RegistryStore& store)
+{
+    return std::max(
+        0, store.GetProfileInt(QString::fromLatin1(kOptionsSection), QString::fromLatin1(kChartHeightEntry), 0));
+}
+
+bool SaveChartHeight(RegistryStore& store, int height)
+{
+    return store.WriteProfileInt(QString::fromLatin1(kOptionsSection), QString::fromLatin1(kChartHeightEntry), height);
 }
 
 void LoadWindowPosition(RegistryStore& store, WindowRect& rect)

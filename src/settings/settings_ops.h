@@ -62,6 +62,11 @@ bool SaveTraceChoices(RegistryStore& store, int nFamily, bool bFixedFlow);
 bool LoadWatchChoice(RegistryStore& store);
 bool SaveWatchChoice(RegistryStore& store, bool bWatch);
 
+// The height of the watch's hop chart below the list, in pixels (0: never set).
+inline constexpr char kChartHeightEntry[] = "Chart height";
+int LoadChartHeight(RegistryStore& store);
+bool SaveChartHeight(RegistryStore& store, int height);
+
 // rect holds the window's current rectangle, which serves as the default.
 void LoadWindowPosition(RegistryStore& store, WindowRect& rect);
 bool SaveWindowPosition(RegistryStore& store, const WindowRect& rect);

@@ -101,6 +101,44 @@ std::vector<TimelineSlice> RecentRoundTimelines(const History& history, int last
     return slices;
 }
 
+TimelineSlice BucketTimeline(const History& history, int ttl, int lastTtl, size_t level, int64_t newestUs, int buckets)
+{
+    TimelineSlice slice;
+    const TierShape shape = kHistoryTiers[level];
+    const int64_t newest = newestUs / shape.widthUs;
+    double top = 0;
+    for (int64_t period = newest - buckets + 1; period <= newest; ++period) {
+        TimelinePoint p;
+        p.timeUs = period * shape.widthUs;
+        std::vector<LossCounts> counts;
+        for (int t = 1; t <= std::max(lastTtl, ttl); ++t) {
+            const HopHistory* hop = history.Hop(t);
+            const HistoryBucket* b = hop ? hop->tier(level).Find(period) : nullptr;
+            counts.push_back(b ? b->counts() : LossCounts {});
+        }
+        const HopHistory* hop = history.Hop(ttl);
+        const HistoryBucket* bucket = hop ? hop->tier(level).Find(period) : nullptr;
+        if (bucket) {
+            p.decided = int(bucket->received + bucket->lost);
+            p.lost = bucket->lost;
+            const std::vector<ForwardLoss> forward = ForwardLosses(counts, 0);
+            const ForwardLoss& f = forward[size_t(ttl - 1)];
+            if (f.forwardPct)
+                p.forwardLost = int(std::llround(*f.forwardPct / 100.0 * p.decided));
+            if (bucket->received > 0) {
+                const RttBands bands = BandsOf(*bucket);
+                p.p10Us = bands.p10Us;
+                p.medianUs = bands.medianUs;
+                p.p90Us = bands.p90Us;
+                top = std::max(top, bands.p90Us);
+            }
+        }
+        slice.points.push_back(p);
+    }
+    slice.scaleUs = NiceScaleUs(top);
+    return slice;
+}
+
 double NiceScaleUs(double us)
 {
     double step = 100;

@@ -36,6 +36,13 @@ struct TimelineSlice {
 inline constexpr int kStripWindow = 8;
 std::vector<TimelineSlice> RecentRoundTimelines(const History& history, int lastTtl, int64_t newestRound, int rounds);
 
+// Hop count `ttl` over the `buckets` periods of history tier `level` up to the one holding
+// `newestUs`, a point a period (periods not held: empty points). The loss that carries on is
+// each period's forward loss over hop counts 1..lastTtl in that same period, as
+// forward_loss.h has it; the spread is the bucket's histogram's (BandsOf). scaleUs is the
+// nice scale of the greatest p90.
+TimelineSlice BucketTimeline(const History& history, int ttl, int lastTtl, size_t level, int64_t newestUs, int buckets);
+
 // The newest round any hop count holds; -1 for none.
 int64_t NewestRound(const History& history);
 

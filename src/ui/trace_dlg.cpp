@@ -71,6 +71,8 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     connect(&m_watch, &WatchController::runningChanged, this, &CTraceDlg::OnWatchRunning);
     connect(&m_watch, &WatchController::roundFinished, this, &CTraceDlg::OnWatchRound);
 
+    SetUpChart();
+
     // The host field and the list take every change of the window's size one to one, so
     // these minimums keep them at their floors for the whole run.
     m_sizeLaidOut = size();

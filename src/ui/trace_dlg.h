@@ -19,7 +19,9 @@
 
 #include <map>
 
+class HopChart;
 class QCheckBox;
+class QSplitter;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -111,6 +113,12 @@ private:
     void SaveWatchColumns();
     void ShowWatchTable();
     void ShowTraceTable();
+    // The chart of the hop selected in the watch's table, below it in a splitter.
+    void SetUpChart();
+    void OnHopSelected(const QModelIndex& current);
+    void HideChart();
+    // The results list, or the splitter holding it and the chart: what the layout sizes.
+    QWidget* ResultsArea() const;
     void RefitToFrame();
 
     // The settings operations of the window; none reports a failure.
@@ -125,6 +133,7 @@ private:
     WatchTableModel m_watchRows;
     WatchTableDelegate m_watchDelegate;
     std::vector<hl::WatchColumn> m_watchColumns; // while the trace's table shows
+    int m_nChartHeight = 0; // pixels; 0: not set
     TraceEngine m_engine;
     WatchController m_watch; // on the engine's platform, so declared after it
     hl::RegistryStore m_store;
@@ -150,6 +159,8 @@ public:
     CommandButton* m_btnAbout = nullptr;
     CommandButton* m_btnTrace = nullptr;
     HopListView* m_list = nullptr;
+    QSplitter* m_splitResults = nullptr;
+    HopChart* m_chart = nullptr;
     QLineEdit* m_editHost = nullptr;
     QComboBox* m_cbFamily = nullptr;
     QCheckBox* m_chkFixedFlow = nullptr;

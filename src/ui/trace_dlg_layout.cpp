@@ -88,7 +88,8 @@ void CTraceDlg::OnWindowPosChanging(WindowPos* pos)
     if (pos->flags & (SWP_NOSIZE | SWP_NOMOVE))
         return;
 
-    const QRect list = m_list->geometry();
+    QWidget* area = ResultsArea();
+    const QRect list = area->geometry();
     const QRect host = m_editHost->geometry();
     const QRect status = m_stStatus->geometry();
     int dx = pos->cx - outer.width();
@@ -105,7 +106,7 @@ void CTraceDlg::OnWindowPosChanging(WindowPos* pos)
         pos->y = frame.y();
     }
 
-    m_list->setGeometry(list.adjusted(0, 0, dx, dy));
+    area->setGeometry(list.adjusted(0, 0, dx, dy));
     m_editHost->setGeometry(host.adjusted(0, 0, dx, 0));
     m_stStatus->setGeometry(status.adjusted(0, dy, dx, dy));
     ShiftAll(*this, kTopRow, dx, 0);

@@ -52,12 +52,16 @@ void WatchController::Begin(const NetAddress& target)
     emit targetChanged(QString::fromStdString(target.ToText()));
     m_stats = std::make_unique<PathStats>(m_params.fixedFlow);
     m_watch = std::make_unique<PathWatch>(&m_platform, *m_stats);
+    m_lastFinished = -1;
     connect(m_watch.get(), &PathWatch::roundFinished, this, [this](qint64 round) {
+        m_lastFinished = round;
         emit statusChanged(QStringLiteral("Watching... round %1").arg(round + 1));
         emit roundFinished(round);
     });
     connect(m_watch.get(), &PathWatch::finished, this, &WatchController::OnFinished);
     emit statusChanged(QStringLiteral("Watching..."));
+    m_wallAtStart = QDateTime::currentDateTimeUtc();
+    m_monoAtStartUs = m_platform.clock->MonotonicMicros();
     m_watch->Start(m_params);
 }
 

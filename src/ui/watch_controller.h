@@ -9,6 +9,7 @@
 #include "trace_parameters.h"
 #include "watch_parameters.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -32,7 +33,12 @@ public:
     // The statistics of the latest watch, running or ended; nullptr before the first.
     const PathStats* stats() const { return m_stats.get(); }
     PathWatch* watch() { return m_watch.get(); }
+    const PathWatch* watch() const { return m_watch.get(); }
+    // The wall-clock time of a moment on the watch's clock.
+    QDateTime WallTimeOf(int64_t monoUs) const { return m_wallAtStart.addMSecs((monoUs - m_monoAtStartUs) / 1000); }
     QString NameOf(const NetAddress& address) const;
+    // The newest round whose probes are all decided; -1 before the first.
+    int64_t lastFinishedRound() const { return m_lastFinished; }
 
 signals:
     void runningChanged(bool running);
@@ -56,4 +62,7 @@ private:
     int m_nResolveId = 0;
     bool m_bResolving = false;
     bool m_bRunning = false;
+    int64_t m_lastFinished = -1;
+    QDateTime m_wallAtStart;
+    int64_t m_monoAtStartUs = 0;
 };

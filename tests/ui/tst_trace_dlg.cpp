@@ -3,8 +3,10 @@
 // settings surviving a restart, and copying rows. Traces run on the fake platform, so
 // nothing leaves the machine; the real path is the namespace test's.
 #include "about_dlg.h"
+#include "crafted_icmp.h"
 #include "dialog_builder.h"
 #include "fake_platform.h"
+#include "hop_chart.h"
 #include "resource.h"
 #include "settings/settings_ops.h"
 #include "timeline_painter.h"
@@ -20,6 +22,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QSplitter>
 #include <QTimer>
 #include <QtEndian>
 
@@ -687,6 +690,64 @@ private slots:
                                                     : QColor(Qt::white);
         QCOMPARE(seen.name(), expected.name());
         QVERIFY(ForwardLossColor().name() != DeclinedLossColor(palette).name());
+    }
+
+    // Selecting a hop of the watch's table shows its chart below it, over each range; the
+    // splitter's share for the chart is kept for the next run.
+    void hopChartShowsTheSelectedHop()
+    {
+        const uint32_t router = htonl(0xC6120102); // 198.18.1.2
+        const uint32_t target = htonl(0xC0000201); // 192.0.2.1
+        const auto watchThreeRounds = [&](Window& w) {
+            w.setFields("2", "192.0.2.1", "1000", "3");
+            w->m_chkWatch->setChecked(true);
+            w->m_btnTrace->click();
+            for (int round = 0; round < 3; ++round) {
+                for (int hop = 1; hop <= 2; ++hop) {
+                    CraftedIcmp d;
+                    d.type = hop == 2 ? 3 : 11;
+                    d.code = hop == 2 ? 3 : 0;
+                    d.quotedDestination = target;
+                    d.quotedPort = uint16_t(65536 - hop);
+                    d.quotedSourcePort = FakeProbeSocket::PortOf(round + 1);
+                    w.fake.icmp->queue.push_back(
+                        { d.bytes(), hop == 2 ? target : router, true, w.fake.clock->now + 4 * uint32_t(hop) });
+                    w->watch().watch()->OnIcmpRead();
+                }
+                w.fake.clock->now += 1000;
+                w->watch().watch()->OnTimer(IDT_WATCH);
+            }
+            w->m_list->setCurrentIndex(w->m_list->model()->index(0, 0));
+        };
+        {
+            Window w;
+            QVERIFY(!w->m_chart->isVisible());
+            watchThreeRounds(w);
+            QVERIFY(w->m_chart->isVisible());
+            QCOMPARE(w->m_chart->hop(), 1);
+            const TimelineSlice& slice = w->m_chart->slice();
+            QCOMPARE(slice.points.size(), size_t(60));
+            QCOMPARE(*slice.points.back().medianUs, 4000.0); // the newest round, rightmost
+            const QRectF plot = w->m_chart->PlotRect();
+            const QString tip = w->m_chart->TextAt(QPoint(int(plot.right()) - 1, int(plot.center().y())));
+            QVERIFY2(tip.contains(u"RTT 4.0 ms"_s) && tip.contains(u"198.18.1.2"_s), qPrintable(tip));
+            for (const auto& [range, points] :
+                { std::pair { HopChart::OneHour, 360 }, { HopChart::OneDay, 1440 }, { HopChart::SevenDays, 672 } }) {
+                w->m_chart->SetRange(range);
+                QCOMPARE(w->m_chart->slice().points.size(), size_t(points));
+            }
+            QVERIFY(w->m_chart->slice().points.back().medianUs);
+            w->m_splitResults->setSizes({ w->m_splitResults->height() - 90, 90 });
+            w->close();
+        }
+        Window w;
+        watchThreeRounds(w);
+        QCOMPARE(w->m_splitResults->sizes().value(1), 90);
+        // A trace's table has no chart.
+        w->m_btnTrace->click(); // Stop
+        w->m_chkWatch->setChecked(false);
+        w->m_btnTrace->click();
+        QVERIFY(!w->m_chart->isVisible());
     }
 
     void watchColumnsSurviveARestart_data()
