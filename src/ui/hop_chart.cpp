@@ -160,6 +160,8 @@ QString HopChart::TextAt(const QPoint& pos) const
     if (i < 0 || !stats)
         return {};
     const TimelinePoint& p = m_slice.points[size_t(i)];
+    if (p.decided == 0 && !p.medianUs)
+        return {}; // before the watch began, or nothing known yet
     QStringList lines;
     if (m_bRounds) {
         if (const PathWatch* watch = m_watch.watch())
