@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <set>
 
 namespace {
 // Finished rounds kept for their late answers: as many as the shared bookkeeping
@@ -47,13 +48,25 @@ PathWatch::~PathWatch()
     m_platform.probe->Close();
     for (const auto& [handle, address] : m_lookups)
         m_platform.reverse->Cancel(handle);
+    GiveBackPlatform();
+}
+
+void PathWatch::GiveBackPlatform()
+{
     // The owner's next trace keeps only the probe sockets whose answers it reads, and
     // none of this watch's.
-    if (m_bShared) {
-        m_platform.icmp->KeepProbeSockets(false);
-        for (const Round& round : m_live)
-            m_platform.icmp->ReleaseProbeSocket(round.port);
+    if (!m_bShared || m_bGivenBack)
+        return;
+    m_bGivenBack = true;
+    m_platform.icmp->KeepProbeSockets(false);
+    // A finished round's socket went when it finished; one flow's socket serves them all.
+    std::set<uint16_t> ports;
+    for (const Round& round : m_live) {
+        if (!round.finished || m_params.fixedFlow)
+            ports.insert(round.port);
     }
+    for (const uint16_t port : ports)
+        m_platform.icmp->ReleaseProbeSocket(port);
 }
 
 QStringList PathWatch::OpenIcmpSocket(int timeoutMs)
@@ -384,5 +397,6 @@ void PathWatch::End()
     m_platform.timer->KillTimer(IDT_WATCH);
     m_platform.probe->Close();
     m_flowTags.reset();
+    GiveBackPlatform();
     emit finished();
 }

@@ -107,10 +107,13 @@ private:
     void ArmTimer(int64_t nowUs);
     void End();
     void Connect();
+    // A shared platform, once the watch has ended, as its owner had it.
+    void GiveBackPlatform();
 
     TracePlatform m_ownPlatform; // empty when the platform is shared
     TracePlatform& m_platform;
     bool m_bShared = false;
+    bool m_bGivenBack = false;
     PathStats& m_stats;
     WatchParameters m_params;
     bool m_bIcmpOpen = false;

@@ -585,6 +585,11 @@ private slots:
         QVERIFY(!w->watch().running());
         QCOMPARE(w->m_btnTrace->text(), u"Trace"_s);
         QCOMPARE(w.text(IDC_STATUS), u"Stopped."_s);
+        // The window's traces get the ICMP socket back as they had it, no socket of the
+        // watch's kept open: the first round's went as it finished, the second's at Stop.
+        QVERIFY(!w.fake.icmp->keepsProbeSockets);
+        QCOMPARE(
+            w.fake.icmp->released, (std::vector<uint16_t> { FakeProbeSocket::PortOf(1), FakeProbeSocket::PortOf(2) }));
         w.fake.clock->now += 5000;
         w->watch().watch()->OnTimer(IDT_WATCH);
         QCOMPARE(w.probe->sent.size(), size_t(8)); // no round after Stop
