@@ -177,28 +177,49 @@ private slots:
         QCOMPARE(saved, 6);
     }
 
+    void aCommandLineHostTracesOnceTheWindowRuns_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("status"); // once it has begun
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("rows"); // the list's, once it has begun
+        QTest::newRow("traced") << QStringList { "hoplantern", "192.0.2.1" } << "Tracing..."
+                                << "Trace" << 16;
+        QTest::newRow("--watch: watched") << QStringList { "hoplantern", "--watch", "192.0.2.1" } << "Watching..."
+                                          << "Stop" << 0;
+    }
     void aCommandLineHostTracesOnceTheWindowRuns()
     {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, status);
+        QFETCH(QString, button);
+        QFETCH(int, rows);
         TestApp app;
-        app.m_lpCmdLine = ParseWindowCommandLine({ "hoplantern", "192.0.2.1" }).host;
-        QString hostShown;
-        int rowsWhenTracing = -1;
+        const WindowCommandLine line = ParseWindowCommandLine(arguments);
+        app.m_lpCmdLine = line.host;
+        app.m_bWatch = line.watch;
+        QString hostShown, buttonShown;
         bool shownWhenTracing = false;
+        int rowsWhenTracing = -1;
         app.onWindow = [&](CTraceDlg& dlg) {
-            QObject::connect(&dlg.engine(), &TraceEngine::statusChanged, &dlg, [&](const QString& status) {
-                if (status != u"Tracing..."_s || rowsWhenTracing >= 0)
+            const auto begun = [&](const QString& text) {
+                if (text != status || !hostShown.isEmpty())
                     return;
-                rowsWhenTracing = dlg.rows().GetItemCount();
                 shownWhenTracing = dlg.isVisible();
                 hostShown = qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->text();
+                buttonShown = dlg.m_btnTrace->text();
+                rowsWhenTracing = dlg.m_list->model()->rowCount();
                 QMetaObject::invokeMethod(&dlg, &CTraceDlg::OnCancel, Qt::QueuedConnection);
-            });
+            };
+            QObject::connect(&dlg.engine(), &TraceEngine::statusChanged, &dlg, begun);
+            QObject::connect(&dlg.watch(), &WatchController::statusChanged, &dlg, begun);
             app.RunModal(dlg); // ends when the trace has begun, or the test times out
         };
         QVERIFY(!app.InitInstance());
-        QCOMPARE(rowsWhenTracing, 16);
         QVERIFY(shownWhenTracing);
         QCOMPARE(hostShown, u"192.0.2.1"_s);
+        QCOMPARE(buttonShown, button);
+        QCOMPARE(rowsWhenTracing, rows);
     }
 };
 
