@@ -175,7 +175,11 @@ QString HopChart::TextAt(const QPoint& pos) const
     if (p.medianUs)
         lines << QStringLiteral("RTT %1 ms (%2\u2013%3)")
                      .arg(MillisecondsText(p.medianUs), MillisecondsText(p.p10Us), MillisecondsText(p.p90Us));
-    if (p.decided > 0)
+    if (m_bRounds && p.decided > 0)
+        lines << (p.lost == 0       ? QStringLiteral("answered")
+                : p.forwardLost > 0 ? QStringLiteral("lost, the loss carrying on down the path")
+                                    : QStringLiteral("lost: the router declined to answer"));
+    else if (p.decided > 0)
         lines << QStringLiteral("lost %1 of %2, %3 carried on").arg(p.lost).arg(p.decided).arg(p.forwardLost);
     // A round names its answerer; a longer period the address the route had then.
     AddressId id = p.address;
