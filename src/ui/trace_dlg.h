@@ -21,10 +21,10 @@
 
 class HopChart;
 class QCheckBox;
-class QSplitter;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSplitter;
 
 // One pass of the data exchange: towards the fields, or from them with validation. A
 // field that does not validate ends the pass; the fields after it are not touched.
