@@ -12,6 +12,7 @@ constexpr std::pair<int, const char*> kToolTips[] = {
     { IDC_TIMEOUT, "How long to wait for a router's answer, in milliseconds" },
     { IDC_FAMILY, "Trace over IPv4 or IPv6, or as the host name resolves (Auto)" },
     { IDC_FIXED_FLOW, "Send every probe on one flow, so routers that balance load keep to one path" },
+    { IDC_WATCH, "Trace keeps probing the path once a second, with each hop's loss and times, until Stop" },
     { IDOK, "Trace the route to the host (Enter)" },
     { IDC_RESULTS, "The routers on the way, one row each; right-click to copy or save" },
     { IDC_STATUS, "What the trace is doing" },
