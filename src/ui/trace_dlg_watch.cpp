@@ -115,6 +115,17 @@ void SetModel(QTreeView& view, QAbstractItemModel* model)
     view.setModel(model);
     delete old;
 }
+
+// The list's column shown last stretches over the room the others leave, and reads as
+// that wide. Carried to the other table (or saved) at that width, the room would become
+// the least it could shrink to; with the stretch off meanwhile it reads as the width it
+// was given, and the other table's last column stretches afresh.
+template <typename Switch> void WithoutLastColumnStretch(QHeaderView& header, Switch switchTables)
+{
+    header.setStretchLastSection(false);
+    switchTables();
+    header.setStretchLastSection(true);
+}
 } // namespace
 
 void CTraceDlg::ShowWatchTable()
@@ -122,10 +133,12 @@ void CTraceDlg::ShowWatchTable()
     if (m_list->model() == &m_watchRows)
         return;
     QHeaderView* header = m_list->header();
-    const FiveColumns five = FiveColumnsOf(*header);
-    SetModel(*m_list, &m_watchRows);
-    ApplyWatchColumns(*header, m_watchColumns);
-    ApplyFiveColumns(*header, five);
+    WithoutLastColumnStretch(*header, [&] {
+        const FiveColumns five = FiveColumnsOf(*header);
+        SetModel(*m_list, &m_watchRows);
+        ApplyWatchColumns(*header, m_watchColumns);
+        ApplyFiveColumns(*header, five);
+    });
     connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &CTraceDlg::OnHopSelected);
 }
 
@@ -135,8 +148,10 @@ void CTraceDlg::ShowTraceTable()
         return;
     HideChart();
     QHeaderView* header = m_list->header();
-    m_watchColumns = WatchColumnsOf(*header);
-    const FiveColumns five = FiveColumnsOf(*header);
-    SetModel(*m_list, &m_rows);
-    ApplyFiveColumns(*header, five);
+    WithoutLastColumnStretch(*header, [&] {
+        m_watchColumns = WatchColumnsOf(*header);
+        const FiveColumns five = FiveColumnsOf(*header);
+        SetModel(*m_list, &m_rows);
+        ApplyFiveColumns(*header, five);
+    });
 }

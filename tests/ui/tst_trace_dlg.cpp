@@ -1082,6 +1082,19 @@ private slots:
         QCOMPARE(columnsWidth(), w->m_list->viewport()->width());
         QVERIFY(w.header()->sectionSize(2) > 65 + 100);
         QVERIFY(w.header()->sectionSize(4) < resultWidth);
+
+        // Through a watch's table and back, the last column keeps the width it was given,
+        // not the room it filled: the window narrowed again, the columns still fit.
+        w.setFields("3", "192.0.2.1", "1000", "3");
+        w->m_chkWatch->setChecked(true);
+        w->m_btnTrace->click();
+        w->resize(w->width() + 800, w->height()); // wider than all the watch's columns
+        QCOMPARE(columnsWidth(), w->m_list->viewport()->width());
+        w->m_btnTrace->click(); // Stop
+        w->m_chkWatch->setChecked(false);
+        w->m_btnTrace->click();
+        w->resize(w->width() - 1000, w->height());
+        QCOMPARE(columnsWidth(), w->m_list->viewport()->width());
     }
 
     // ---- Layout on resize --------------------------------------------------------------
