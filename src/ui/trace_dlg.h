@@ -128,6 +128,8 @@ private:
     void SetUpShortcuts();
     // What each control is for, shown when the pointer rests on it (trace_dlg_tooltips.cpp).
     void SetUpToolTips();
+    // The Trace button's, which reads "Stop" while a watch runs.
+    void SetTraceButtonToolTip(bool watching);
     // The outer rectangle the window has when not maximised.
     hl::WindowRect GetRestoredWindowRect() const;
 

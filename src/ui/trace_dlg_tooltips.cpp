@@ -2,6 +2,9 @@
 #include "resource.h"
 #include "trace_dlg.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 constexpr std::pair<int, const char*> kToolTips[] = {
@@ -20,6 +23,8 @@ constexpr std::pair<int, const char*> kToolTips[] = {
     { IDC_TARGET, "The address traced" },
 };
 
+constexpr const char* kStopToolTip = "Stop watching (Enter)";
+
 } // namespace
 
 void CTraceDlg::SetUpToolTips()
@@ -28,4 +33,11 @@ void CTraceDlg::SetUpToolTips()
         if (QWidget* control = GetDlgItem(id))
             control->setToolTip(QString::fromUtf8(text));
     }
+}
+
+void CTraceDlg::SetTraceButtonToolTip(bool watching)
+{
+    const auto trace
+        = std::find_if(std::begin(kToolTips), std::end(kToolTips), [](const auto& tip) { return tip.first == IDOK; });
+    m_btnTrace->setToolTip(QString::fromUtf8(watching ? kStopToolTip : trace->second));
 }

@@ -28,6 +28,7 @@ void CTraceDlg::StartWatch()
 void CTraceDlg::OnWatchRunning(bool running)
 {
     m_btnTrace->setText(running ? QStringLiteral("Stop") : QStringLiteral("Trace"));
+    SetTraceButtonToolTip(running);
     if (!running)
         OnWatchRound(); // the figures as the watch ended
 }

@@ -699,6 +699,7 @@ private slots:
         w->m_btnTrace->click();
         QVERIFY(w->watch().running());
         QCOMPARE(w->m_btnTrace->text(), u"Stop"_s);
+        QCOMPARE(w->m_btnTrace->toolTip(), u"Stop watching (Enter)"_s);
         QCOMPARE(w.probe->sent.size(), size_t(4)); // the first round, at once
         QCOMPARE(w.text(IDC_TARGET), u"192.0.2.1"_s);
         // A second later its probes are lost and the next round leaves.
@@ -723,6 +724,7 @@ private slots:
             w->m_btnTrace->click();
         QVERIFY(!w->watch().running());
         QCOMPARE(w->m_btnTrace->text(), u"Trace"_s);
+        QVERIFY(w->m_btnTrace->toolTip().startsWith(u"Trace"_s));
         QCOMPARE(w.text(IDC_STATUS), u"Stopped."_s);
         // The window's traces get the ICMP socket back as they had it, no socket of the
         // watch's kept open: the first round's went as it finished, the second's at Stop.
