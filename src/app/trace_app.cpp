@@ -32,6 +32,7 @@ struct WindowOption {
 constexpr WindowOption kWindowOptions[] = {
     { "4", "ipv4", "trace over IPv4 only" },
     { "6", "ipv6", "trace over IPv6 only" },
+    { "", "watch", "watch HOST: a round every second until stopped" },
     { "h", "help", "print this help and exit" },
     { "V", "version", "print the version and exit" },
 };
@@ -55,16 +56,26 @@ void WarnWhenRunAsRoot()
         self.c_str());
 }
 
+// The option's names, its one-letter name first where it has one.
+QStringList NamesOf(const WindowOption& option)
+{
+    QStringList names;
+    if (*option.shortName)
+        names << QLatin1String(option.shortName);
+    return names << QLatin1String(option.longName);
+}
+
 } // namespace
 
 QString WindowUsage()
 {
-    QString usage = QStringLiteral("usage: hoplantern [-4 | -6] [HOST | URL]\n"
+    QString usage = QStringLiteral("usage: hoplantern [-4 | -6] [--watch] [HOST | URL]\n"
                                    "Opens the route tracer's window; given a host (a name, an address, or a URL's\n"
                                    "host part), it traces it at once.\n");
     for (const WindowOption& option : kWindowOptions) {
-        const QString names
-            = QStringLiteral("-%1, --%2").arg(QLatin1String(option.shortName), QLatin1String(option.longName));
+        const QString names = *option.shortName
+            ? QStringLiteral("-%1, --%2").arg(QLatin1String(option.shortName), QLatin1String(option.longName))
+            : QStringLiteral("    --%1").arg(QLatin1String(option.longName));
         usage += QStringLiteral("  %1 %2\n").arg(names, -14).arg(QLatin1String(option.help));
     }
     return usage + QStringLiteral("Qt's own options (-platform, -style, ...) apply as well.\n");
@@ -76,8 +87,7 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments)
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     for (const WindowOption& option : kWindowOptions)
-        parser.addOption(QCommandLineOption(
-            { QLatin1String(option.shortName), QLatin1String(option.longName) }, QLatin1String(option.help)));
+        parser.addOption(QCommandLineOption(NamesOf(option), QLatin1String(option.help)));
     const bool parsed = parser.parse(arguments);
     // Help and the version win over anything else on the line.
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
@@ -87,18 +97,22 @@ WindowCommandLine ParseWindowCommandLine(const QStringList& arguments)
     const QStringList hosts = parser.positionalArguments();
     const bool v4 = parser.isSet(QStringLiteral("ipv4"));
     const bool v6 = parser.isSet(QStringLiteral("ipv6"));
+    const bool watch = parser.isSet(QStringLiteral("watch"));
     if (!parsed)
         line.error = parser.errorText();
     else if (v4 && v6)
         line.error = QStringLiteral("-4 and -6 exclude each other");
     else if (hosts.size() > 1)
         line.error = QStringLiteral("one HOST only, got '%1'").arg(hosts.join(u' '));
+    else if (watch && (hosts.isEmpty() || HostFromArgument(hosts.front()).isEmpty()))
+        line.error = QStringLiteral("--watch needs a HOST");
     if (!line.error.isEmpty()) {
         line.action = WindowCommandLine::Error;
         return line;
     }
     line.host = hosts.isEmpty() ? QString() : HostFromArgument(hosts.front());
     line.family = v4 ? AddressChoice::V4 : v6 ? AddressChoice::V6 : AddressChoice::Auto;
+    line.watch = watch;
     return line;
 }
 
@@ -128,6 +142,7 @@ int CTraceApp::Run(int& argc, char** argv)
     WarnWhenRunAsRoot();
     m_lpCmdLine = line.host;
     m_family = line.family;
+    m_bWatch = line.watch;
     InitInstance();
     return 0;
 }
@@ -169,6 +184,7 @@ bool CTraceApp::InitInstance()
     CTraceDlg dlg(nullptr, CreatePlatform());
     dlg.m_strHost = m_lpCmdLine;
     dlg.m_familyAsked = m_family;
+    dlg.m_bWatchAsked = m_bWatch;
     dlg.m_bAutoTrace = !m_lpCmdLine.isEmpty();
     m_pMainWnd = &dlg;
     RunMainWindow(dlg);

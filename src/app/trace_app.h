@@ -16,6 +16,7 @@ struct WindowCommandLine {
     Action action = Run;
     QString host; // the host to trace at once; empty for none
     AddressChoice family = AddressChoice::Auto; // -4 or -6; Auto: the window's own choice
+    bool watch = false; // --watch: the host is watched, not traced once
     QString error; // what is wrong, for Error
 };
 // Reads the arguments, the program's name first.
@@ -39,6 +40,7 @@ public:
 
     QString m_lpCmdLine; // the host named on the command line
     AddressChoice m_family = AddressChoice::Auto; // the family asked for on the command line
+    bool m_bWatch = false; // --watch on the command line
     QString m_pszRegistryKey; // set by InitInstance
     CTraceDlg* m_pMainWnd = nullptr; // while the main window runs
 

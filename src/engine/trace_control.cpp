@@ -55,6 +55,18 @@ void TraceEngine::OnOK(const TraceParameters& params)
     NotifyIfFinished();
 }
 
+void TraceEngine::Abandon()
+{
+    CancelLookups();
+    ++m_nResolveId; // an answer to its resolution no longer counts
+    m_bResolving = false;
+    m_bAwaitingTarget = false;
+    m_bDone = true;
+    m_platform.timer->KillTimer(IDT_ROUND);
+    CloseFlow();
+    m_platform.probe->Close();
+}
+
 void TraceEngine::OnTimer(int nIDEvent)
 {
     // A tick that was already on its way when the trace ended must not end it again.

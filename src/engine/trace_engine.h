@@ -35,6 +35,9 @@ public:
 
     // The Trace command: abandons any trace under way and starts a new one.
     void OnOK(const TraceParameters& params);
+    // Ends any trace under way at once, its lookups cancelled and its rows left as they
+    // are, so that a watch may use the platform; no signal, no status change.
+    void Abandon();
     // The round step: the next round, or the end of the trace after the last one. Any
     // id other than IDT_ROUND changes nothing.
     void OnTimer(int nIDEvent);

@@ -16,19 +16,6 @@ const std::array<const char*, ColumnCount> kHeadings { "Hop", "Address", "Name",
 // shift as the figures grow.
 const int kMinNumberWidth = 5;
 
-QString Pct(std::optional<double> pct)
-{
-    return pct ? QString::number(*pct, 'f', 1) : QString();
-}
-
-QString Ms(std::optional<double> us)
-{
-    if (!us)
-        return {};
-    const double ms = *us / 1000.0;
-    return QString::number(ms, 'f', ms < 1 ? 2 : ms < 1000 ? 1 : 0);
-}
-
 QString Truncated(const QString& text, int width)
 {
     return text.size() <= width ? text : text.left(std::max(width - 1, 0)) + QChar(0x2026);
@@ -63,6 +50,19 @@ void Clip(TableLine& line, int length)
 
 } // namespace
 
+QString PercentText(std::optional<double> pct)
+{
+    return pct ? QString::number(*pct, 'f', 1) : QString();
+}
+
+QString MillisecondsText(std::optional<double> us)
+{
+    if (!us)
+        return {};
+    const double ms = *us / 1000.0;
+    return QString::number(ms, 'f', ms < 1 ? 2 : ms < 1000 ? 1 : 0);
+}
+
 const std::array<const char*, kSummaryColumns>& SummaryHeadings()
 {
     return kHeadings;
@@ -74,9 +74,10 @@ std::vector<SummaryRow> SummaryRows(const std::vector<SummaryHop>& hops)
     for (const SummaryHop& hop : hops) {
         SummaryRow row;
         const RttFigures& rtt = hop.rtt;
-        row.cells = { QString::number(hop.ttl), "*", QString(), Pct(hop.counts.lossPct()), Pct(hop.loss.forwardPct),
-            QString::number(hop.counts.sent), Ms(rtt.lastUs), Ms(rtt.avgUs), Ms(rtt.bestUs), Ms(rtt.worstUs),
-            Ms(rtt.stddevUs), Ms(rtt.jitterUs) };
+        row.cells = { QString::number(hop.ttl), "*", QString(), PercentText(hop.counts.lossPct()),
+            PercentText(hop.loss.forwardPct), QString::number(hop.counts.sent), MillisecondsText(rtt.lastUs),
+            MillisecondsText(rtt.avgUs), MillisecondsText(rtt.bestUs), MillisecondsText(rtt.worstUs),
+            MillisecondsText(rtt.stddevUs), MillisecondsText(rtt.jitterUs) };
         row.lossMuted = hop.loss.declinedPct && *hop.loss.declinedPct > 0;
         for (size_t i = 0; i < hop.hosts.size(); ++i) {
             if (i > 0)

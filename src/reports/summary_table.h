@@ -61,5 +61,10 @@ struct TableLine {
 // The heading line, then the hops'. `width`: the terminal's columns; 0 for no limit.
 std::vector<TableLine> SummaryTable(const std::vector<SummaryHop>& hops, int width = 0);
 
+// A figure as the table shows it (see above): a percentage with one decimal, a round trip
+// in milliseconds; empty for a figure not known. The window's columns show the same.
+QString PercentText(std::optional<double> pct);
+QString MillisecondsText(std::optional<double> us);
+
 // The line with its muted spans in SGR dim (ESC[2m ... ESC[22m), for a terminal.
 QString WithDimmedSpans(const TableLine& line);

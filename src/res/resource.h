@@ -31,4 +31,5 @@ inline constexpr int IDC_TIMEOUT = 1168;
 inline constexpr int IDC_TRIES = 1169;
 inline constexpr int IDC_FAMILY = 1170;
 inline constexpr int IDC_FIXED_FLOW = 1171;
+inline constexpr int IDC_WATCH = 1172;
 inline constexpr int IDC_ABOUT = 33774;

@@ -2,6 +2,8 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace hl {
 namespace {
 
@@ -95,6 +97,29 @@ bool SaveTraceChoices(RegistryStore& store, int nFamily, bool bFixedFlow)
     return family && flow;
 }
 
+bool LoadWatchChoice(RegistryStore& store)
+{
+    return store.GetProfileInt(QString::fromLatin1(kOptionsSection), QString::fromLatin1(kWatchEntry), kDefaultWatch)
+        != 0;
+}
+
+bool SaveWatchChoice(RegistryStore& store, bool bWatch)
+{
+    return store.WriteProfileInt(
+        QString::fromLatin1(kOptionsSection), QString::fromLatin1(kWatchEntry), bWatch ? 1 : 0);
+}
+
+int LoadChartHeight(RegistryStore& store)
+{
+    return std::max(
+        0, store.GetProfileInt(QString::fromLatin1(kOptionsSection), QString::fromLatin1(kChartHeightEntry), 0));
+}
+
+bool SaveChartHeight(RegistryStore& store, int height)
+{
+    return store.WriteProfileInt(QString::fromLatin1(kOptionsSection), QString::fromLatin1(kChartHeightEntry), height);
+}
+
 void LoadWindowPosition(RegistryStore& store, WindowRect& rect)
 {
     QByteArray bytes = RectBytes(rect);
@@ -118,6 +143,36 @@ void LoadColumnOrder(RegistryStore& store, int (&order)[kColumnOrderEntries])
 bool SaveColumnOrder(RegistryStore& store, const int (&order)[kColumnOrderEntries])
 {
     return store.SetValue(ProgramKey(), QString::fromLatin1(kColumnOrderValue), kRegBinary, OrderBytes(order));
+}
+
+std::vector<WatchColumn> LoadWatchColumns(RegistryStore& store)
+{
+    const std::optional<RegValue> value = store.QueryValue(ProgramKey(), QString::fromLatin1(kWatchColumnsValue));
+    if (!value || value->type != kRegBinary || value->data.isEmpty() || value->data.size() % 12 != 0)
+        return {};
+    const int count = int(value->data.size() / 12);
+    std::vector<WatchColumn> columns;
+    std::vector<bool> placed(size_t(count), false);
+    for (int i = 0; i < count; ++i) {
+        const WatchColumn c { GetInt32(value->data, 3 * i), GetInt32(value->data, 3 * i + 1),
+            GetInt32(value->data, 3 * i + 2) != 0 };
+        if (c.place < 0 || c.place >= count || placed[size_t(c.place)] || c.width < 0 || c.width > 10000)
+            return {};
+        placed[size_t(c.place)] = true;
+        columns.push_back(c);
+    }
+    return columns;
+}
+
+bool SaveWatchColumns(RegistryStore& store, const std::vector<WatchColumn>& columns)
+{
+    QByteArray bytes(qsizetype(12 * columns.size()), Qt::Uninitialized);
+    for (size_t i = 0; i < columns.size(); ++i) {
+        PutInt32(bytes, 3 * int(i), columns[i].place);
+        PutInt32(bytes, 3 * int(i) + 1, columns[i].width);
+        PutInt32(bytes, 3 * int(i) + 2, columns[i].hidden ? 1 : 0);
+    }
+    return store.SetValue(ProgramKey(), QString::fromLatin1(kWatchColumnsValue), kRegBinary, bytes);
 }
 
 bool IsColumnPermutation(const int (&order)[kColumnOrderEntries])

@@ -8,6 +8,7 @@
 #include "registry_store.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace hl {
 
@@ -31,6 +32,9 @@ inline constexpr char kAddressFamilyEntry[] = "Address family";
 inline constexpr char kFixedFlowEntry[] = "Fixed flow";
 inline constexpr int kDefaultAddressFamily = 0;
 inline constexpr bool kDefaultFixedFlow = false;
+// Whether Trace starts a watch (0 or 1), beside them.
+inline constexpr char kWatchEntry[] = "Watch";
+inline constexpr bool kDefaultWatch = false;
 
 // The window's outer rectangle in screen pixels; stored as 16 bytes, little-endian.
 struct WindowRect {
@@ -54,6 +58,15 @@ bool SaveOptions(RegistryStore& store, int nTries, int nHops, int nTimeout);
 void LoadTraceChoices(RegistryStore& store, int& nFamily, bool& bFixedFlow);
 bool SaveTraceChoices(RegistryStore& store, int nFamily, bool bFixedFlow);
 
+// The watch choice, read and written with the options; any stored value but 0 reads as on.
+bool LoadWatchChoice(RegistryStore& store);
+bool SaveWatchChoice(RegistryStore& store, bool bWatch);
+
+// The height of the watch's hop chart below the list, in pixels (0: never set).
+inline constexpr char kChartHeightEntry[] = "Chart height";
+int LoadChartHeight(RegistryStore& store);
+bool SaveChartHeight(RegistryStore& store, int height);
+
 // rect holds the window's current rectangle, which serves as the default.
 void LoadWindowPosition(RegistryStore& store, WindowRect& rect);
 bool SaveWindowPosition(RegistryStore& store, const WindowRect& rect);
@@ -61,6 +74,21 @@ bool SaveWindowPosition(RegistryStore& store, const WindowRect& rect);
 // order holds the list's current order, which serves as the default.
 void LoadColumnOrder(RegistryStore& store, int (&order)[kColumnOrderEntries]);
 bool SaveColumnOrder(RegistryStore& store, const int (&order)[kColumnOrderEntries]);
+
+// The watch table's columns after the five, in the model's order: each one's place among
+// them (0 leftmost), its width in pixels and whether it is hidden. Stored under the program
+// key as 12 bytes a column, little-endian. A value that is not such a list (a length not a
+// multiple of 12, places that are not each given once, a width outside 0 to 10000) reads
+// as none, and the list then shows its defaults.
+inline constexpr char kWatchColumnsValue[] = "Watch columns";
+struct WatchColumn {
+    std::int32_t place = 0;
+    std::int32_t width = 0;
+    bool hidden = false;
+    bool operator==(const WatchColumn&) const = default;
+};
+std::vector<WatchColumn> LoadWatchColumns(RegistryStore& store);
+bool SaveWatchColumns(RegistryStore& store, const std::vector<WatchColumn>& columns);
 
 // Whether the first five entries are a permutation of 0 to 4. A stored order that is not
 // would give the list duplicate or missing columns; the window keeps its default order then.

@@ -45,6 +45,7 @@ constexpr std::pair<AddressChoice, const char*> kFamilies[]
 CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     : QDialog(pParent)
     , m_engine(m_rows, std::move(platform))
+    , m_watch(m_engine.platform())
     , m_hIcon(res::LoadIcon(IDR_MAINFRAME))
 {
     const res::DialogTemplate& tmpl = *res::FindDialogTemplate(IDD_TRACE_DIALOG);
@@ -58,6 +59,7 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     m_stTarget = Bind<QLabel>(m_controls, IDC_TARGET);
     m_cbFamily = Bind<QComboBox>(m_controls, IDC_FAMILY);
     m_chkFixedFlow = Bind<QCheckBox>(m_controls, IDC_FIXED_FLOW);
+    m_chkWatch = Bind<QCheckBox>(m_controls, IDC_WATCH);
     for (const auto& [family, text] : kFamilies)
         m_cbFamily->addItem(QString::fromLatin1(text), int(family));
 
@@ -77,6 +79,12 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     connect(Bind<QPushButton>(m_controls, IDCANCEL), &QPushButton::clicked, this, &CTraceDlg::OnCancel);
     connect(&m_engine, &TraceEngine::statusChanged, m_stStatus, &QLabel::setText);
     connect(&m_engine, &TraceEngine::targetChanged, m_stTarget, &QLabel::setText);
+    connect(&m_watch, &WatchController::statusChanged, m_stStatus, &QLabel::setText);
+    connect(&m_watch, &WatchController::targetChanged, m_stTarget, &QLabel::setText);
+    connect(&m_watch, &WatchController::runningChanged, this, &CTraceDlg::OnWatchRunning);
+    connect(&m_watch, &WatchController::roundFinished, this, &CTraceDlg::OnWatchRound);
+
+    SetUpChart();
 
     // The host field and the list take every change of the window's size one to one, so
     // these minimums keep them at their floors for the whole run.
@@ -170,6 +178,7 @@ void CTraceDlg::SetUpResultsList()
     // A stored order that does not name each column once would lose or double columns.
     if (hl::IsColumnPermutation(m_anColumnOrder))
         m_list->SetColumnOrderArray(m_anColumnOrder, hl::kColumnCount);
+    SetUpWatchColumns();
 }
 
 // ---- Data exchange -------------------------------------------------------------------
@@ -191,6 +200,7 @@ void CTraceDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Text(pDX, IDC_TRIES, m_nTries);
     DDX_Family(pDX, IDC_FAMILY, m_family);
     DDX_Check(pDX, IDC_FIXED_FLOW, m_bFixedFlow);
+    DDX_Check(pDX, IDC_WATCH, m_bWatch);
 }
 
 void CTraceDlg::DDX_Text(CDataExchange* pDX, int nIDC, int& value)
@@ -253,6 +263,11 @@ QWidget* CTraceDlg::GetDlgItem(int id) const
 
 void CTraceDlg::OnOK()
 {
+    // While a watch runs the button reads "Stop", and it (or Enter) ends the watch.
+    if (m_watch.running()) {
+        m_watch.Stop();
+        return;
+    }
     // A rejected field has shown its message; the trace runs with the values as they are.
     UpdateData(true);
     // White space around a host (a pasted address often ends in a blank or a line break)
@@ -263,6 +278,11 @@ void CTraceDlg::OnOK()
         m_editHost->setText(host);
     }
     m_hostHistory->AddHost(host);
+    if (m_bWatch) {
+        StartWatch();
+        return;
+    }
+    ShowTraceTable();
     m_engine.OnOK(*this);
 }
 
@@ -300,6 +320,8 @@ void CTraceDlg::closeEvent(QCloseEvent* event)
 
 void CTraceDlg::OnClose()
 {
+    ShowTraceTable(); // the five columns' order is saved from the trace's table
+    SaveWatchColumns();
     // A maximised window keeps the rectangle it returns to, and reopens maximised over it.
     SaveWindowPosition(isMaximized() ? GetRestoredWindowRect() : GetWindowRect());
     hl::SaveWindowMaximized(m_store, isMaximized());
@@ -320,6 +342,9 @@ void CTraceDlg::LoadOptions()
     m_family = m_familySaved = AddressChoice(family);
     if (m_familyAsked != AddressChoice::Auto)
         m_family = m_familyAsked;
+    m_bWatch = m_bWatchSaved = hl::LoadWatchChoice(m_store);
+    if (m_bWatchAsked)
+        m_bWatch = true;
 }
 
 void CTraceDlg::SaveOptions()
@@ -327,6 +352,7 @@ void CTraceDlg::SaveOptions()
     hl::SaveOptions(m_store, m_nTries, m_nHops, m_nTimeout);
     const bool asked = m_familyAsked != AddressChoice::Auto && m_family == m_familyAsked;
     hl::SaveTraceChoices(m_store, int(asked ? m_familySaved : m_family), m_bFixedFlow);
+    hl::SaveWatchChoice(m_store, m_bWatchAsked && m_bWatch ? m_bWatchSaved : m_bWatch);
 }
 
 void CTraceDlg::LoadWindowPosition(hl::WindowRect& rect)

@@ -8,6 +8,9 @@
 #include "settings/settings_ops.h"
 #include "trace_engine.h"
 #include "trace_platform.h"
+#include "watch_controller.h"
+#include "watch_table_delegate.h"
+#include "watch_table_model.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -17,10 +20,12 @@
 #include <map>
 
 class HostHistory;
+class HopChart;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSplitter;
 
 // One pass of the data exchange: towards the fields, or from them with validation. A
 // field that does not validate ends the pass; the fields after it are not touched.
@@ -75,11 +80,12 @@ public:
 
     QWidget* GetDlgItem(int id) const;
     TraceEngine& engine() { return m_engine; }
+    WatchController& watch() { return m_watch; }
     HopRowList& rows() { return m_rows; }
     hl::RegistryStore& store() { return m_store; }
 
 public slots:
-    void OnOK(); // "Trace", Enter, or the automatic trace
+    void OnOK(); // "Trace" (or "Stop" while watching), Enter, or the automatic trace
     void OnCancel(); // Esc: ends the window without saving anything
     void OnHostButton(); // "Host >": the clipboard replaces the host text
     void OnAboutButton(); // "About..."
@@ -102,11 +108,28 @@ private:
     void DDX_Family(CDataExchange* pDX, int nIDC, AddressChoice& value);
     void DDX_Check(CDataExchange* pDX, int nIDC, bool& value);
     void SetUpResultsList();
+    // The watch in the window (trace_dlg_watch.cpp). Trace with "watch" ticked: the
+    // engine's trace gives way to a watch of the host, and the list to its table.
+    void StartWatch();
+    void OnWatchRunning(bool running);
+    void OnWatchRound();
+    void SetUpWatchColumns();
+    void SaveWatchColumns();
+    void ShowWatchTable();
+    void ShowTraceTable();
+    // The chart of the hop selected in the watch's table, below it in a splitter.
+    void SetUpChart();
+    void OnHopSelected(const QModelIndex& current);
+    void HideChart();
+    // The results list, or the splitter holding it and the chart: what the layout sizes.
+    QWidget* ResultsArea() const;
     void RefitToFrame();
     // The window's own keys beyond Enter and Esc (trace_dlg_keys.cpp).
     void SetUpShortcuts();
     // What each control is for, shown when the pointer rests on it (trace_dlg_tooltips.cpp).
     void SetUpToolTips();
+    // The Trace button's, which reads "Stop" while a watch runs.
+    void SetTraceButtonToolTip(bool watching);
     // The outer rectangle the window has when not maximised.
     hl::WindowRect GetRestoredWindowRect() const;
 
@@ -119,13 +142,19 @@ private:
     void SaveColumnOrder();
 
     HopRowList m_rows;
+    WatchTableModel m_watchRows;
+    WatchTableDelegate m_watchDelegate;
+    std::vector<hl::WatchColumn> m_watchColumns; // while the trace's table shows
+    int m_nChartHeight = 0; // pixels; 0: not set
     TraceEngine m_engine;
+    WatchController m_watch; // on the engine's platform, so declared after it
     hl::RegistryStore m_store;
     std::map<int, QWidget*> m_controls;
     QSize m_sizeLaidOut; // the client size the controls are placed for
     hl::WindowRect m_rcRestored {};
     bool m_bRefitFrame = false; // the restored rectangle awaits the window frame's size
     AddressChoice m_familySaved = AddressChoice::Auto; // as loaded from the settings
+    bool m_bWatchSaved = false;
 
 public:
     int m_anColumnOrder[hl::kColumnOrderEntries] {};
@@ -133,14 +162,21 @@ public:
     // The family asked for on the command line (Auto: none). It is this run's choice;
     // the saved choice stays unless the list is changed.
     AddressChoice m_familyAsked = AddressChoice::Auto;
+    // "watch": Trace starts a watch. --watch ticks it for this run, as -4 and -6 choose
+    // the family: the saved choice stays unless the box is changed.
+    bool m_bWatch = false;
+    bool m_bWatchAsked = false;
 
     CommandButton* m_btnHost = nullptr;
     CommandButton* m_btnAbout = nullptr;
     CommandButton* m_btnTrace = nullptr;
     HopListView* m_list = nullptr;
+    QSplitter* m_splitResults = nullptr;
+    HopChart* m_chart = nullptr;
     QLineEdit* m_editHost = nullptr;
     QComboBox* m_cbFamily = nullptr;
     QCheckBox* m_chkFixedFlow = nullptr;
+    QCheckBox* m_chkWatch = nullptr;
     QLabel* m_stStatus = nullptr;
     QLabel* m_stTarget = nullptr;
     HostHistory* m_hostHistory = nullptr; // the host field's drop-down

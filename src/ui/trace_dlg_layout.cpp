@@ -18,7 +18,7 @@ namespace {
 // Left to right; moved in the opposite order when the window grows, so that no control
 // is ever placed over a neighbour that has not moved yet.
 constexpr int kTopRow[] = { IDC_TRIES, IDC_TRIES_LABEL, IDC_HOPS, IDC_HOPS_LABEL, IDC_TIMEOUT, IDC_MS_LABEL, IDC_FAMILY,
-    IDC_FIXED_FLOW, IDOK };
+    IDC_FIXED_FLOW, IDC_WATCH, IDOK };
 constexpr int kBottomRight[] = { IDC_ABOUT, IDC_TARGET_LABEL, IDC_TARGET };
 
 void Shift(QWidget* w, int dx, int dy)
@@ -102,7 +102,8 @@ void CTraceDlg::OnWindowPosChanging(WindowPos* pos)
     if (pos->flags & (SWP_NOSIZE | SWP_NOMOVE))
         return;
 
-    const QRect list = m_list->geometry();
+    QWidget* area = ResultsArea();
+    const QRect list = area->geometry();
     const QRect host = m_editHost->geometry();
     const QRect status = m_stStatus->geometry();
     int dx = pos->cx - outer.width();
@@ -119,7 +120,7 @@ void CTraceDlg::OnWindowPosChanging(WindowPos* pos)
         pos->y = frame.y();
     }
 
-    m_list->setGeometry(list.adjusted(0, 0, dx, dy));
+    area->setGeometry(list.adjusted(0, 0, dx, dy));
     m_editHost->setGeometry(host.adjusted(0, 0, dx, 0));
     m_stStatus->setGeometry(status.adjusted(0, dy, dx, dy));
     ShiftAll(*this, kTopRow, dx, 0);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <set>
 
 namespace {
 // Finished rounds kept for their late answers: as many as the shared bookkeeping
@@ -18,8 +19,23 @@ constexpr int kMaxDrained = 4096;
 
 PathWatch::PathWatch(TracePlatform platform, PathStats& stats, QObject* parent)
     : QObject(parent)
-    , m_platform(std::move(platform))
+    , m_ownPlatform(std::move(platform))
+    , m_platform(m_ownPlatform)
     , m_stats(stats)
+{
+    Connect();
+}
+
+PathWatch::PathWatch(TracePlatform* shared, PathStats& stats, QObject* parent)
+    : QObject(parent)
+    , m_platform(*shared)
+    , m_bShared(true)
+    , m_stats(stats)
+{
+    Connect();
+}
+
+void PathWatch::Connect()
 {
     connect(m_platform.timer.get(), &RoundTimer::timeout, this, &PathWatch::OnTimer);
     connect(m_platform.icmp.get(), &IcmpSocket::readReady, this, &PathWatch::OnIcmpRead);
@@ -32,6 +48,25 @@ PathWatch::~PathWatch()
     m_platform.probe->Close();
     for (const auto& [handle, address] : m_lookups)
         m_platform.reverse->Cancel(handle);
+    GiveBackPlatform();
+}
+
+void PathWatch::GiveBackPlatform()
+{
+    // The owner's next trace keeps only the probe sockets whose answers it reads, and
+    // none of this watch's.
+    if (!m_bShared || m_bGivenBack)
+        return;
+    m_bGivenBack = true;
+    m_platform.icmp->KeepProbeSockets(false);
+    // A finished round's socket went when it finished; one flow's socket serves them all.
+    std::set<uint16_t> ports;
+    for (const Round& round : m_live) {
+        if (!round.finished || m_params.fixedFlow)
+            ports.insert(round.port);
+    }
+    for (const uint16_t port : ports)
+        m_platform.icmp->ReleaseProbeSocket(port);
 }
 
 QStringList PathWatch::OpenIcmpSocket(int timeoutMs)
@@ -414,5 +449,6 @@ void PathWatch::End()
     m_platform.timer->KillTimer(IDT_WATCH);
     m_platform.probe->Close();
     m_flowTags.reset();
+    GiveBackPlatform();
     emit finished();
 }

@@ -34,6 +34,10 @@ class PathWatch final : public QObject {
     Q_OBJECT
 public:
     PathWatch(TracePlatform platform, PathStats& stats, QObject* parent = nullptr);
+    // On a platform the caller keeps: the window's, whose ICMP socket was opened while it
+    // still had the privilege for a raw one. Its trace engine must be idle meanwhile (it
+    // shares the socket and timer), and it must outlive the watch.
+    PathWatch(TracePlatform* shared, PathStats& stats, QObject* parent = nullptr);
     ~PathWatch() override;
 
     // Sets up the ICMP socket; the messages of the steps that failed. CanReceive() false
@@ -107,8 +111,14 @@ private:
     void DrainAnswers();
     void ArmTimer(int64_t nowUs);
     void End();
+    void Connect();
+    // A shared platform, once the watch has ended, as its owner had it.
+    void GiveBackPlatform();
 
-    TracePlatform m_platform;
+    TracePlatform m_ownPlatform; // empty when the platform is shared
+    TracePlatform& m_platform;
+    bool m_bShared = false;
+    bool m_bGivenBack = false;
     PathStats& m_stats;
     WatchParameters m_params;
     bool m_bIcmpOpen = false;

@@ -1,6 +1,8 @@
 // The history: histogram bins at their edges, percentiles estimated from a bucket, the raw
-// ring across its wrap, and tiers whose merged buckets equal direct aggregation.
+// ring across its wrap, tiers whose merged buckets equal direct aggregation, and how a
+// timeline splits a hop's loss into what carries on and what the router declined.
 #include "history.h"
+#include "timeline.h"
 
 #include <QtTest>
 
@@ -223,6 +225,60 @@ private slots:
         QVERIFY(Close(b->sumUs, sum, 1e-12));
         QVERIFY2(Close(b->m2, m2, 1e-6), qPrintable(QString::number(b->m2 / m2 - 1)));
         QCOMPARE(double(b->minUs), double(float(*std::min_element(x.begin(), x.end()))));
+    }
+
+    // Three hop counts, the last the target, over rounds 0-3 (the first 10 s period) and
+    // 10-13 (the second). Lost: hop 1 rounds 0, 1, 10, 11; hop 2 round 1; hop 3 rounds 1
+    // and 12. A period's split follows the forward loss over that period (the least loss
+    // of the hop and every hop behind it); the rounds' strip gives the strong marks to the
+    // rounds that most hops behind also lost.
+    void timelineLossSplit_data()
+    {
+        QTest::addColumn<bool>("buckets"); // else the rounds' strip
+        QTest::addColumn<int>("ttl");
+        QTest::addColumn<int>("at"); // the period, or the round
+        QTest::addColumn<int>("lost");
+        QTest::addColumn<int>("forwardLost");
+        QTest::newRow("period: a quarter carries on") << true << 1 << 0 << 2 << 1;
+        QTest::newRow("period: declined, the next hop lost nothing") << true << 1 << 1 << 2 << 0;
+        QTest::newRow("period: the second hop's") << true << 2 << 0 << 1 << 1;
+        QTest::newRow("period: the target's all carries on") << true << 3 << 1 << 1 << 1;
+        QTest::newRow("round lost behind too: strong") << false << 1 << 1 << 1 << 1;
+        QTest::newRow("newer round lost here alone: muted") << false << 1 << 11 << 1 << 0;
+        QTest::newRow("round lost at the target") << false << 3 << 12 << 1 << 1;
+    }
+    void timelineLossSplit()
+    {
+        QFETCH(bool, buckets);
+        QFETCH(int, ttl);
+        QFETCH(int, at);
+        QFETCH(int, lost);
+        QFETCH(int, forwardLost);
+        const std::vector<std::pair<int, int>> losses { { 1, 0 }, { 1, 1 }, { 1, 10 }, { 1, 11 }, { 2, 1 }, { 3, 1 },
+            { 3, 12 } };
+        History history;
+        for (const int round : { 0, 1, 2, 3, 10, 11, 12, 13 }) {
+            for (int hop = 1; hop <= 3; ++hop) {
+                const bool isLost = std::count(losses.begin(), losses.end(), std::pair { hop, round }) > 0;
+                ProbeOutcome o = Outcome(
+                    round, isLost ? ProbeStatus::Lost : ProbeStatus::Answered, 1000.0 * hop, int64_t(round) * 1000000);
+                o.ttl = hop;
+                history.Record(o, isLost ? kNoAddress : AddressId(hop));
+            }
+        }
+        TimelinePoint p;
+        if (buckets) {
+            const TimelineSlice slice = BucketTimeline(history, ttl, 3, 0, 13000000, 2);
+            QCOMPARE(slice.points.size(), size_t(2));
+            p = slice.points[size_t(at)];
+            QCOMPARE(p.decided, 4);
+        } else {
+            const std::vector<TimelineSlice> slices = RecentRoundTimelines(history, 3, 13, 14);
+            p = slices[size_t(ttl - 1)].points[size_t(at)];
+            QCOMPARE(p.round, int64_t(at));
+        }
+        QCOMPARE(p.lost, lost);
+        QCOMPARE(p.forwardLost, forwardLost);
     }
 };
 

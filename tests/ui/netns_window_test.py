@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Traces a real router path through the window.
 
-    netns_window_test.py TEST_BINARY NETNS_PATH_PY FUNCTION...
+    netns_window_test.py TEST_BINARY NETNS_PATH_PY [--FIXTURE-OPTION=VALUE...] FUNCTION[@nobody]...
 
-Builds a path of kernel routers with the namespace fixture, runs the window test
-binary once per FUNCTION inside the path's source namespace (the fixture's JSON in
+Builds a path of kernel routers with the namespace fixture (given the options that begin
+with --, e.g. --forward-drop=2:50), runs the window test binary once per FUNCTION (as
+nobody for FUNCTION@nobody) inside the path's source namespace (the fixture's JSON in
 NETNS_PATH_JSON), and removes the path whatever happens. A name server that answers
 2 s late runs in the source namespace and knows one name, slow.path.test (the target);
 every other name comes from the path's hosts file.  Exits 77, which ctest reads
@@ -18,18 +19,21 @@ import sys
 
 SKIP = 77
 ROUTERS = "3"
+AS_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 
 
 def main(argv):
     if len(argv) < 4:
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    binary, fixture, functions = argv[1], argv[2], argv[3:]
+    binary, fixture = argv[1], argv[2]
+    options = [a for a in argv[3:] if a.startswith("--")]
+    functions = [a for a in argv[3:] if not a.startswith("--")]
     if os.geteuid() != 0:
         print("skipped: building router namespaces and reading ICMP answers need root")
         return SKIP
 
-    up = subprocess.run([sys.executable, fixture, "up", "--routers", ROUTERS, "--names", "--json"],
+    up = subprocess.run([sys.executable, fixture, "up", "--routers", ROUTERS, "--names", "--json", *options],
                         capture_output=True, text=True)
     if up.returncode == SKIP:
         print("skipped: %s" % up.stderr.strip())
@@ -49,7 +53,9 @@ def main(argv):
         env.setdefault("QT_QPA_PLATFORM", "offscreen")
         status = 0
         for function in functions:
-            rc = subprocess.call(["ip", "netns", "exec", path["source_ns"], binary, function], env=env)
+            name, _, user = function.partition("@")
+            prefix = AS_NOBODY if user == "nobody" else []
+            rc = subprocess.call(["ip", "netns", "exec", path["source_ns"], *prefix, binary, name], env=env)
             if rc != 0:
                 print("%s failed (exit %d)" % (function, rc), file=sys.stderr)
                 status = 1

@@ -2,7 +2,8 @@
 // routers in network namespaces (a command-line host starts the same trace: tst_trace_app
 // has the window trace it as it opens). Run inside the path's source namespace by
 // netns_window_test.py, which builds the path and passes it in NETNS_PATH_JSON; anywhere
-// else every test here is skipped.
+// else every test here is skipped. The watch runs as root and as nobody, who reads the
+// answers from the probe sockets' error queues.
 #include "resource.h"
 #include "trace_dlg.h"
 #include "ui_test_support.h"
@@ -75,8 +76,6 @@ private slots:
         const QByteArray json = qgetenv("NETNS_PATH_JSON");
         if (json.isEmpty())
             QSKIP("needs a router path: run through tests/ui/netns_window_test.py");
-        if (geteuid() != 0)
-            QSKIP("reading ICMP answers needs root");
         settings = std::make_unique<IsolatedSettings>();
         QCoreApplication::setApplicationName(QStringLiteral("Hoplantern"));
         path = QJsonDocument::fromJson(json).object();
@@ -147,6 +146,60 @@ private slots:
         dlg->m_chkFixedFlow->setChecked(true);
         dlg->m_btnTrace->click(); // the first round is out, its answers on their way
         QVERIFY(!dlg->engine().done());
+        dlg->close();
+        dlg.reset();
+    }
+
+    // Ten rounds of a watch: the first router answers 20 a minute, so most of its loss is
+    // declined (muted, no forward loss); the second answers all, and drops half of what it
+    // forwards, which every hop behind it shows as forward loss.
+    void watchOfALossyPath()
+    {
+        CTraceDlg dlg;
+        open(dlg, path.value("target").toString(), "8", "1000");
+        dlg.m_chkWatch->setChecked(true);
+        QSignalSpy rounds(&dlg.watch(), &WatchController::roundFinished);
+        dlg.m_btnTrace->click();
+        QCOMPARE(dlg.m_btnTrace->text(), QStringLiteral("Stop"));
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.count() >= 10, kTraceLimitMs);
+        dlg.m_btnTrace->click();
+        QVERIFY(!dlg.watch().running());
+        const QAbstractItemModel* table = dlg.m_list->model();
+        QCOMPARE(table->rowCount(), int(expected.size()));
+        const auto cell
+            = [&](int row, int column, int role = Qt::DisplayRole) { return table->index(row, column).data(role); };
+        for (int i = 0; i < table->rowCount(); ++i) {
+            QCOMPARE(cell(i, WC_ADDRESS).toString(), expected[i].address);
+            QCOMPARE(cell(i, WC_HOST).toString(), expected[i].name);
+            QCOMPARE(cell(i, WC_RESULT).toString(), expected[i].result);
+            if (i + 1 == table->rowCount()) // nothing behind the target to tell its loss declined
+                QCOMPARE(cell(i, WC_FWD).toString(), cell(i, WC_LOSS).toString());
+            const double loss = cell(i, WC_LOSS).toDouble();
+            const double forward = cell(i, WC_FWD).toDouble();
+            const QString where = QStringLiteral("hop %1: Loss% %2, Fwd% %3").arg(i + 1).arg(loss).arg(forward);
+            if (i == 0) { // declined: about two answers in three lost, none of it forward
+                QVERIFY2(loss >= 40 && forward == 0 && cell(i, WC_LOSS, kWatchMutedRole).toBool(), qPrintable(where));
+            } else if (i == 1) {
+                QVERIFY2(loss == 0 && !cell(i, WC_LOSS, kWatchMutedRole).toBool(), qPrintable(where));
+            } else { // at 50 %, ten rounds without a loss come once in a thousand runs
+                QVERIFY2(loss > 0 && forward > 0, qPrintable(where));
+            }
+        }
+    }
+
+    // The close box while a one-flow watch has probes in flight: the window, the watch,
+    // the engine and every socket go without touching one already gone (the sanitizer
+    // build checks).
+    void closedMidWatchWithOneFlow()
+    {
+        auto dlg = std::make_unique<CTraceDlg>();
+        open(*dlg, path.value("target").toString(), "8");
+        dlg->m_chkFixedFlow->setChecked(true);
+        dlg->m_chkWatch->setChecked(true);
+        QSignalSpy rounds(&dlg->watch(), &WatchController::roundFinished);
+        dlg->m_btnTrace->click();
+        QVERIFY(rounds.wait(kTraceLimitMs));
+        QVERIFY(dlg->watch().running());
         dlg->close();
         dlg.reset();
     }

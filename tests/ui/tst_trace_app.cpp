@@ -62,25 +62,35 @@ private slots:
         QTest::addColumn<int>("action"); // WindowCommandLine::Action
         QTest::addColumn<QString>("host"); // for Run; for Error, part of the message
         QTest::addColumn<int>("family");
+        QTest::addColumn<bool>("watch");
         const int run = WindowCommandLine::Run;
         const int error = WindowCommandLine::Error;
-        QTest::newRow("none") << QStringList { "hoplantern" } << run << "" << 0;
-        QTest::newRow("one host") << QStringList { "/usr/bin/hoplantern", "192.0.2.1" } << run << "192.0.2.1" << 0;
-        QTest::newRow("blanks only") << QStringList { "hoplantern", " \t " } << run << "" << 0;
+        QTest::newRow("none") << QStringList { "hoplantern" } << run << "" << 0 << false;
+        QTest::newRow("one host") << QStringList { "/usr/bin/hoplantern", "192.0.2.1" } << run << "192.0.2.1" << 0
+                                  << false;
+        QTest::newRow("blanks only") << QStringList { "hoplantern", " \t " } << run << "" << 0 << false;
         QTest::newRow("a URL of an IPv6 address")
-            << QStringList { "hoplantern", "https://[2001:db8::1]:8443/" } << run << "2001:db8::1" << 0;
+            << QStringList { "hoplantern", "https://[2001:db8::1]:8443/" } << run << "2001:db8::1" << 0 << false;
         QTest::newRow("an IPv6 address in brackets")
-            << QStringList { "hoplantern", "[2001:db8::1]" } << run << "[2001:db8::1]" << 0;
-        QTest::newRow("--ipv6 after the host") << QStringList { "hoplantern", "h", "--ipv6" } << run << "h" << 6;
+            << QStringList { "hoplantern", "[2001:db8::1]" } << run << "[2001:db8::1]" << 0 << false;
+        QTest::newRow("--ipv6 after the host")
+            << QStringList { "hoplantern", "h", "--ipv6" } << run << "h" << 6 << false;
         QTest::newRow("-- before a host with a dash")
-            << QStringList { "hoplantern", "--", "--help" } << run << "--help" << 0;
+            << QStringList { "hoplantern", "--", "--help" } << run << "--help" << 0 << false;
         QTest::newRow("-h with a host and an unknown option")
-            << QStringList { "hoplantern", "-x", "h", "-h" } << int(WindowCommandLine::Help) << "" << 0;
-        QTest::newRow("-V") << QStringList { "hoplantern", "-V" } << int(WindowCommandLine::Version) << "" << 0;
-        QTest::newRow("unknown option") << QStringList { "hoplantern", "--trace", "h" } << error << "trace" << 0;
-        QTest::newRow("both families") << QStringList { "hoplantern", "-46", "h" } << error << "-4 and -6" << 0;
-        QTest::newRow("two hosts") << QStringList { "hoplantern", "gw", "example.net" } << error << "one HOST only"
-                                   << 0;
+            << QStringList { "hoplantern", "-x", "h", "-h" } << int(WindowCommandLine::Help) << "" << 0 << false;
+        QTest::newRow("-V") << QStringList { "hoplantern", "-V" } << int(WindowCommandLine::Version) << "" << 0
+                            << false;
+        QTest::newRow("unknown option") << QStringList { "hoplantern", "--trace", "h" } << error << "trace" << 0
+                                        << false;
+        QTest::newRow("both families") << QStringList { "hoplantern", "-46", "h" } << error << "-4 and -6" << 0
+                                       << false;
+        QTest::newRow("--watch and a host")
+            << QStringList { "hoplantern", "--watch", "gw" } << run << "gw" << 0 << true;
+        QTest::newRow("--watch without a host")
+            << QStringList { "hoplantern", "--watch", " " } << error << "--watch needs a HOST" << 0 << false;
+        QTest::newRow("two hosts") << QStringList { "hoplantern", "gw", "example.net" } << error << "one HOST only" << 0
+                                   << false;
     }
     void commandLine()
     {
@@ -88,6 +98,7 @@ private slots:
         QFETCH(int, action);
         QFETCH(QString, host);
         QFETCH(int, family);
+        QFETCH(bool, watch);
         const WindowCommandLine line = ParseWindowCommandLine(arguments);
         QCOMPARE(int(line.action), action);
         if (action == WindowCommandLine::Error) {
@@ -96,6 +107,7 @@ private slots:
         }
         QCOMPARE(line.host, host);
         QCOMPARE(int(line.family), family);
+        QCOMPARE(line.watch, watch);
     }
 
     void socketStartFailureShowsOneMessageAndTouchesNothing()
@@ -165,33 +177,54 @@ private slots:
         QCOMPARE(saved, 6);
     }
 
+    void aCommandLineHostTracesOnceTheWindowRuns_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("status"); // once it has begun
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("rows"); // the list's, once it has begun
+        QTest::newRow("traced") << QStringList { "hoplantern", "192.0.2.1" } << "Tracing..."
+                                << "Trace" << 16;
+        QTest::newRow("--watch: watched") << QStringList { "hoplantern", "--watch", "192.0.2.1" } << "Watching..."
+                                          << "Stop" << 0;
+    }
     void aCommandLineHostTracesOnceTheWindowRuns()
     {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, status);
+        QFETCH(QString, button);
+        QFETCH(int, rows);
         TestApp app;
-        app.m_lpCmdLine = ParseWindowCommandLine({ "hoplantern", "192.0.2.1" }).host;
-        QString hostShown;
-        int rowsWhenTracing = -1;
+        const WindowCommandLine line = ParseWindowCommandLine(arguments);
+        app.m_lpCmdLine = line.host;
+        app.m_bWatch = line.watch;
+        QString hostShown, buttonShown;
         bool shownWhenTracing = false;
         bool flaggedModal = true;
+        int rowsWhenTracing = -1;
         app.onWindow = [&](CTraceDlg& dlg) {
-            QObject::connect(&dlg.engine(), &TraceEngine::statusChanged, &dlg, [&](const QString& status) {
-                if (status != u"Tracing..."_s || rowsWhenTracing >= 0)
+            const auto begun = [&](const QString& text) {
+                if (text != status || !hostShown.isEmpty())
                     return;
-                rowsWhenTracing = dlg.rows().GetItemCount();
                 shownWhenTracing = dlg.isVisible();
                 // The main window, not a dialog over one: the window manager is told nothing
                 // of modality (its _NET_WM_STATE would say _NET_WM_STATE_MODAL).
                 flaggedModal = dlg.isModal() || dlg.windowHandle()->modality() != Qt::NonModal;
                 hostShown = qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->text();
+                buttonShown = dlg.m_btnTrace->text();
+                rowsWhenTracing = dlg.m_list->model()->rowCount();
                 QMetaObject::invokeMethod(&dlg, &CTraceDlg::OnCancel, Qt::QueuedConnection);
-            });
+            };
+            QObject::connect(&dlg.engine(), &TraceEngine::statusChanged, &dlg, begun);
+            QObject::connect(&dlg.watch(), &WatchController::statusChanged, &dlg, begun);
             app.RunModal(dlg); // ends when the trace has begun, or the test times out
         };
         QVERIFY(!app.InitInstance());
-        QCOMPARE(rowsWhenTracing, 16);
         QVERIFY(shownWhenTracing);
         QVERIFY(!flaggedModal);
         QCOMPARE(hostShown, u"192.0.2.1"_s);
+        QCOMPARE(buttonShown, button);
+        QCOMPARE(rowsWhenTracing, rows);
     }
 };
 

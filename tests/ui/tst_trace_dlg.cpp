@@ -1,18 +1,25 @@
 // The main window on the offscreen platform: built from its template, exchanging its
 // fields, its commands, closing with and without saving, its layout on resize, the
 // settings surviving a restart, and copying rows. Traces run on the fake platform, so
-// nothing leaves the machine; the real path is the namespace test's.
+// nothing leaves the machine; the real path is the namespace test's. Run it through
+// ctest, which gives it a 1280 x 800 screen: the offscreen platform's own is 800 wide,
+// narrower than the window at 1x, which then opens narrowed to fit the screen and the
+// checks of its sizes do not hold.
 #include "about_dlg.h"
+#include "crafted_icmp.h"
 #include "dialog_builder.h"
 #include "dialog_support.h"
 #include "fake_platform.h"
+#include "hop_chart.h"
 #include "host_history.h"
 #include "quick_help_dlg.h"
 #include "resource.h"
 #include "settings/settings_ops.h"
 #include "settings/window_state.h"
+#include "timeline_painter.h"
 #include "trace_dlg.h"
 #include "ui_test_support.h"
+#include "watch_columns.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -24,6 +31,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QSplitter>
 #include <QTimer>
 #include <QtEndian>
 
@@ -81,7 +90,7 @@ QRect TemplateRect(int id)
 enum : unsigned { W = 1, H = 2, X = 4, Y = 8 };
 constexpr std::pair<int, unsigned> kControls[] = { { IDC_HOST, W }, { IDC_RESULTS, W | H }, { IDC_STATUS, W | Y },
     { IDC_TRIES, X }, { IDC_TRIES_LABEL, X }, { IDC_HOPS, X }, { IDC_HOPS_LABEL, X }, { IDC_TIMEOUT, X },
-    { IDC_MS_LABEL, X }, { IDC_FAMILY, X }, { IDC_FIXED_FLOW, X }, { IDOK, X }, { IDC_ABOUT, X | Y },
+    { IDC_MS_LABEL, X }, { IDC_FAMILY, X }, { IDC_FIXED_FLOW, X }, { IDC_WATCH, X }, { IDOK, X }, { IDC_ABOUT, X | Y },
     { IDC_TARGET_LABEL, X | Y }, { IDC_TARGET, X | Y }, { IDC_HOST_BUTTON, 0 }, { IDCANCEL, 0 } };
 
 std::map<int, QRect> Geometries(const Window& w)
@@ -130,6 +139,38 @@ bool ChooseFromRowMenu(const Window& w, int row, HopListView::RowCommand command
     return enabled;
 }
 
+// A watch's statistics as hand-fed rounds: ms[h][r] is hop h + 1's round trip in round r in
+// milliseconds, or -1 where its probe was lost. Hop h + 1 answers from 198.18.(h+1).2; the
+// last hop is the target.
+void FeedRounds(PathStats& stats, const QList<QList<double>>& ms)
+{
+    for (int r = 0; r < ms.front().size(); ++r) {
+        for (int h = 0; h < ms.size(); ++h) {
+            ProbeOutcome o;
+            o.round = r;
+            o.ttl = h + 1;
+            o.sentUs = int64_t(r) * 1000000;
+            stats.Record(o);
+            o.status = ms[h][r] < 0 ? ProbeStatus::Lost : ProbeStatus::Answered;
+            if (o.status == ProbeStatus::Answered) {
+                o.rttUs = ms[h][r] * 1000;
+                o.address = NetAddress::FromV4(htonl(0xC6120002 + (uint32_t(h + 1) << 8)));
+                o.fromTarget = h == ms.size() - 1;
+            }
+            stats.Record(o);
+        }
+        stats.FinishRound(r, int64_t(r) * 1000000);
+    }
+}
+
+QStringList RowTexts(const QAbstractItemModel& model, int row)
+{
+    QStringList texts;
+    for (int c = 0; c < WC_TIMELINE; ++c)
+        texts << model.index(row, c).data().toString();
+    return texts;
+}
+
 QRect RectOf(const hl::WindowRect& r)
 {
     return QRect(QPoint(r.left, r.top), QSize(r.right - r.left, r.bottom - r.top));
@@ -171,7 +212,7 @@ private slots:
             at = at->nextInFocusChain();
         } while (at != w->m_btnTrace && order.size() < 50);
         QCOMPARE(order,
-            QList<int>({ IDOK, IDC_RESULTS, IDC_HOST, IDC_HOPS, IDC_TIMEOUT, IDC_FAMILY, IDC_FIXED_FLOW,
+            QList<int>({ IDOK, IDC_RESULTS, IDC_HOST, IDC_HOPS, IDC_TIMEOUT, IDC_FAMILY, IDC_FIXED_FLOW, IDC_WATCH,
                 IDC_HOST_BUTTON, IDC_TRIES, IDC_ABOUT }));
     }
 
@@ -593,35 +634,315 @@ private slots:
         QCOMPARE(w->m_list->size(), TemplateRect(IDC_RESULTS).size() + (closeBox ? QSize(120, 30) : QSize(0, 0)));
     }
 
-    void familyAndOneFlowExchangeAndSurviveARestart_data()
+    void familyOneFlowAndWatchExchangeAndSurviveARestart_data()
     {
         QTest::addColumn<int>("index"); // in the family list: Auto, IPv4, IPv6
         QTest::addColumn<bool>("oneFlow");
+        QTest::addColumn<bool>("watch");
         QTest::addColumn<int>("family"); // the member's value, also the one stored
-        QTest::newRow("Auto, flows free") << 0 << false << 0;
-        QTest::newRow("IPv4, one flow") << 1 << true << 4;
-        QTest::newRow("IPv6") << 2 << false << 6;
+        QTest::newRow("Auto, flows free") << 0 << false << false << 0;
+        QTest::newRow("IPv4, one flow, watch") << 1 << true << true << 4;
+        QTest::newRow("IPv6, watch") << 2 << false << true << 6;
     }
-    void familyAndOneFlowExchangeAndSurviveARestart()
+    void familyOneFlowAndWatchExchangeAndSurviveARestart()
     {
         QFETCH(int, index);
         QFETCH(bool, oneFlow);
+        QFETCH(bool, watch);
         QFETCH(int, family);
         {
             Window w;
             w->m_cbFamily->setCurrentIndex(index);
             w->m_chkFixedFlow->setChecked(oneFlow);
+            w->m_chkWatch->setChecked(watch);
             QVERIFY(w->UpdateData(true));
             QCOMPARE(int(w->m_family), family);
             QCOMPARE(w->m_bFixedFlow, oneFlow);
+            QCOMPARE(w->m_bWatch, watch);
             w->close();
         }
         QCOMPARE(StoredInt(hl::kAddressFamilyEntry), family);
         QCOMPARE(StoredInt(hl::kFixedFlowEntry), int(oneFlow));
+        QCOMPARE(StoredInt(hl::kWatchEntry), int(watch));
         Window w;
         QCOMPARE(w->m_cbFamily->currentIndex(), index);
         QCOMPARE(w->m_chkFixedFlow->isChecked(), oneFlow);
+        QCOMPARE(w->m_chkWatch->isChecked(), watch);
         QCOMPARE(int(w->m_family), family);
+    }
+
+    // --watch ticks the box for this run only: the saved choice stays unless changed.
+    void watchAskedOnTheCommandLineHoldsForThisRunOnly()
+    {
+        {
+            Window w(Window::Closed);
+            w->m_bWatchAsked = true;
+            w.open();
+            QVERIFY(w->m_chkWatch->isChecked());
+            w->close();
+        }
+        QCOMPARE(StoredInt(hl::kWatchEntry), 0);
+    }
+
+    // ---- Watching ----------------------------------------------------------------------
+
+    void traceStartsAWatchAndStopEndsIt_data()
+    {
+        QTest::addColumn<QString>("stopBy"); // "button", "Enter", or "Esc" (which ends the window instead)
+        QTest::newRow("Stop button") << "button";
+        QTest::newRow("Enter in the host field") << "Enter";
+        QTest::newRow("Esc ends the window, saving nothing") << "Esc";
+    }
+    void traceStartsAWatchAndStopEndsIt()
+    {
+        QFETCH(QString, stopBy);
+        Window w;
+        w.setFields("4", "192.0.2.1", "1000", "3");
+        w->m_chkWatch->setChecked(true);
+        w->m_btnTrace->click();
+        QVERIFY(w->watch().running());
+        QCOMPARE(w->m_btnTrace->text(), u"Stop"_s);
+        QCOMPARE(w->m_btnTrace->toolTip(), u"Stop watching (Enter)"_s);
+        QCOMPARE(w.probe->sent.size(), size_t(4)); // the first round, at once
+        QCOMPARE(w.text(IDC_TARGET), u"192.0.2.1"_s);
+        // A second later its probes are lost and the next round leaves.
+        w.fake.clock->now += 1000;
+        w->watch().watch()->OnTimer(IDT_WATCH);
+        QCOMPARE(w.probe->sent.size(), size_t(8));
+        QCOMPARE(w.text(IDC_STATUS), u"Watching... round 1"_s);
+        QAbstractItemModel* shown = w->m_list->model();
+        QCOMPARE(shown->rowCount(), 4);
+        QCOMPARE(shown->index(3, WC_LOSS).data().toString(), u"100.0"_s);
+        QCOMPARE(shown->index(3, WC_RESULT).data().toString(), u"failed"_s);
+
+        if (stopBy == u"Esc"_s) {
+            QTest::keyClick(w.field(IDC_HOST), Qt::Key_Escape);
+            QVERIFY(!w->isVisible());
+            QVERIFY(!StoredInt(hl::kWatchEntry));
+            return;
+        }
+        if (stopBy == u"Enter"_s)
+            QTest::keyClick(w.field(IDC_HOST), Qt::Key_Return);
+        else
+            w->m_btnTrace->click();
+        QVERIFY(!w->watch().running());
+        QCOMPARE(w->m_btnTrace->text(), u"Trace"_s);
+        QVERIFY(w->m_btnTrace->toolTip().startsWith(u"Trace"_s));
+        QCOMPARE(w.text(IDC_STATUS), u"Stopped."_s);
+        // The window's traces get the ICMP socket back as they had it, no socket of the
+        // watch's kept open: the first round's went as it finished, the second's at Stop.
+        QVERIFY(!w.fake.icmp->keepsProbeSockets);
+        QCOMPARE(
+            w.fake.icmp->released, (std::vector<uint16_t> { FakeProbeSocket::PortOf(1), FakeProbeSocket::PortOf(2) }));
+        w.fake.clock->now += 5000;
+        w->watch().watch()->OnTimer(IDT_WATCH);
+        QCOMPARE(w.probe->sent.size(), size_t(8)); // no round after Stop
+
+        // Unticked, Trace traces once again.
+        w->m_chkWatch->setChecked(false);
+        w->m_btnTrace->click();
+        QCOMPARE(w.text(IDC_STATUS), u"Tracing..."_s);
+        QCOMPARE(w.rows(), 4);
+        QCOMPARE(w->m_btnTrace->text(), u"Trace"_s);
+        QCOMPARE(w->m_list->model(), &w->rows());
+    }
+
+    // What the statistics columns show of known rounds: the figures as the terminal table
+    // gives them, and the Loss% muted exactly where part of it is a router declining.
+    void statisticsColumns_data()
+    {
+        QTest::addColumn<QList<QList<double>>>("ms"); // [hop][round], -1: lost
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<bool>("lossMuted");
+        const QList<double> first { 1, 2, 3, 4 };
+        const QList<double> halfLost { 5, -1, 5, -1 };
+        QTest::newRow("a router's figures") << QList<QList<double>> { first, { 9, 9, 9, 9 } } << 0
+                                            << QStringList { "1", "198.18.1.2", "4", "198.18.1.2", "next", "0.0", "0.0",
+                                                   "4", "4.0", "2.5", "1.0", "4.0", "1.3", "1.0" }
+                                            << false;
+        QTest::newRow("a router declining half its answers")
+            << QList<QList<double>> { first, halfLost, { 9, 9, 9, 9 } } << 1
+            << QStringList { "2", "198.18.2.2", "5", "198.18.2.2", "next", "50.0", "0.0", "4", "5.0", "5.0", "5.0",
+                   "5.0", "0.00", "0.00" }
+            << true;
+        QTest::newRow("loss carried on to the target")
+            << QList<QList<double>> { first, halfLost, { 9, -1, 9, -1 } } << 1
+            << QStringList { "2", "198.18.2.2", "5", "198.18.2.2", "next", "50.0", "50.0", "4", "5.0", "5.0", "5.0",
+                   "5.0", "0.00", "0.00" }
+            << false;
+        QTest::newRow("the target") << QList<QList<double>> { first, halfLost, { 9, 9, 9, 9 } } << 2
+                                    << QStringList { "3", "198.18.3.2", "9", "198.18.3.2", "complete", "0.0", "0.0",
+                                           "4", "9.0", "9.0", "9.0", "9.0", "0.00", "0.00" }
+                                    << false;
+    }
+    void statisticsColumns()
+    {
+        QFETCH(QList<QList<double>>, ms);
+        QFETCH(int, row);
+        QFETCH(QStringList, texts);
+        QFETCH(bool, lossMuted);
+        PathStats stats(false);
+        FeedRounds(stats, ms);
+        WatchTableModel model;
+        model.Refresh(stats, {});
+        QCOMPARE(model.rowCount(), int(ms.size()));
+        QCOMPARE(RowTexts(model, row), texts);
+        for (int c = 0; c < WATCH_COLUMN_COUNT; ++c)
+            QCOMPARE(model.index(row, c).data(kWatchMutedRole).toBool(), lossMuted && c == WC_LOSS);
+    }
+
+    // The Timeline strips of 20 rounds: the first router declines rounds 5 and 7 (the second
+    // loses nothing, so none of it carries on), the third loses round 15 and so does the
+    // target behind it. Each round is
+    // 2 pixels wide; a lost round's mark fills the cell's height, so the bottom pixel row
+    // shows it: strong where the loss carries on, muted where the router declined.
+    void timelineStripDrawsLossAsItCarriesOn_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("round");
+        QTest::addColumn<QString>("mark"); // "strong", "muted" or "none"
+        QTest::newRow("declined at the first router") << 0 << 5 << "muted";
+        QTest::newRow("answered there") << 0 << 6 << "none";
+        QTest::newRow("carried on from the third router") << 2 << 15 << "strong";
+        QTest::newRow("and at the target") << 3 << 15 << "strong";
+        QTest::newRow("the target answering") << 3 << 5 << "none";
+    }
+    void timelineStripDrawsLossAsItCarriesOn()
+    {
+        QFETCH(int, row);
+        QFETCH(int, round);
+        QFETCH(QString, mark);
+        QList<QList<double>> ms { QList<double>(20, 1), QList<double>(20, 2), QList<double>(20, 4),
+            QList<double>(20, 9) };
+        ms[0][5] = ms[0][7] = ms[2][15] = ms[3][15] = -1;
+        PathStats stats(false);
+        FeedRounds(stats, ms);
+        WatchTableModel model;
+        model.Refresh(stats, {});
+        // One scale for every row: 9 ms, the greatest spread's top, rounded up.
+        QCOMPARE(
+            model.headerData(WC_TIMELINE, Qt::Horizontal, Qt::DisplayRole).toString(), u"Timeline 0\u201310.0 ms"_s);
+        const auto slice = model.index(row, WC_TIMELINE).data(kTimelineRole).value<TimelineSlice>();
+        QCOMPARE(slice.points.size(), size_t(kTimelineRounds));
+        QImage image(2 * kTimelineRounds, 20, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        const QPalette palette = QGuiApplication::palette();
+        {
+            QPainter painter(&image);
+            PaintTimeline(painter, QRectF(image.rect()), slice, palette);
+        }
+        const int x = 2 * (round + kTimelineRounds - 20); // the newest round is the rightmost
+        const QColor seen = image.pixelColor(x, image.height() - 1);
+        const QColor expected = mark == u"strong"_s ? ForwardLossColor()
+            : mark == u"muted"_s                    ? DeclinedLossColor(palette)
+                                                    : QColor(Qt::white);
+        QCOMPARE(seen.name(), expected.name());
+        QVERIFY(ForwardLossColor().name() != DeclinedLossColor(palette).name());
+    }
+
+    // Selecting a hop of the watch's table shows its chart below it, over each range; the
+    // splitter's share for the chart is kept for the next run.
+    void hopChartShowsTheSelectedHop()
+    {
+        const uint32_t router = htonl(0xC6120102); // 198.18.1.2
+        const uint32_t target = htonl(0xC0000201); // 192.0.2.1
+        const auto watchThreeRounds = [&](Window& w) {
+            w.setFields("2", "192.0.2.1", "1000", "3");
+            w->m_chkWatch->setChecked(true);
+            w->m_btnTrace->click();
+            for (int round = 0; round < 3; ++round) {
+                for (int hop = 1; hop <= 2; ++hop) {
+                    CraftedIcmp d;
+                    d.type = hop == 2 ? 3 : 11;
+                    d.code = hop == 2 ? 3 : 0;
+                    d.quotedDestination = target;
+                    d.quotedPort = uint16_t(65536 - hop);
+                    d.quotedSourcePort = FakeProbeSocket::PortOf(round + 1);
+                    w.fake.icmp->queue.push_back(
+                        { d.bytes(), hop == 2 ? target : router, true, w.fake.clock->now + 4 * uint32_t(hop) });
+                    w->watch().watch()->OnIcmpRead();
+                }
+                w.fake.clock->now += 1000;
+                w->watch().watch()->OnTimer(IDT_WATCH);
+            }
+            w->m_list->setCurrentIndex(w->m_list->model()->index(0, 0));
+        };
+        {
+            Window w;
+            QVERIFY(!w->m_chart->isVisible());
+            watchThreeRounds(w);
+            QVERIFY(w->m_chart->isVisible());
+            QCOMPARE(w->m_chart->hop(), 1);
+            const TimelineSlice& slice = w->m_chart->slice();
+            QCOMPARE(slice.points.size(), size_t(60));
+            QCOMPARE(*slice.points.back().medianUs, 4000.0); // the newest round, rightmost
+            const QRectF plot = w->m_chart->PlotRect();
+            const QString tip = w->m_chart->TextAt(QPoint(int(plot.right()) - 1, int(plot.center().y())));
+            QVERIFY2(tip.contains(u"RTT 4.0 ms"_s) && tip.contains(u"198.18.1.2"_s), qPrintable(tip));
+            for (const auto& [range, points] :
+                { std::pair { HopChart::OneHour, 360 }, { HopChart::OneDay, 1440 }, { HopChart::SevenDays, 672 } }) {
+                w->m_chart->SetRange(range);
+                QCOMPARE(w->m_chart->slice().points.size(), size_t(points));
+            }
+            QVERIFY(w->m_chart->slice().points.back().medianUs);
+            w->m_splitResults->setSizes({ w->m_splitResults->height() - 90, 90 });
+            w->close();
+        }
+        Window w;
+        watchThreeRounds(w);
+        QCOMPARE(w->m_splitResults->sizes().value(1), 90);
+        // A trace's table has no chart.
+        w->m_btnTrace->click(); // Stop
+        w->m_chkWatch->setChecked(false);
+        w->m_btnTrace->click();
+        QVERIFY(!w->m_chart->isVisible());
+    }
+
+    void watchColumnsSurviveARestart_data()
+    {
+        QTest::addColumn<bool>("damaged"); // else arranged by the user before the restart
+        QTest::newRow("arranged, hidden, resized") << false;
+        QTest::newRow("a damaged value: the defaults") << true;
+    }
+    void watchColumnsSurviveARestart()
+    {
+        QFETCH(bool, damaged);
+        const auto watch = [](Window& w) {
+            w.setFields("3", "192.0.2.1", "1000", "3");
+            w->m_chkWatch->setChecked(true);
+            w->m_btnTrace->click();
+            QCOMPARE(w.header()->count(), int(WATCH_COLUMN_COUNT));
+        };
+        {
+            Window w;
+            watch(w);
+            QHeaderView* h = w.header();
+            QCOMPARE(h->model()->headerData(WC_JTTR, Qt::Horizontal).toString(), u"Jttr"_s);
+            h->moveSection(h->visualIndex(WC_HOST), 0);
+            h->moveSection(h->visualIndex(WC_AVG), WC_LOSS);
+            h->resizeSection(WC_LAST, 77);
+            const std::unique_ptr<QMenu> menu = ColumnMenu(*h);
+            QCOMPARE(menu->actions().size(), WATCH_COLUMN_COUNT - HOP_COLUMN_COUNT);
+            menu->actions().at(WC_JTTR - HOP_COLUMN_COUNT)->trigger();
+            QVERIFY(h->isSectionHidden(WC_JTTR));
+            w->close();
+        }
+        if (damaged) {
+            hl::RegistryStore store;
+            QVERIFY(store.SetValue(
+                QString::fromLatin1(hl::kProgramKey), hl::kWatchColumnsValue, hl::kRegBinary, QByteArray(24, '\x05')));
+        }
+        Window w;
+        QCOMPARE(w.header()->count(), HOP_COLUMN_COUNT); // the trace's table until a watch
+        QCOMPARE(w.header()->logicalIndex(0), int(WC_HOST));
+        watch(w);
+        QHeaderView* h = w.header();
+        QCOMPARE(h->logicalIndex(0), int(WC_HOST)); // the five as the trace's table has them
+        QCOMPARE(h->visualIndex(WC_AVG), damaged ? int(WC_AVG) : int(WC_LOSS));
+        QCOMPARE(h->sectionSize(WC_LAST), damaged ? kWatchColumns[WC_LAST - HOP_COLUMN_COUNT].width : 77);
+        QCOMPARE(h->isSectionHidden(WC_JTTR), !damaged);
+        QCOMPARE(h->isSectionHidden(WC_LOSS), false);
     }
 
     void damagedSettingsGiveTheDefaults()
@@ -766,6 +1087,19 @@ private slots:
         QCOMPARE(columnsWidth(), w->m_list->viewport()->width());
         QVERIFY(w.header()->sectionSize(2) > 65 + 100);
         QVERIFY(w.header()->sectionSize(4) < resultWidth);
+
+        // Through a watch's table and back, the last column keeps the width it was given,
+        // not the room it filled: the window narrowed again, the columns still fit.
+        w.setFields("3", "192.0.2.1", "1000", "3");
+        w->m_chkWatch->setChecked(true);
+        w->m_btnTrace->click();
+        w->resize(w->width() + 800, w->height()); // wider than all the watch's columns
+        QCOMPARE(columnsWidth(), w->m_list->viewport()->width());
+        w->m_btnTrace->click(); // Stop
+        w->m_chkWatch->setChecked(false);
+        w->m_btnTrace->click();
+        w->resize(w->width() - 1000, w->height());
+        QCOMPARE(columnsWidth(), w->m_list->viewport()->width());
     }
 
     // ---- Layout on resize --------------------------------------------------------------
@@ -831,7 +1165,7 @@ private slots:
         QTest::addColumn<QRect>("saved"); // empty: nothing saved
         QTest::addColumn<bool>("kept"); // it fits, so it is taken as saved
         QTest::newRow("nothing saved") << QRect() << true;
-        QTest::newRow("fits") << QRect(20, 10, 600, 380) << true;
+        QTest::newRow("fits") << QRect(5, 10, 634, 380) << true;
         QTest::newRow("on a screen to the right that is gone") << QRect(3000, 100, 700, 400) << false;
         QTest::newRow("left of and above the screen") << QRect(-2000, -500, 700, 400) << false;
         QTest::newRow("larger than the screen") << QRect(-10, -10, 4000, 3000) << false;

@@ -1,0 +1,105 @@
+// The window's share of a watch: a 30-hop path with a simulated day of history (one round a
+// second on a fake clock), then per round what the window does on its UI thread: the
+// table's refresh (figures, names, Timeline strips) and a repaint of the list, and the hop
+// chart switched to 7 days (the tier's timeline and its drawing). Prints the wall time of
+// each; the UI thread's share is the per-round total over the one-second interval.
+//
+//     cmake --build build --target bench_window_watch
+//     QT_QPA_PLATFORM=offscreen build/bench/bench_window_watch [hours=24] [hops=30]
+#include "path_stats.h"
+#include "timeline_painter.h"
+#include "watch_table_delegate.h"
+#include "watch_table_model.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QImage>
+#include <QPainter>
+#include <QTreeView>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+void RecordRound(PathStats& path, int64_t r, int hops, std::mt19937& random)
+{
+    std::lognormal_distribution<double> noise(0, 0.3);
+    std::uniform_real_distribution<double> percent(0, 100);
+    const int64_t sentUs = r * 1000000;
+    for (int ttl = 1; ttl <= hops; ++ttl) {
+        ProbeOutcome o;
+        o.round = r;
+        o.ttl = ttl;
+        o.sentUs = sentUs;
+        path.Record(o);
+        // 1 % lost on a link before hop 10; hop 7 answers half the time.
+        const bool lost = (ttl >= 10 && percent(random) < 1) || (ttl == 7 && percent(random) < 50);
+        o.status = lost ? ProbeStatus::Lost : ProbeStatus::Answered;
+        o.rttUs = 500.0 * ttl * noise(random);
+        o.address = NetAddress::FromV4(uint32_t(0xc6120000 + ttl * 16));
+        o.fromTarget = ttl == hops;
+        path.Record(o);
+    }
+    path.FinishRound(r, sentUs + 1000000);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const int hours = argc > 1 ? std::atoi(argv[1]) : 24;
+    const int hops = argc > 2 ? std::atoi(argv[2]) : 30;
+    const int64_t rounds = int64_t(hours) * 3600;
+    std::mt19937 random(1);
+    PathStats path(false);
+    for (int64_t r = 0; r < rounds; ++r)
+        RecordRound(path, r, hops, random);
+
+    WatchTableModel model;
+    WatchTableDelegate delegate;
+    QTreeView view;
+    view.setUniformRowHeights(true);
+    view.setModel(&model);
+    view.setItemDelegateForColumn(WC_LOSS, &delegate);
+    view.setItemDelegateForColumn(WC_TIMELINE, &delegate);
+    view.resize(1500, 900);
+    view.header()->resizeSection(WC_TIMELINE, 180);
+    view.show();
+    QImage canvas(view.size(), QImage::Format_ARGB32_Premultiplied);
+
+    const int measured = 100;
+    QElapsedTimer clock;
+    qint64 refreshNs = 0, paintNs = 0, worstNs = 0;
+    for (int i = 0; i < measured; ++i) {
+        RecordRound(path, rounds + i, hops, random);
+        clock.start();
+        model.Refresh(path, {}, rounds + i);
+        const qint64 refreshed = clock.nsecsElapsed();
+        view.render(&canvas);
+        const qint64 painted = clock.nsecsElapsed();
+        refreshNs += refreshed;
+        paintNs += painted - refreshed;
+        worstNs = std::max(worstNs, painted);
+    }
+    clock.start();
+    const TimelineSlice week = BucketTimeline(path.history(), hops, hops, 2, (rounds + measured) * 1000000, 672);
+    QImage chart(1400, 300, QImage::Format_ARGB32_Premultiplied);
+    chart.fill(Qt::white);
+    {
+        QPainter painter(&chart);
+        PaintTimeline(painter, QRectF(chart.rect()), week, view.palette());
+    }
+    const double weekMs = double(clock.nsecsElapsed()) / 1e6;
+
+    const double perRoundMs = double(refreshNs + paintNs) / measured / 1e6;
+    std::printf("history: %d h, %d hops, %lld rounds\n", hours, hops, (long long)rounds);
+    std::printf("per round: refresh %.2f ms, repaint %.2f ms, worst round %.2f ms\n",
+        double(refreshNs) / measured / 1e6, double(paintNs) / measured / 1e6, double(worstNs) / 1e6);
+    std::printf("UI thread busy at one round a second: %.2f %%\n", perRoundMs / 10.0);
+    std::printf("chart over 7 days: %.2f ms\n", weekMs);
+    return 0;
+}
