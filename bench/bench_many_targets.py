@@ -13,6 +13,8 @@ sockets' error queues). For each run:
   rss          resident set at the end of the watch, and the peak (wait4)
   sockets      the most socket descriptors seen open at once
   answered     the share of probes answered before their deadline over all targets
+  scrape       the slowest of SCRAPES scrapes of /metrics (--listen) near the end, and
+               the size of the exposition text
 
     sudo python3 -m bench.bench_many_targets [--build build] [--targets 50] [--seconds 60]
 
@@ -25,6 +27,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -40,6 +43,8 @@ ROUTERS = 29          # a 30-hop path: 29 routers and the targets
 WARMUP = 5.0          # seconds left out of the steady figures
 AS_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 TICKS = os.sysconf("SC_CLK_TCK")
+LISTEN = "127.0.0.1:4677"
+SCRAPES = 10
 
 
 def cpu_seconds(pid: int) -> float:
@@ -65,7 +70,8 @@ def sockets(pid: int) -> int:
 
 
 def run(path: NetnsPath, cli: str, targets_file: str, seconds: int, prefix: list) -> dict:
-    argv = prefix + [cli, "--watch", "--targets", targets_file, "--count", str(seconds), "-m", "30", "-n", "--json"]
+    argv = prefix + [cli, "--watch", "--targets", targets_file, "--count", str(seconds), "-m", "30", "-n", "--json",
+                     "--listen", LISTEN]
     fd = os.open(os.path.join(NETNS_DIR, path.source_ns), os.O_RDONLY | os.O_CLOEXEC)
     out = tempfile.TemporaryFile()
     try:
@@ -79,6 +85,8 @@ def run(path: NetnsPath, cli: str, targets_file: str, seconds: int, prefix: list
             most_sockets = max(most_sockets, sockets(proc.pid))
             time.sleep(0.5)
         cpu1, at1, rss = cpu_seconds(proc.pid), time.monotonic(), rss_kb(proc.pid)
+        scrapes = [scrape(path) for _ in range(SCRAPES)]
+        proc.send_signal(signal.SIGINT)  # with --listen it serves on after its rounds
         _, status, usage = os.wait4(proc.pid, 0)
         out.seek(0)
         lines = [json.loads(line) for line in out.read().decode().splitlines()]
@@ -100,7 +108,18 @@ def run(path: NetnsPath, cli: str, targets_file: str, seconds: int, prefix: list
         "peak_rss_kb": usage.ru_maxrss,
         "sockets": most_sockets,
         "answered": recv / sent if sent else 0,
+        "scrape_s": max(t for t, _ in scrapes),
+        "scrape_bytes": max(n for _, n in scrapes),
     }
+
+
+def scrape(path: NetnsPath) -> tuple[float, int]:
+    """The time curl took for one GET /metrics inside the path's source namespace, and the size."""
+    done = subprocess.run(["ip", "netns", "exec", path.source_ns, "curl", "-sS", "-o", "/dev/null", "-w",
+                           "%{time_total} %{size_download}", "http://%s/metrics" % LISTEN],
+                          capture_output=True, text=True, check=True)
+    seconds, size = done.stdout.split()
+    return float(seconds), int(size)
 
 
 def main() -> int:
@@ -135,12 +154,13 @@ def main() -> int:
     finally:
         shutil.rmtree(bindir)
     print("%d targets x %d hops, one round a second, %d s" % (args.targets, ROUTERS + 1, args.seconds))
-    print("%-7s %6s %9s %10s %10s %9s %10s %8s %9s" % ("who", "status", "cpu/s", "us/round", "start cpu", "rss MB",
-                                                      "peak MB", "sockets", "answered"))
+    print("%-7s %6s %9s %10s %10s %9s %10s %8s %9s %10s" % ("who", "status", "cpu/s", "us/round", "start cpu",
+                                                           "rss MB", "peak MB", "sockets", "answered", "scrape"))
     for who, r in results.items():
-        print("%-7s %6d %8.1f%% %10.0f %9.2fs %9.1f %10.1f %8d %8.2f%%" % (
+        print("%-7s %6d %8.1f%% %10.0f %9.2fs %9.1f %10.1f %8d %8.2f%% %7.1f ms (%d kB)" % (
             who, r["status"], r["cpu_per_s"] * 100, r["us_per_target_round"], r["start_cpu_s"], r["rss_kb"] / 1024,
-            r["peak_rss_kb"] / 1024, r["sockets"], r["answered"] * 100))
+            r["peak_rss_kb"] / 1024, r["sockets"], r["answered"] * 100, r["scrape_s"] * 1000,
+            r["scrape_bytes"] // 1024))
         if r["summaries"] != args.targets or r["hops"] != [ROUTERS + 1]:
             print("  %s: %d summaries with %s hops, not %d with %d" % (who, r["summaries"], r["hops"], args.targets,
                                                                    ROUTERS + 1))

@@ -20,6 +20,7 @@ packages=(
   qt6-httpserver-dev qt6-websockets-dev  # the watch's metrics listener (HttpServer's CMake files need WebSockets)
   prometheus           # the metrics test scrapes the agent with a real server; promtool checks the rules
   tcpdump              # the RTT accuracy benchmark holds the watch against a capture
+  curl                 # the many-targets benchmark times scrapes of the agent
 )
 
 as_root() {
