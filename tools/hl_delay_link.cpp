@@ -506,14 +506,16 @@ void Forwarder::Drain(uint32_t linkIndex, int side, int64_t monoNow, int64_t rea
             return; // EAGAIN: drained; errors show up as EPOLLERR
         }
         // The kernel stamped the frame on arrival (wall clock); its age is the same
-        // on the monotonic clock.
+        // on the monotonic clock. A frame that came while this batch was being read is
+        // younger than the clocks' reading: its negative age puts it after them, not at
+        // them (a burst's later frames would leave early by the time the batch took).
         int64_t arrival = monoNow;
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
                 timespec stamp;
                 std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
                 const int64_t age = realNow - (int64_t(stamp.tv_sec) * kNsPerSec + stamp.tv_nsec);
-                if (age >= 0 && age < kNsPerSec)
+                if (age > -kNsPerSec && age < kNsPerSec)
                     arrival = monoNow - age;
             }
         }

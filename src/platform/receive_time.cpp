@@ -1,5 +1,6 @@
 #include "receive_time.h"
 
+#include <cstdint>
 #include <cstring>
 #include <ctime> // linux/errqueue.h uses timespec without including it
 #include <linux/errqueue.h>
@@ -39,17 +40,34 @@ bool EnableTransmitTimestamps(int fd, bool roomForStamps)
 
 namespace {
 
-// A kernel stamp is wall-clock time; the trace runs on the monotonic clock. How long
-// ago it was taken is the same on both.
+int64_t Nanoseconds(const timespec& t)
+{
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// A kernel stamp is wall-clock time; the trace runs on the monotonic clock. The two differ
+// by an offset, read here between two monotonic reads: a read pair interrupted (a busy
+// machine, a preemption) would shift every stamp it converts, so the closest of a few
+// pairs is taken, the wall clock set against their midpoint.
 bool MonotonicOfStamp(const timespec& stamp, int64_t* us)
 {
-    timespec real {}, mono {};
-    clock_gettime(CLOCK_REALTIME, &real);
-    clock_gettime(CLOCK_MONOTONIC, &mono);
-    const int64_t ageNs = (int64_t(real.tv_sec) - stamp.tv_sec) * 1000000000 + (real.tv_nsec - stamp.tv_nsec);
+    int64_t wallNs = 0, offsetNs = 0, spanNs = INT64_MAX;
+    for (int i = 0; i < 4 && spanNs > 2000; ++i) {
+        timespec before {}, real {}, after {};
+        clock_gettime(CLOCK_MONOTONIC, &before);
+        clock_gettime(CLOCK_REALTIME, &real);
+        clock_gettime(CLOCK_MONOTONIC, &after);
+        const int64_t span = Nanoseconds(after) - Nanoseconds(before);
+        if (span < spanNs) {
+            spanNs = span;
+            wallNs = Nanoseconds(real);
+            offsetNs = wallNs - (Nanoseconds(before) + span / 2);
+        }
+    }
+    const int64_t ageNs = wallNs - Nanoseconds(stamp);
     if (ageNs < 0 || ageNs > int64_t(60) * 1000000000)
         return false; // the wall clock was set meanwhile: the handler's own time is better
-    *us = (int64_t(mono.tv_sec) * 1000000000 + mono.tv_nsec - ageNs) / 1000;
+    *us = (Nanoseconds(stamp) - offsetNs) / 1000;
     return true;
 }
 
