@@ -39,9 +39,9 @@ def watch(path, *args, prefix=(), binary=CLI) -> tuple[int, list]:
     return done.returncode, [json.loads(line) for line in done.stdout.splitlines()]
 
 
-def interrupted(path, args: list, after_s: float) -> tuple[int, str]:
+def interrupted(path, args: list, after_s: float, prefix=(), binary=CLI) -> tuple[int, str]:
     """The tracer's exit status and output when SIGINT comes `after_s` seconds in."""
-    proc = subprocess.Popen(path.exec_args(CLI, *args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+    proc = subprocess.Popen(path.exec_args(*prefix, binary, *args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, text=True)
     time.sleep(after_s)
     proc.send_signal(signal.SIGINT)
@@ -80,12 +80,14 @@ class Loss(unittest.TestCase):
 
     def test_router_declining_answers_is_no_forward_loss(self):
         path = path_for({"routers": 4, "icmp_limit": "20/minute burst 1 packets", "icmp_limit_routers": [2]})
-        code, lines = watch(path, "--count", "100", *FAST, path.target)
-        self.assertEqual(code, 0)
-        hops = lines[-1]["hops"]
-        self.assertGreater(hops[1]["loss_pct"], 80)
-        self.assertEqual(hops[1]["forward_loss_pct"], 0)
-        self.assertEqual(hops[-1]["loss_pct"], 0)  # the target
+        for who, prefix in (("root", ()), ("nobody", AS_NOBODY)):
+            with self.subTest(who):
+                code, lines = watch(path, "--count", "100", *FAST, path.target, prefix=prefix, binary=self.plain)
+                self.assertEqual(code, 0)
+                hops = lines[-1]["hops"]
+                self.assertGreater(hops[1]["loss_pct"], 80)
+                self.assertEqual(hops[1]["forward_loss_pct"], 0)
+                self.assertEqual(hops[-1]["loss_pct"], 0)  # the target
 
 
 class KernelRateLimit(unittest.TestCase):
@@ -259,6 +261,12 @@ class Interrupt(unittest.TestCase):
         # 160 ms to the target and back: rounds leave every 100 ms, so the interrupt finds
         # some in flight.
         path = path_for({"routers": 3, "delay_ms": 20})
+        (plain,) = copies_for_nobody(type(self))
+        code, out = interrupted(path, ["--watch", "--json", "--interval", "0.1", "-w", "300", "-n", path.target], 1.05,
+                                prefix=AS_NOBODY, binary=plain)
+        self.assertEqual(code, 0, out)
+        summary = json.loads(out.splitlines()[-1])
+        self.assertEqual([h["sent"] for h in summary["hops"]], [summary["rounds"]] * len(summary["hops"]), "nobody")
         html = os.path.join(tempfile.mkdtemp(), "watch.html")
         self.addCleanup(shutil.rmtree, os.path.dirname(html))
         code, out = interrupted(path, ["--watch", "--json", "--interval", "0.1", "-w", "300", "-n", "--html", html,
