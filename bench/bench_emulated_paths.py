@@ -52,7 +52,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
 from bench.wire_capture import WireCapture
-from tools.netpath import NETNS_DIR, InNamespace, NetnsPath, setns, unavailable_reason
+from bench.bench_support import save_figures, skip_reason
+from tools.netpath import NETNS_DIR, InNamespace, NetnsPath, setns
 
 DELAY_MS = 10.0
 ROUTERS = 12          # a 13-hop path: 12 routers and the target
@@ -442,10 +443,7 @@ def main() -> int:
 
     cli = os.path.abspath(args.cli or os.path.join(args.build, "src", "cli", "hoplantern-cli"))
     delay_link = args.delay_link or os.path.join(args.build, "tools", "hl_delay_link")
-    reason = unavailable_reason(need_nft=True)
-    for binary in (cli, delay_link):
-        if not reason and not os.access(binary, os.X_OK):
-            reason = f"{binary} is not built (cmake --build {args.build})"
+    reason = skip_reason(args.build, [cli, delay_link], need_nft=True)
     if reason:
         print(f"skipped: {reason}")
         return 77
@@ -469,9 +467,7 @@ def main() -> int:
         print("\n4. Cost as the rows grow")
         bench_cost(cli, args.runs, delay_link, results)
     print(f"\n(benchmark took {time.monotonic() - t0:.0f} s)")
-    if args.json:
-        with open(args.json, "w") as f:
-            json.dump(results, f, indent=1)
+    save_figures(args.json, results)
     return 0
 
 

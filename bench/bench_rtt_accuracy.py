@@ -20,7 +20,6 @@ and hl_delay_link. Takes under a minute.
 from __future__ import annotations
 
 import argparse
-import json
 import os
 import shutil
 import statistics
@@ -31,7 +30,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, ROOT)
 
-from tools.netpath import NetnsPath, unavailable_reason  # noqa: E402
+from bench.bench_support import save_figures, skip_reason  # noqa: E402
+from tools.netpath import NetnsPath  # noqa: E402
 from tools.watch_capture import watched_on_the_wire  # noqa: E402
 
 ROUTERS = 4
@@ -97,12 +97,7 @@ def main() -> int:
 
     cli = os.path.join(args.build, "src", "cli", "hoplantern-cli")
     delay_link = os.path.join(args.build, "tools", "hl_delay_link")
-    reason = unavailable_reason()
-    for binary in (cli, delay_link):
-        if not reason and not os.access(binary, os.X_OK):
-            reason = f"{binary} is not built (cmake --build {args.build})"
-    if not reason and not shutil.which("tcpdump"):
-        reason = "tcpdump is not installed (scripts/install-deps.sh)"
+    reason = skip_reason(args.build, [cli, delay_link], programs=("tcpdump",))
     if reason:
         print(f"skipped: {reason}")
         return 77
@@ -121,9 +116,7 @@ def main() -> int:
                 for who, prefix in (("root", []), ("nobody", AS_NOBODY)):
                     hops = measure(path, prefix + [plain, *watch, path.target])
                     results[f"{name}, {who}"] = report(f"{name}, {who}", hops, expected)
-    if args.json:
-        with open(args.json, "w") as f:
-            json.dump(results, f, indent=1)
+    save_figures(args.json, results)
     return 0
 
 

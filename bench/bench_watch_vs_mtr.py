@@ -36,7 +36,6 @@ import json
 import math
 import os
 import re
-import shutil
 import subprocess
 import sys
 import time
@@ -46,7 +45,8 @@ ROOT = os.path.dirname(HERE)
 
 import bench.bench_emulated_paths as emulated
 from bench.bench_emulated_paths import run_in
-from tools.netpath import NetnsPath, unavailable_reason
+from bench.bench_support import save_figures, skip_reason
+from tools.netpath import NetnsPath
 
 ROUTERS = 6           # a 7-hop path: 6 routers and the target
 DELAY_MS = 2.0
@@ -241,12 +241,7 @@ def main() -> int:
     build = os.path.abspath(args.build)
     cli = os.path.join(build, "src", "cli", "hoplantern-cli")
     delay_link = os.path.join(build, "tools", "hl_delay_link")
-    reason = unavailable_reason(need_nft=True)
-    for binary in (cli, delay_link):
-        if not reason and not os.access(binary, os.X_OK):
-            reason = f"{binary} is not built (cmake --build {args.build})"
-    if not reason and not shutil.which("mtr"):
-        reason = "mtr is not installed"
+    reason = skip_reason(args.build, [cli, delay_link], programs=("mtr",), need_nft=True)
     if reason:
         print(f"skipped: {reason}")
         return 77
@@ -260,9 +255,7 @@ def main() -> int:
     bench_simulated(build, args.hours, results)
     print_summary(results)
     print(f"\n(benchmark took {time.monotonic() - t0:.0f} s)")
-    if args.json:
-        with open(args.json, "w") as f:
-            json.dump(results, f, indent=1)
+    save_figures(args.json, results)
     return 0
 
 

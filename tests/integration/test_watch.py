@@ -319,17 +319,21 @@ class Interrupt(unittest.TestCase):
 
 @unittest.skipUnless(shutil.which("tmux"), "needs tmux")
 class LiveView(unittest.TestCase):
+    def show(self, path, *hosts: str) -> None:
+        """Starts a short fast watch of `hosts` in a detached tmux terminal of 100 x 30."""
+        self.session = "hoplantern-watch-%d-%d" % (os.getpid(), len(hosts))
+        command = path.exec_args(CLI, "--watch", "--count", "25", "--interval", "0.1", "-w", "300", "-n", *hosts)
+        subprocess.run(["tmux", "new-session", "-d", "-s", self.session, "-x", "100", "-y", "30",
+                        " ".join(map(shlex.quote, command)) + "; sleep 30"], check=True)
+        self.addCleanup(subprocess.run, ["tmux", "kill-session", "-t", self.session])
+
     def screen(self) -> list:
         shown = subprocess.run(["tmux", "capture-pane", "-p", "-t", self.session], capture_output=True, text=True)
         return [line.split() for line in shown.stdout.splitlines() if line.strip()]
 
     def test_table_redrawn_in_place_on_a_terminal(self):
         path = path_for({"routers": 3})
-        self.session = "hoplantern-watch-%d" % os.getpid()
-        command = path.exec_args(CLI, "--watch", "--count", "25", "--interval", "0.1", "-w", "300", "-n", path.target)
-        subprocess.run(["tmux", "new-session", "-d", "-s", self.session, "-x", "100", "-y", "30",
-                        " ".join(map(shlex.quote, command)) + "; sleep 30"], check=True)
-        self.addCleanup(subprocess.run, ["tmux", "kill-session", "-t", self.session])
+        self.show(path, path.target)
         addresses = [r.address for r in path.routers] + [path.target]
         for pause, sent in ((1.2, range(5, 20)), (2.3, [25])):  # under way, then over
             time.sleep(pause)
@@ -342,12 +346,7 @@ class LiveView(unittest.TestCase):
     def test_one_table_per_target_on_a_terminal(self):
         path = path_for({"routers": 3})
         near = path.routers[0].address
-        self.session = "hoplantern-watch-several-%d" % os.getpid()
-        command = path.exec_args(CLI, "--watch", "--count", "25", "--interval", "0.1", "-w", "300", "-n", path.target,
-                                 near)
-        subprocess.run(["tmux", "new-session", "-d", "-s", self.session, "-x", "100", "-y", "30",
-                        " ".join(map(shlex.quote, command)) + "; sleep 30"], check=True)
-        self.addCleanup(subprocess.run, ["tmux", "kill-session", "-t", self.session])
+        self.show(path, path.target, near)
         addresses = [r.address for r in path.routers] + [path.target]
         for pause, sent in ((1.2, range(5, 20)), (2.3, [25])):  # under way, then over
             time.sleep(pause)
