@@ -23,6 +23,13 @@ QColor MedianColor(double lossFraction)
     return QColor::fromHsvF(float(hue / 360.0), 0.85f, 0.7f);
 }
 
+namespace {
+double ForwardLossFraction(const TimelinePoint& p)
+{
+    return p.decided ? double(p.forwardLost) / p.decided : 0;
+}
+} // namespace
+
 void PaintTimeline(QPainter& painter, const QRectF& rect, const TimelineSlice& slice, const QPalette& palette)
 {
     const auto n = qsizetype(slice.points.size());
@@ -47,13 +54,14 @@ void PaintTimeline(QPainter& painter, const QRectF& rect, const TimelineSlice& s
         painter.fillRect(QRectF(x(i), rect.bottom() - strongH, width, strongH), ForwardLossColor());
         painter.fillRect(QRectF(x(i), rect.bottom() - strongH - mutedH, width, mutedH), declined);
     }
-    // The spread, a light band.
+    // The spread, a light band. It and the median take their colour from the loss that carries
+    // on: a router declining to answer is no fault of the path, and is told by its marks alone.
     painter.setRenderHint(QPainter::Antialiasing, true);
     for (qsizetype i = 0; i < n; ++i) {
         const TimelinePoint& p = slice.points[size_t(i)];
         if (!p.p10Us || !p.p90Us)
             continue;
-        QColor band = MedianColor(p.decided ? double(p.lost) / p.decided : 0);
+        QColor band = MedianColor(ForwardLossFraction(p));
         band.setAlpha(60);
         painter.fillRect(QRectF(x(i), y(*p.p90Us), w, std::max(y(*p.p10Us) - y(*p.p90Us), 1.0)), band);
     }
@@ -62,7 +70,7 @@ void PaintTimeline(QPainter& painter, const QRectF& rect, const TimelineSlice& s
         const TimelinePoint& p = slice.points[size_t(i)];
         if (!p.medianUs)
             continue;
-        QPen pen(MedianColor(p.decided ? double(p.lost) / p.decided : 0), 1.5);
+        QPen pen(MedianColor(ForwardLossFraction(p)), 1.5);
         pen.setCapStyle(Qt::FlatCap);
         painter.setPen(pen);
         const QPointF here(x(i) + w / 2, y(*p.medianUs));

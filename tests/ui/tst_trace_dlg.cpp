@@ -796,23 +796,27 @@ private slots:
     // loses nothing, so none of it carries on), the third loses round 15 and so does the
     // target behind it. Each round is
     // 2 pixels wide; a lost round's mark fills the cell's height, so the bottom pixel row
-    // shows it: strong where the loss carries on, muted where the router declined.
+    // shows it: strong where the loss carries on, muted where the router declined. The median
+    // line turns red only for loss that carries on: its most coloured pixel in the round's
+    // column tells.
     void timelineStripDrawsLossAsItCarriesOn_data()
     {
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("round");
         QTest::addColumn<QString>("mark"); // "strong", "muted" or "none"
-        QTest::newRow("declined at the first router") << 0 << 5 << "muted";
-        QTest::newRow("answered there") << 0 << 6 << "none";
-        QTest::newRow("carried on from the third router") << 2 << 15 << "strong";
-        QTest::newRow("and at the target") << 3 << 15 << "strong";
-        QTest::newRow("the target answering") << 3 << 5 << "none";
+        QTest::addColumn<bool>("redLine");
+        QTest::newRow("declined at the first router") << 0 << 5 << "muted" << false;
+        QTest::newRow("answered there") << 0 << 6 << "none" << false;
+        QTest::newRow("carried on from the third router") << 2 << 15 << "strong" << true;
+        QTest::newRow("and at the target") << 3 << 15 << "strong" << true;
+        QTest::newRow("the target answering") << 3 << 5 << "none" << false;
     }
     void timelineStripDrawsLossAsItCarriesOn()
     {
         QFETCH(int, row);
         QFETCH(int, round);
         QFETCH(QString, mark);
+        QFETCH(bool, redLine);
         QList<QList<double>> ms { QList<double>(20, 1), QList<double>(20, 2), QList<double>(20, 4),
             QList<double>(20, 9) };
         ms[0][5] = ms[0][7] = ms[2][15] = ms[3][15] = -1;
@@ -839,6 +843,12 @@ private slots:
                                                     : QColor(Qt::white);
         QCOMPARE(seen.name(), expected.name());
         QVERIFY(ForwardLossColor().name() != DeclinedLossColor(palette).name());
+        QColor line = Qt::white;
+        for (int y = 0; y < image.height(); ++y) {
+            if (image.pixelColor(x + 1, y).hsvSaturationF() > line.hsvSaturationF())
+                line = image.pixelColor(x + 1, y);
+        }
+        QCOMPARE(line.red() > line.green(), redLine);
     }
 
     // Selecting a hop of the watch's table shows its chart below it, over each range; the
