@@ -111,6 +111,10 @@ void CTraceDlg::OnSaveReport()
     case ReportKind::WatchCsv: bytes = WatchReport(m_watch, WatchReportFormat::Csv); break;
     case ReportKind::WatchJsonLines: bytes = WatchReport(m_watch, WatchReportFormat::JsonLines); break;
     }
+    // The table shows the figures saved, the probes sent since its last round's refresh
+    // included.
+    if (watching)
+        OnWatchRound();
     QString error;
     // A failure leaves everything as it was: the report can be saved again elsewhere.
     if (!SaveReport(path, bytes, &error)) {
