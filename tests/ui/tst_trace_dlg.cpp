@@ -145,7 +145,7 @@ bool ChooseFromRowMenu(const Window& w, int row, HopListView::RowCommand command
 }
 
 // The next file dialog, answered: the path typed (after choosing `filter`, when given).
-// `offered` gets the file it first offered, `folder` the folder it opened in.
+// `offered` gets the file it first offered, in the folder it opened in.
 struct FileDialogAnswer {
     QString path;
     QString filter;
