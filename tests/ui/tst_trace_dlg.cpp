@@ -21,6 +21,7 @@
 #include "trace_dlg.h"
 #include "ui_test_support.h"
 #include "watch_columns.h"
+#include "watch_report.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -919,13 +920,16 @@ private slots:
         w->watch().watch()->OnTimer(IDT_WATCH);
         QCOMPARE(w.probe->sent.size(), size_t(8)); // no round after Stop
 
-        // Unticked, Trace traces once again.
+        // Unticked, Trace traces once again, on the platform the watch used, and the watch's
+        // report (its figures, names, times and rounds) is kept as it was.
+        const QByteArray report = WatchReport(w->watch(), WatchReportFormat::Html);
         w->m_chkWatch->setChecked(false);
         w->m_btnTrace->click();
         QCOMPARE(w.text(IDC_STATUS), u"Tracing..."_s);
         QCOMPARE(w.rows(), 4);
         QCOMPARE(w->m_btnTrace->text(), u"Trace"_s);
         QCOMPARE(w->m_list->model(), &w->rows());
+        QCOMPARE(WatchReport(w->watch(), WatchReportFormat::Html), report);
     }
 
     // What the statistics columns show of known rounds: the figures as the terminal table
