@@ -14,7 +14,6 @@
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <iterator>
 #include <span>
 
 namespace {
@@ -73,7 +72,8 @@ QString SuggestedName(const QString& host, const QDateTime& when)
 void CTraceDlg::OnSaveReport()
 {
     const bool watching = m_list->model() == &m_watchRows;
-    // Nothing to report yet: no row traced, or no watch that got as far as its first round.
+    // Nothing to report yet: no row traced, or a watch still resolving its host (or that
+    // could not resolve it).
     if (watching ? !m_watch.stats() || !m_watch.watch() : m_rows.GetItemCount() == 0)
         return;
     using Forms = std::span<const ReportForm>;
