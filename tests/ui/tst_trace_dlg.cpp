@@ -145,23 +145,19 @@ bool ChooseFromRowMenu(const Window& w, int row, HopListView::RowCommand command
     return enabled;
 }
 
-// The next file dialog, answered: the path typed (after choosing `filter`, when given).
-// `offered` gets the file it first offered, in the folder it opened in.
-struct FileDialogAnswer {
-    QString path;
-    QString filter;
-    QString offered;
-};
-void AnswerNextFileDialog(QObject* context, FileDialogAnswer* answer)
+// Answers the next file dialog with the path typed (after choosing `filter`, when given);
+// `offered`, when given, gets the file it first offered, in the folder it opened in.
+void AnswerNextFileDialog(QObject* context, const QString& path, const QString& filter = {}, QString* offered = nullptr)
 {
-    QTimer::singleShot(0, context, [answer] {
+    QTimer::singleShot(0, context, [=] {
         auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!chooser)
             return;
-        answer->offered = chooser->selectedFiles().value(0);
-        if (!answer->filter.isEmpty())
-            chooser->selectNameFilter(answer->filter);
-        chooser->selectFile(answer->path);
+        if (offered)
+            *offered = chooser->selectedFiles().value(0);
+        if (!filter.isEmpty())
+            chooser->selectNameFilter(filter);
+        chooser->selectFile(path);
         static_cast<QDialog*>(chooser)->accept(); // public there
     });
 }
@@ -631,11 +627,11 @@ private slots:
         QVERIFY(!w->m_list->CreateRowMenu(w.dlg.get())->actions().last()->isEnabled()); // no rows yet
         w.setFields("2", "192.0.2.1", "3000", "3");
         w->m_btnTrace->click();
-        FileDialogAnswer answer { QDir(QDir::tempPath()).filePath(u"hoplantern-window-report.csv"_s), {}, {} };
-        QFile::remove(answer.path);
-        AnswerNextFileDialog(w.dlg.get(), &answer);
+        const QString path = QDir(QDir::tempPath()).filePath(u"hoplantern-window-report.csv"_s);
+        QFile::remove(path);
+        AnswerNextFileDialog(w.dlg.get(), path);
         QVERIFY(ChooseFromRowMenu(w, 0, HopListView::SaveReport));
-        QFile file(answer.path);
+        QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = file.readAll().split('\n');
         QCOMPARE(lines.value(0), "Hop,IP address,Time,Host name,Result\r");
@@ -679,17 +675,15 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(w.dlg.get()));
         MessageRecorder messages;
         const auto save = [&](const QString& to) {
-            FileDialogAnswer answer { to, filter, {} };
-            if (byKey) {
-                w->activateWindow(); // as the desktop does once the file dialog is gone
-                (void)QTest::qWaitForWindowActive(w.dlg.get()); // Ctrl+S then fails to save, and says so below
-            }
-            AnswerNextFileDialog(w.dlg.get(), &answer);
+            w->activateWindow(); // as the desktop does once the file dialog is gone
+            (void)QTest::qWaitForWindowActive(w.dlg.get()); // else Ctrl+S saves nothing, as told below
+            QString offered;
+            AnswerNextFileDialog(w.dlg.get(), to, filter, &offered);
             if (byKey)
                 QTest::keyClick(w->m_list, Qt::Key_S, Qt::ControlModifier);
             else
                 ChooseFromRowMenu(w, 0, HopListView::SaveReport);
-            return answer.offered;
+            return offered;
         };
         const auto readBack = [&](int rounds) {
             QFile file(written);
