@@ -14,12 +14,24 @@ inline double CpuSeconds()
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// The resident set now, in KiB; -1 where /proc cannot tell.
-inline long RssKb()
+// A figure of /proc/self/status in KiB ("VmRSS:", "VmHWM:"); -1 where /proc cannot tell.
+inline long StatusKb(const char* field)
 {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.rfind(field, 0) == 0)
+            return std::strtol(line.c_str() + std::char_traits<char>::length(field), nullptr, 10);
     return -1;
+}
+
+// The resident set now, in KiB.
+inline long RssKb()
+{
+    return StatusKb("VmRSS:");
+}
+
+// The greatest resident set so far, in KiB.
+inline long PeakRssKb()
+{
+    return StatusKb("VmHWM:");
 }

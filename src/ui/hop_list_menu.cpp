@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMetaMethod>
 
@@ -14,13 +15,16 @@ namespace {
 struct RowMenuItem {
     HopListView::RowCommand command;
     const char* text;
+    // The key that does the same outside the menu (the list's Ctrl+C, the window's
+    // Ctrl+S), shown beside the text; UnknownKey: none.
+    QKeySequence::StandardKey key;
 };
 
 constexpr RowMenuItem kRowMenu[] = {
-    { HopListView::CopyRow, "Copy row" },
-    { HopListView::CopyAll, "Copy all" },
-    { HopListView::CopyAddress, "Copy address" },
-    { HopListView::SaveReport, "Save report\u2026" },
+    { HopListView::CopyRow, "Copy row", QKeySequence::Copy },
+    { HopListView::CopyAll, "Copy all", QKeySequence::UnknownKey },
+    { HopListView::CopyAddress, "Copy address", QKeySequence::UnknownKey },
+    { HopListView::SaveReport, "Save report\u2026", QKeySequence::Save },
 };
 
 void ToClipboard(const QString& text)
@@ -52,6 +56,10 @@ QMenu* HopListView::CreateRowMenu(QWidget* parent)
     for (const RowMenuItem& item : kRowMenu) {
         QAction* action = menu->addAction(QString::fromUtf8(item.text));
         action->setData(int(item.command));
+        if (item.key != QKeySequence::UnknownKey) {
+            action->setShortcut(item.key);
+            action->setShortcutVisibleInContextMenu(true);
+        }
         switch (item.command) {
         case CopyRow:
             action->setEnabled(!SelectedRows().empty());

@@ -83,6 +83,9 @@ CTraceDlg::CTraceDlg(QWidget* pParent, TracePlatform platform)
     connect(&m_watch, &WatchController::targetChanged, m_stTarget, &QLabel::setText);
     connect(&m_watch, &WatchController::runningChanged, this, &CTraceDlg::OnWatchRunning);
     connect(&m_watch, &WatchController::roundFinished, this, &CTraceDlg::OnWatchRound);
+    // However the window ends (close box, Ctrl+Q, Esc), a watch under way ends with it, at
+    // once and without a question: its figures stay, and nothing probes for a window gone.
+    connect(this, &QDialog::finished, &m_watch, &WatchController::Stop);
 
     SetUpChart();
 

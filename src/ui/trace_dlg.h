@@ -91,7 +91,8 @@ public slots:
     void OnAboutButton(); // "About..."
     void OnHelp(); // F1: the quick help, over the window
     void OnAppExit(); // Ctrl+Q: ends the program as the close box does, settings saved
-    void OnSaveReport(); // "Save report…" of the list's menu: the table as CSV
+    // "Save report…" (Ctrl+S, the list's menu): the watch's report, or the trace's table as CSV
+    void OnSaveReport();
 
 protected:
     virtual void DoDataExchange(CDataExchange* pDX);
@@ -155,6 +156,7 @@ private:
     bool m_bRefitFrame = false; // the restored rectangle awaits the window frame's size
     AddressChoice m_familySaved = AddressChoice::Auto; // as loaded from the settings
     bool m_bWatchSaved = false;
+    QString m_strReportFolder; // where the last report went; empty: none saved yet
 
 public:
     int m_anColumnOrder[hl::kColumnOrderEntries] {};

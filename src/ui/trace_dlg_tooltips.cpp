@@ -17,7 +17,7 @@ constexpr std::pair<int, const char*> kToolTips[] = {
     { IDC_FIXED_FLOW, "Send every probe on one flow, so routers that balance load keep to one path" },
     { IDC_WATCH, "Trace keeps probing the path once a second, with each hop's loss and times, until Stop" },
     { IDOK, "Trace the route to the host (Enter)" },
-    { IDC_RESULTS, "The routers on the way, one row each; right-click to copy or save" },
+    { IDC_RESULTS, "The routers on the way, one row each; right-click to copy them or save a report (Ctrl+S)" },
     { IDC_STATUS, "What the trace is doing" },
     { IDC_ABOUT, "The program's version, its web page and the quick help (F1)" },
     { IDC_TARGET, "The address traced" },

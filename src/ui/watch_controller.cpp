@@ -17,6 +17,7 @@ void WatchController::Start(const QString& host, AddressChoice family, const Wat
 {
     m_watch.reset();
     m_stats.reset();
+    m_wallAtEnd = QDateTime();
     m_params = params;
     m_host = host;
     m_bResolving = false;
@@ -79,6 +80,7 @@ void WatchController::Stop()
 
 void WatchController::OnFinished()
 {
+    m_wallAtEnd = WallTimeOf(m_platform.clock->MonotonicMicros());
     if (m_watch && m_watch->sendError() != 0)
         emit statusChanged(QString::fromLocal8Bit(std::strerror(m_watch->sendError())));
     else

@@ -39,6 +39,12 @@ public:
     QString NameOf(const NetAddress& address) const;
     // The newest round whose probes are all decided; -1 before the first.
     int64_t lastFinishedRound() const { return m_lastFinished; }
+    // What a report says of the latest watch, kept with its statistics until the next
+    // starts: the host as the user gave it, its parameters (the target filled in), and when
+    // it ended (null while it runs).
+    const QString& host() const { return m_host; }
+    const WatchParameters& parameters() const { return m_params; }
+    const QDateTime& endedAt() const { return m_wallAtEnd; }
 
 signals:
     void runningChanged(bool running);
@@ -64,5 +70,6 @@ private:
     bool m_bRunning = false;
     int64_t m_lastFinished = -1;
     QDateTime m_wallAtStart;
+    QDateTime m_wallAtEnd;
     int64_t m_monoAtStartUs = 0;
 };

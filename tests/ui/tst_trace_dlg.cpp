@@ -16,10 +16,12 @@
 #include "resource.h"
 #include "settings/settings_ops.h"
 #include "settings/window_state.h"
+#include "summary_table.h"
 #include "timeline_painter.h"
 #include "trace_dlg.h"
 #include "ui_test_support.h"
 #include "watch_columns.h"
+#include "watch_report.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -28,12 +30,16 @@
 #include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QSplitter>
 #include <QTimer>
+#include <QXmlStreamReader>
 #include <QtEndian>
 
 #include <climits>
@@ -122,7 +128,7 @@ QByteArray StoredBinary(const char* name)
 bool ChooseFromRowMenu(const Window& w, int row, HopListView::RowCommand command)
 {
     QWidget* viewport = w->m_list->viewport();
-    const QPoint at = w->m_list->visualRect(w->rows().index(row, 0)).center();
+    const QPoint at = w->m_list->visualRect(w->m_list->model()->index(row, 0)).center();
     QTest::mousePress(viewport, Qt::RightButton, {}, at);
     QContextMenuEvent click(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
     QCoreApplication::sendEvent(viewport, &click);
@@ -137,6 +143,95 @@ bool ChooseFromRowMenu(const Window& w, int row, HopListView::RowCommand command
     }
     delete menu;
     return enabled;
+}
+
+// Answers the next file dialog with the path typed (after choosing `filter`, when given);
+// `offered`, when given, gets the file it first offered, in the folder it opened in.
+void AnswerNextFileDialog(QObject* context, const QString& path, const QString& filter = {}, QString* offered = nullptr)
+{
+    QTimer::singleShot(0, context, [=] {
+        auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!chooser)
+            return;
+        if (offered)
+            *offered = chooser->selectedFiles().value(0);
+        if (!filter.isEmpty())
+            chooser->selectNameFilter(filter);
+        chooser->selectFile(path);
+        static_cast<QDialog*>(chooser)->accept(); // public there
+    });
+}
+
+// A watch of `hops` hops (the last the target) on the fake platform, every probe of `rounds`
+// rounds answered a few milliseconds after it left; the round after them is in flight.
+void WatchRounds(Window& w, const QString& hops, int rounds)
+{
+    const uint32_t router = htonl(0xC6120102); // 198.18.1.2
+    const uint32_t target = htonl(0xC0000201); // 192.0.2.1
+    w.setFields(hops, u"192.0.2.1"_s, u"1000"_s, u"3"_s);
+    w->m_chkWatch->setChecked(true);
+    w->m_btnTrace->click();
+    for (int round = 0; round < rounds; ++round) {
+        for (int hop = 1; hop <= hops.toInt(); ++hop) {
+            const bool last = hop == hops.toInt();
+            CraftedIcmp d;
+            d.type = last ? 3 : 11;
+            d.code = last ? 3 : 0;
+            d.quotedDestination = target;
+            d.quotedPort = uint16_t(65536 - hop);
+            d.quotedSourcePort = FakeProbeSocket::PortOf(round + 1);
+            w.fake.icmp->queue.push_back(
+                { d.bytes(), last ? target : router, true, w.fake.clock->now + 4 * uint32_t(hop) });
+            w->watch().watch()->OnIcmpRead();
+        }
+        w.fake.clock->now += 1000;
+        w->watch().watch()->OnTimer(IDT_WATCH);
+    }
+}
+
+enum SavedForm { SavedHtml, SavedCsv, SavedJsonLines };
+
+// Each hop's probes sent, as a saved report gives them, read back as a reader of its form
+// would: an XML parser for the HTML, RFC 4180 records for the CSV, a JSON parser for each
+// line of the JSON Lines, which are the rounds' and route changes', then one summary.
+// `problem` says what did not read back.
+QStringList SentPerHop(const QByteArray& bytes, SavedForm form, int rounds, QString* problem)
+{
+    QStringList sent;
+    if (form == SavedHtml) {
+        // The summary comes first: its headings, then its rows (no route changed here).
+        QXmlStreamReader xml(bytes);
+        QStringList cells;
+        while (xml.readNext() != QXmlStreamReader::Invalid && !xml.atEnd()) {
+            if (xml.isStartElement() && (xml.name() == u"th" || xml.name() == u"td"))
+                cells << xml.readElementText();
+        }
+        const qsizetype snt = cells.indexOf(u"Snt"_s);
+        for (qsizetype at = snt + kSummaryColumns; snt >= 0 && at < cells.size(); at += kSummaryColumns)
+            sent << cells[at];
+        if (xml.hasError())
+            *problem = u"HTML line %1: %2"_s.arg(xml.lineNumber()).arg(xml.errorString());
+    } else if (form == SavedCsv) {
+        const QList<QByteArray> records = bytes.split('\n');
+        const QList<QByteArray> heading = records.value(0).trimmed().split(',');
+        for (const QByteArray& record : records.mid(1, records.size() - 2))
+            sent << QString::fromUtf8(record.split(',').value(heading.indexOf("sent")));
+        if (!bytes.endsWith("\r\n"))
+            *problem = u"the CSV's last record is not ended"_s;
+    } else {
+        const QList<QByteArray> lines = bytes.trimmed().split('\n');
+        QStringList types;
+        for (const QByteArray& line : lines) {
+            const QJsonObject object = QJsonDocument::fromJson(line).object();
+            types << object.value(u"type"_s).toString();
+            for (const QJsonValue& hop : object.value(u"hops"_s).toArray())
+                if (types.last() == u"summary"_s)
+                    sent << QString::number(hop[u"sent"].toInt());
+        }
+        if (types != QStringList(rounds, u"round"_s) << u"summary"_s)
+            *problem = u"JSON Lines of the types %1"_s.arg(types.join(u' '));
+    }
+    return sent;
 }
 
 // A watch's statistics as hand-fed rounds: ms[h][r] is hop h + 1's round trip in round r in
@@ -534,12 +629,7 @@ private slots:
         w->m_btnTrace->click();
         const QString path = QDir(QDir::tempPath()).filePath(u"hoplantern-window-report.csv"_s);
         QFile::remove(path);
-        QTimer::singleShot(0, w.dlg.get(), [&] {
-            if (auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                chooser->selectFile(path);
-                static_cast<QDialog*>(chooser)->accept(); // public there
-            }
-        });
+        AnswerNextFileDialog(w.dlg.get(), path);
         QVERIFY(ChooseFromRowMenu(w, 0, HopListView::SaveReport));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -548,6 +638,85 @@ private slots:
         QCOMPARE(lines.size(), 4); // heading, two rows, nothing after the last line break
         QVERIFY2(lines.value(1).startsWith("1,"), lines.value(1).constData());
         file.remove();
+    }
+
+    // "Save report…" while the list shows a watch, running or after Stop: the watch's report
+    // in the form the name typed (or else the filter chosen) asks for, read back with the
+    // table's figures. A write that fails says why and loses nothing; the next watch's report
+    // replaces it.
+    void watchReportSavesInEachForm_data()
+    {
+        QTest::addColumn<QString>("name"); // typed in the file dialog
+        QTest::addColumn<QString>("filter"); // chosen there first; empty: the one offered
+        QTest::addColumn<int>("form"); // SavedForm
+        QTest::addColumn<bool>("stopped"); // else saved while the watch runs
+        QTest::addColumn<bool>("byKey"); // Ctrl+S; else the rows' menu
+        const QString offered; // the filter the dialog offers first, HTML
+        QTest::newRow("HTML offered; after Stop, the menu") << "a.html" << offered << int(SavedHtml) << true << false;
+        QTest::newRow("CSV by its filter; running, Ctrl+S") << "b"
+                                                            << "CSV (*.csv)" << int(SavedCsv) << false << true;
+        QTest::newRow("JSON Lines; after Stop, Ctrl+S") << "c.jsonl" << offered << int(SavedJsonLines) << true << true;
+        QTest::newRow("the extension typed over the filter")
+            << "d.csv"
+            << "JSON Lines (*.jsonl *.json)" << int(SavedCsv) << false << false;
+    }
+    void watchReportSavesInEachForm()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, filter);
+        QFETCH(int, form);
+        QFETCH(bool, stopped);
+        QFETCH(bool, byKey);
+        const QDir folder(QDir::tempPath());
+        const QString path = folder.filePath(u"hoplantern-window-"_s + name);
+        const QString written = QFileInfo(path).suffix().isEmpty() ? path + u".csv"_s : path;
+        QFile::remove(written);
+        Window w;
+        QVERIFY(QTest::qWaitForWindowActive(w.dlg.get()));
+        MessageRecorder messages;
+        const auto save = [&](const QString& to) {
+            w->activateWindow(); // as the desktop does once the file dialog is gone
+            (void)QTest::qWaitForWindowActive(w.dlg.get()); // else Ctrl+S saves nothing, as told below
+            QString offered;
+            AnswerNextFileDialog(w.dlg.get(), to, filter, &offered);
+            if (byKey)
+                QTest::keyClick(w->m_list, Qt::Key_S, Qt::ControlModifier);
+            else
+                ChooseFromRowMenu(w, 0, HopListView::SaveReport);
+            return offered;
+        };
+        const auto readBack = [&](int rounds) {
+            QFile file(written);
+            QString problem;
+            QStringList sent, shown;
+            if (file.open(QIODevice::ReadOnly))
+                sent = SentPerHop(file.readAll(), SavedForm(form), rounds, &problem);
+            for (int row = 0; row < w->m_list->model()->rowCount(); ++row)
+                shown << w->m_list->model()->index(row, WC_SNT).data().toString();
+            return problem.isEmpty() ? sent.join(u' ') + u" / "_s + shown.join(u' ') : problem;
+        };
+
+        WatchRounds(w, u"2"_s, 3);
+        if (stopped)
+            w->m_btnTrace->click();
+        // A folder nobody may write to, root included.
+        const QString offered = save(u"/proc/hoplantern-report.html"_s);
+        QVERIFY2(QRegularExpression(u"/hoplantern-192\\.0\\.2\\.1-\\d{8}-\\d{4}\\.html$"_s).match(offered).hasMatch(),
+            qPrintable(offered));
+        QVERIFY2(messages.texts().size() == 1 && messages.texts()[0].contains(u"/proc/hoplantern-report.html"_s),
+            qPrintable(messages.texts().join(u'\n')));
+        save(path);
+        QCOMPARE(readBack(3), u"4 4 / 4 4"_s);
+
+        // The next watch's report replaces it; the dialog opens where the last one went.
+        if (!stopped)
+            w->m_btnTrace->click();
+        WatchRounds(w, u"3"_s, 1);
+        QFile::remove(written); // no question whether to replace it
+        QCOMPARE(QFileInfo(save(path)).absolutePath(), folder.absolutePath());
+        QCOMPARE(readBack(1), u"2 2 2 / 2 2 2"_s);
+        QCOMPARE(messages.texts().size(), 1);
+        QFile::remove(written);
     }
 
     void f1HelpsAndCtrlQEndsAsTheCloseBox_data()
@@ -691,7 +860,8 @@ private slots:
         QTest::addColumn<QString>("stopBy"); // "button", "Enter", or "Esc" (which ends the window instead)
         QTest::newRow("Stop button") << "button";
         QTest::newRow("Enter in the host field") << "Enter";
-        QTest::newRow("Esc ends the window, saving nothing") << "Esc";
+        QTest::newRow("Esc ends the window and the watch, saving nothing") << "Esc";
+        QTest::newRow("the close box ends them, asking nothing, saving all") << "close box";
     }
     void traceStartsAWatchAndStopEndsIt()
     {
@@ -715,10 +885,16 @@ private slots:
         QCOMPARE(shown->index(3, WC_LOSS).data().toString(), u"100.0"_s);
         QCOMPARE(shown->index(3, WC_RESULT).data().toString(), u"failed"_s);
 
-        if (stopBy == u"Esc"_s) {
-            QTest::keyClick(w.field(IDC_HOST), Qt::Key_Escape);
+        if (stopBy == u"Esc"_s || stopBy == u"close box"_s) {
+            MessageRecorder messages;
+            if (stopBy == u"Esc"_s)
+                QTest::keyClick(w.field(IDC_HOST), Qt::Key_Escape);
+            else
+                w->close();
             QVERIFY(!w->isVisible());
-            QVERIFY(!StoredInt(hl::kWatchEntry));
+            QVERIFY(!w->watch().running());
+            QCOMPARE(messages.texts(), QStringList());
+            QCOMPARE(StoredInt(hl::kWatchEntry), stopBy == u"Esc"_s ? std::nullopt : std::optional<int>(1));
             return;
         }
         if (stopBy == u"Enter"_s)
@@ -738,13 +914,16 @@ private slots:
         w->watch().watch()->OnTimer(IDT_WATCH);
         QCOMPARE(w.probe->sent.size(), size_t(8)); // no round after Stop
 
-        // Unticked, Trace traces once again.
+        // Unticked, Trace traces once again, on the platform the watch used, and the watch's
+        // report (its figures, names, times and rounds) is kept as it was.
+        const QByteArray report = WatchReport(w->watch(), WatchReportFormat::Html);
         w->m_chkWatch->setChecked(false);
         w->m_btnTrace->click();
         QCOMPARE(w.text(IDC_STATUS), u"Tracing..."_s);
         QCOMPARE(w.rows(), 4);
         QCOMPARE(w->m_btnTrace->text(), u"Trace"_s);
         QCOMPARE(w->m_list->model(), &w->rows());
+        QCOMPARE(WatchReport(w->watch(), WatchReportFormat::Html), report);
     }
 
     // What the statistics columns show of known rounds: the figures as the terminal table
@@ -855,27 +1034,8 @@ private slots:
     // splitter's share for the chart is kept for the next run.
     void hopChartShowsTheSelectedHop()
     {
-        const uint32_t router = htonl(0xC6120102); // 198.18.1.2
-        const uint32_t target = htonl(0xC0000201); // 192.0.2.1
-        const auto watchThreeRounds = [&](Window& w) {
-            w.setFields("2", "192.0.2.1", "1000", "3");
-            w->m_chkWatch->setChecked(true);
-            w->m_btnTrace->click();
-            for (int round = 0; round < 3; ++round) {
-                for (int hop = 1; hop <= 2; ++hop) {
-                    CraftedIcmp d;
-                    d.type = hop == 2 ? 3 : 11;
-                    d.code = hop == 2 ? 3 : 0;
-                    d.quotedDestination = target;
-                    d.quotedPort = uint16_t(65536 - hop);
-                    d.quotedSourcePort = FakeProbeSocket::PortOf(round + 1);
-                    w.fake.icmp->queue.push_back(
-                        { d.bytes(), hop == 2 ? target : router, true, w.fake.clock->now + 4 * uint32_t(hop) });
-                    w->watch().watch()->OnIcmpRead();
-                }
-                w.fake.clock->now += 1000;
-                w->watch().watch()->OnTimer(IDT_WATCH);
-            }
+        const auto watchThreeRounds = [](Window& w) {
+            WatchRounds(w, u"2"_s, 3);
             w->m_list->setCurrentIndex(w->m_list->model()->index(0, 0));
         };
         {
