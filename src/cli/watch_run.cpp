@@ -124,9 +124,9 @@ void ReportNotWritten(const QString& error)
 
 // One target's watch and what it found.
 struct TargetRun {
-    TargetRun(const WatchTarget& given, bool fixedFlow)
+    TargetRun(const WatchTarget& given, bool fixedFlow, HistoryDepth depth)
         : target(given)
-        , stats(fixedFlow)
+        , stats(fixedFlow, depth)
         , watch(TracePlatform::System(), stats)
     {
     }
@@ -178,9 +178,12 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
         PrintErr(QStringLiteral("hoplantern-cli: %1\n").arg(error));
         return kUsage;
     }
+    // Only the HTML report draws timelines over hours and days; the terminal's lines and
+    // tables and the metrics read the rounds just finished and the last minutes.
+    const HistoryDepth depth = options.htmlFile.isEmpty() ? HistoryDepth::Minutes : HistoryDepth::Week;
     std::vector<std::unique_ptr<TargetRun>> runs;
     for (const WatchTarget& target : options.targets) {
-        runs.push_back(std::make_unique<TargetRun>(target, options.fixedFlow));
+        runs.push_back(std::make_unique<TargetRun>(target, options.fixedFlow, depth));
         PathWatch& watch = runs.back()->watch;
         const QStringList failures = watch.OpenIcmpSocket(options.timeout);
         // One target's set-up speaks for all: they open the same kinds of socket.
