@@ -192,34 +192,9 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
                 return kCannotReceive;
         }
     }
-    DropAllCapabilities(); // the raw sockets, if any, are open: nothing else needs privilege
-
-    for (const std::unique_ptr<TargetRun>& run : runs) {
-        bool interrupted = false;
-        run->params = params;
-        run->params.target
-            = Resolve(*run->watch.platform().resolver, run->target.host, options.family, stops, &interrupted);
-        if (interrupted)
-            return kInterrupted;
-        if (!run->params.target.valid()) {
-            PrintErr(QStringLiteral("%1Lookup of %2 failed dramatically\n")
-                         .arg(run->target.where.isEmpty() ? QString() : run->target.where + QStringLiteral(": "),
-                             run->target.host));
-            return kUnresolved;
-        }
-        run->info = { run->target.host, run->params.target, 0, options.intervalS };
-    }
-    if (options.intervalS < 1)
-        PrintErr(QStringLiteral("hoplantern-cli: warning: routers limit their answers to about one a second; "
-                                "at a shorter interval their loss figures show that limit, not lost traffic\n"));
-    if (params.waitMs < options.timeout)
-        PrintErr(QStringLiteral("hoplantern-cli: warning: a wait of %1 ms spans more than %2 rounds at this "
-                                "interval; waiting %3 ms\n")
-                     .arg(options.timeout)
-                     .arg(kMaxRoundsInFlight)
-                     .arg(params.waitMs));
-
-    // One server for every target, each under its own label.
+    // One server for every target, each under its own label. Bound while the capabilities
+    // are still held, as the raw sockets are opened, so that a port below 1024 can be had
+    // where binding one takes privilege; it serves nothing before the targets are resolved.
     std::unique_ptr<MetricsServer> metrics;
     if (options.listenPort != 0) {
         const auto targets = [&] {
@@ -240,9 +215,39 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
                          .arg(error));
             return kCannotListen;
         }
+        metrics->PauseAccepting(); // until every target is resolved: scrapes wait, none sees an unknown address
         for (const std::unique_ptr<TargetRun>& run : runs)
             QObject::connect(&run->watch, &PathWatch::roundFinished, metrics.get(), &MetricsServer::Invalidate);
     }
+
+    DropAllCapabilities(); // the raw sockets and the listener, if any, are open: nothing else needs privilege
+
+    for (const std::unique_ptr<TargetRun>& run : runs) {
+        bool interrupted = false;
+        run->params = params;
+        run->params.target
+            = Resolve(*run->watch.platform().resolver, run->target.host, options.family, stops, &interrupted);
+        if (interrupted)
+            return kInterrupted;
+        if (!run->params.target.valid()) {
+            PrintErr(QStringLiteral("%1Lookup of %2 failed dramatically\n")
+                         .arg(run->target.where.isEmpty() ? QString() : run->target.where + QStringLiteral(": "),
+                             run->target.host));
+            return kUnresolved;
+        }
+        run->info = { run->target.host, run->params.target, 0, options.intervalS };
+    }
+    if (metrics)
+        metrics->ResumeAccepting();
+    if (options.intervalS < 1)
+        PrintErr(QStringLiteral("hoplantern-cli: warning: routers limit their answers to about one a second; "
+                                "at a shorter interval their loss figures show that limit, not lost traffic\n"));
+    if (params.waitMs < options.timeout)
+        PrintErr(QStringLiteral("hoplantern-cli: warning: a wait of %1 ms spans more than %2 rounds at this "
+                                "interval; waiting %3 ms\n")
+                     .arg(options.timeout)
+                     .arg(kMaxRoundsInFlight)
+                     .arg(params.waitMs));
 
     const WallTime wall(*runs.front()->watch.platform().clock);
     const bool several = options.severalTargets;
