@@ -1,10 +1,12 @@
 // A simulated day of watching: one round a second on a fake clock over a 30-hop path, every
 // outcome through PathStats as the watch loop gives it (in flight, then answered or lost),
 // the live table's snapshot taken once a round. Prints the CPU time per round and the growth
-// of the resident set, which must stay bounded (the rings and tiers are fixed in size).
+// of the resident set, which must stay bounded (the rings and tiers are fixed in size), and
+// the bytes the history's rings hold per hop count at the end. `minutes` keeps the short
+// history the terminal and the agent use, `week` (the default) the window's.
 //
 //     cmake --build build --target bench_watch_history
-//     build/bench/bench_watch_history [hours=24] [hops=30]
+//     build/bench/bench_watch_history [hours=24] [hops=30] [week|minutes]
 #include "path_stats.h"
 #include "process_usage.h"
 
@@ -17,13 +19,14 @@ int main(int argc, char** argv)
 {
     const int hours = argc > 1 ? std::atoi(argv[1]) : 24;
     const int hops = argc > 2 ? std::atoi(argv[2]) : 30;
+    const bool minutes = argc > 3 && std::string(argv[3]) == "minutes";
     const int64_t rounds = int64_t(hours) * 3600;
     std::mt19937 random(1);
     std::lognormal_distribution<double> noise(0, 0.3);
     std::uniform_real_distribution<double> percent(0, 100);
 
     const long rssBeforeKb = RssKb();
-    PathStats path(false);
+    PathStats path(false, minutes ? HistoryDepth::Minutes : HistoryDepth::Week);
     double recordCpu = 0;
     double snapshotCpu = 0;
     long rssAfterHourKb = 0;
@@ -69,6 +72,11 @@ int main(int argc, char** argv)
         recordCpu / double(rounds) * 1e6, recordCpu / double(rounds * hops) * 1e6, snapshotCpu / double(rounds) * 1e6);
     std::printf("RSS: %ld kB before, +%ld kB after 1 h, +%ld kB after %d h (%.1f MB)\n", rssBeforeKb,
         rssAfterHourKb - rssBeforeKb, rssAfterKb - rssBeforeKb, hours, double(rssAfterKb - rssBeforeKb) / 1024);
+    size_t historyBytes = 0;
+    for (int ttl = 1; ttl <= hops; ++ttl)
+        historyBytes += path.history().Hop(ttl)->HeapBytes();
+    std::printf("history (%s): %.1f kB per hop count, %.2f MB for %d hops\n", minutes ? "minutes" : "week",
+        double(historyBytes) / hops / 1000, double(historyBytes) / 1e6, hops);
     std::printf("route changes: %zu\n", path.routeChanges().changes().size());
     return 0;
 }

@@ -124,9 +124,9 @@ void ReportNotWritten(const QString& error)
 
 // One target's watch and what it found.
 struct TargetRun {
-    TargetRun(const WatchTarget& given, bool fixedFlow)
+    TargetRun(const WatchTarget& given, bool fixedFlow, HistoryDepth depth)
         : target(given)
-        , stats(fixedFlow)
+        , stats(fixedFlow, depth)
         , watch(TracePlatform::System(), stats)
     {
     }
@@ -178,9 +178,12 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
         PrintErr(QStringLiteral("hoplantern-cli: %1\n").arg(error));
         return kUsage;
     }
+    // Only the HTML report draws timelines over hours and days; the terminal's lines and
+    // tables and the metrics read the rounds just finished and the last minutes.
+    const HistoryDepth depth = options.htmlFile.isEmpty() ? HistoryDepth::Minutes : HistoryDepth::Week;
     std::vector<std::unique_ptr<TargetRun>> runs;
     for (const WatchTarget& target : options.targets) {
-        runs.push_back(std::make_unique<TargetRun>(target, options.fixedFlow));
+        runs.push_back(std::make_unique<TargetRun>(target, options.fixedFlow, depth));
         PathWatch& watch = runs.back()->watch;
         const QStringList failures = watch.OpenIcmpSocket(options.timeout);
         // One target's set-up speaks for all: they open the same kinds of socket.
@@ -189,34 +192,9 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
                 return kCannotReceive;
         }
     }
-    DropAllCapabilities(); // the raw sockets, if any, are open: nothing else needs privilege
-
-    for (const std::unique_ptr<TargetRun>& run : runs) {
-        bool interrupted = false;
-        run->params = params;
-        run->params.target
-            = Resolve(*run->watch.platform().resolver, run->target.host, options.family, stops, &interrupted);
-        if (interrupted)
-            return kInterrupted;
-        if (!run->params.target.valid()) {
-            PrintErr(QStringLiteral("%1Lookup of %2 failed dramatically\n")
-                         .arg(run->target.where.isEmpty() ? QString() : run->target.where + QStringLiteral(": "),
-                             run->target.host));
-            return kUnresolved;
-        }
-        run->info = { run->target.host, run->params.target, 0, options.intervalS };
-    }
-    if (options.intervalS < 1)
-        PrintErr(QStringLiteral("hoplantern-cli: warning: routers limit their answers to about one a second; "
-                                "at a shorter interval their loss figures show that limit, not lost traffic\n"));
-    if (params.waitMs < options.timeout)
-        PrintErr(QStringLiteral("hoplantern-cli: warning: a wait of %1 ms spans more than %2 rounds at this "
-                                "interval; waiting %3 ms\n")
-                     .arg(options.timeout)
-                     .arg(kMaxRoundsInFlight)
-                     .arg(params.waitMs));
-
-    // One server for every target, each under its own label.
+    // One server for every target, each under its own label. Bound while the capabilities
+    // are still held, as the raw sockets are opened, so that a port below 1024 can be had
+    // where binding one takes privilege; it serves nothing before the targets are resolved.
     std::unique_ptr<MetricsServer> metrics;
     if (options.listenPort != 0) {
         const auto targets = [&] {
@@ -237,9 +215,39 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
                          .arg(error));
             return kCannotListen;
         }
+        metrics->PauseAccepting(); // until every target is resolved: scrapes wait, none sees an unknown address
         for (const std::unique_ptr<TargetRun>& run : runs)
             QObject::connect(&run->watch, &PathWatch::roundFinished, metrics.get(), &MetricsServer::Invalidate);
     }
+
+    DropAllCapabilities(); // the raw sockets and the listener, if any, are open: nothing else needs privilege
+
+    for (const std::unique_ptr<TargetRun>& run : runs) {
+        bool interrupted = false;
+        run->params = params;
+        run->params.target
+            = Resolve(*run->watch.platform().resolver, run->target.host, options.family, stops, &interrupted);
+        if (interrupted)
+            return kInterrupted;
+        if (!run->params.target.valid()) {
+            PrintErr(QStringLiteral("%1Lookup of %2 failed dramatically\n")
+                         .arg(run->target.where.isEmpty() ? QString() : run->target.where + QStringLiteral(": "),
+                             run->target.host));
+            return kUnresolved;
+        }
+        run->info = { run->target.host, run->params.target, 0, options.intervalS };
+    }
+    if (metrics)
+        metrics->ResumeAccepting();
+    if (options.intervalS < 1)
+        PrintErr(QStringLiteral("hoplantern-cli: warning: routers limit their answers to about one a second; "
+                                "at a shorter interval their loss figures show that limit, not lost traffic\n"));
+    if (params.waitMs < options.timeout)
+        PrintErr(QStringLiteral("hoplantern-cli: warning: a wait of %1 ms spans more than %2 rounds at this "
+                                "interval; waiting %3 ms\n")
+                     .arg(options.timeout)
+                     .arg(kMaxRoundsInFlight)
+                     .arg(params.waitMs));
 
     const WallTime wall(*runs.front()->watch.platform().clock);
     const bool several = options.severalTargets;

@@ -49,6 +49,18 @@ quint16 MetricsServer::port() const
     return m_tcp ? m_tcp->serverPort() : 0;
 }
 
+void MetricsServer::PauseAccepting()
+{
+    if (m_tcp)
+        m_tcp->pauseAccepting();
+}
+
+void MetricsServer::ResumeAccepting()
+{
+    if (m_tcp)
+        m_tcp->resumeAccepting();
+}
+
 void MetricsServer::Invalidate()
 {
     for (QByteArray& text : m_texts)

@@ -28,6 +28,9 @@ public:
     // False, with the reason in *error, when the address and port cannot be bound.
     bool Listen(const QHostAddress& address, quint16 port, QString* error);
     quint16 port() const;
+    // While paused, connections wait in the listening socket's queue, unanswered.
+    void PauseAccepting();
+    void ResumeAccepting();
 
 public slots:
     // The figures changed (a round finished): the next scrape makes the text afresh.

@@ -5,17 +5,19 @@
 #include <QList>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <optional>
 
 namespace {
 
+// The text is made in one buffer, reserved once: a scrape of 50 targets of 30 hops is some
+// 40,000 lines, each appended in place rather than put together from temporary arrays.
+
 // A label value in quotes, escaped as both formats want: backslash, double quote, newline.
 // Host names come from reverse lookups, which may hold any of them.
-QByteArray Quoted(const QByteArray& value)
+void AppendQuoted(QByteArray& out, QByteArrayView value)
 {
-    QByteArray out;
-    out.reserve(value.size() + 2);
     out += '"';
     for (const char c : value) {
         if (c == '\\')
@@ -27,26 +29,48 @@ QByteArray Quoted(const QByteArray& value)
         else
             out += c;
     }
-    return out += '"';
+    out += '"';
 }
 
-QByteArray Label(const char* name, const QByteArray& value)
+void AppendLabel(QByteArray& out, const char* name, QByteArrayView value)
 {
-    return QByteArray(name) + '=' + Quoted(value);
+    out += name;
+    out += '=';
+    AppendQuoted(out, value);
 }
 
-// The shortest text that reads back as the same double.
-QByteArray Number(double value)
+// An integer's digits, or the shortest text that reads back as the same double.
+template <typename Value> void AppendNumber(QByteArray& out, Value value)
 {
     char text[32];
     const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    return QByteArray(text, end - text);
+    out.append(text, end - text);
+}
+
+// `,le="BOUND"} ` of each histogram bucket, the last "+Inf": the bounds never change, so
+// their texts are made once.
+const std::array<QByteArray, kRttBucketBounds + 1>& BucketEnds()
+{
+    static const std::array<QByteArray, kRttBucketBounds + 1> ends = [] {
+        std::array<QByteArray, kRttBucketBounds + 1> all;
+        for (int i = 0; i <= kRttBucketBounds; ++i) {
+            QByteArray& end = all[size_t(i)];
+            end = ",le=\"";
+            if (i < kRttBucketBounds)
+                AppendNumber(end, RttBucketBoundUs(i) / 1e6);
+            else
+                end += "+Inf";
+            end += "\"} ";
+        }
+        return all;
+    }();
+    return ends;
 }
 
 struct AddressSeries {
     QByteArray labels; // target, target_ip, ttl, hop_ip
     QByteArray infoLabels; // target, ttl, hop_ip, hostname
-    const AddressFigures* figures = nullptr;
+    const AddressCounters* counters = nullptr;
 };
 
 struct HopSeries {
@@ -63,55 +87,78 @@ struct TargetSeries {
     int64_t rounds = 0;
     int hops = 0;
     int64_t changes = 0;
-    PathFigures figures; // what the addresses' series point into (moving this moves no element)
     std::vector<HopSeries> hopSeries;
 };
 
+// Reads the statistics' counters only: the round trips' figures (Figures()) would sort
+// every hop's and address's recent answers for nothing the metrics show.
 TargetSeries SeriesOf(const MetricsTarget& target, int64_t nowUs)
 {
     const PathStats& stats = *target.stats;
     TargetSeries t;
-    const QByteArray label = target.label.toUtf8();
-    t.labels = Label("target", label);
+    AppendLabel(t.labels, "target", target.label.toUtf8());
     t.rounds = stats.roundsFinished();
     t.changes = int64_t(stats.routeChanges().changes().size()) + stats.routeChanges().droppedChanges();
-    t.figures = stats.Figures();
-    t.hops = t.figures.targetTtl;
-    const std::vector<ForwardLoss> recent = RecentForwardLosses(stats.history(), t.figures.targetTtl, nowUs);
-    const QByteArray targetIp = Label("target_ip", QByteArray::fromStdString(target.address.ToText()));
-    const size_t shown = t.hops > 0 ? std::min(t.figures.hops.size(), size_t(t.hops)) : t.figures.hops.size();
-    for (size_t i = 0; i < shown; ++i) {
-        const HopFigures& hop = t.figures.hops[i];
-        const QByteArray ttl = Label("ttl", QByteArray::number(qsizetype(i + 1)));
-        HopSeries h;
-        h.ttlLabels = t.labels + ',' + ttl;
-        const QByteArray hopLabels = t.labels + ',' + targetIp + ',' + ttl + ',';
-        h.silentLabels = hopLabels + Label("hop_ip", {});
-        h.silentSent = hop.counts.decided();
-        h.silentReceived = hop.counts.received;
-        if (i < recent.size() && recent[i].forwardPct)
-            h.forwardLossRatio = *recent[i].forwardPct / 100.0;
-        for (const AddressFigures& a : hop.addresses) {
+    t.hops = stats.routeChanges().targetTtl();
+    const std::vector<ForwardLoss> recent = RecentForwardLosses(stats.history(), t.hops, nowUs);
+    QByteArray targetIp;
+    AppendLabel(targetIp, "target_ip", QByteArray::fromStdString(target.address.ToText()));
+    const int shown = t.hops > 0 ? std::min(stats.maxTtl(), t.hops) : stats.maxTtl();
+    t.hopSeries.reserve(size_t(shown));
+    for (int ttl = 1; ttl <= shown; ++ttl) {
+        const HopStats& hop = *stats.Hop(ttl);
+        QByteArray ttlLabel;
+        AppendLabel(ttlLabel, "ttl", QByteArray::number(ttl));
+        HopSeries& h = t.hopSeries.emplace_back();
+        h.ttlLabels = t.labels + ',' + ttlLabel;
+        const QByteArray hopLabels = t.labels + ',' + targetIp + ',' + ttlLabel + ',';
+        h.silentLabels = hopLabels;
+        AppendLabel(h.silentLabels, "hop_ip", {});
+        h.silentSent = hop.counts().decided();
+        h.silentReceived = hop.counts().received;
+        if (size_t(ttl) <= recent.size() && recent[size_t(ttl - 1)].forwardPct)
+            h.forwardLossRatio = *recent[size_t(ttl - 1)].forwardPct / 100.0;
+        for (size_t i = 0; i < hop.addressCount(); ++i) {
+            const AddressCounters& a = hop.AddressAt(i);
             h.silentSent -= a.counts.sent;
             h.silentReceived -= a.counts.received;
             const NetAddress& address = stats.addresses().At(a.address);
             if (!address.valid() || a.lastAnswerUs < nowUs - kMetricsQuietUs)
                 continue;
-            const QByteArray ip = Label("hop_ip", QByteArray::fromStdString(address.ToText()));
-            const QString name = target.names ? target.names(address) : QString();
-            h.addresses.push_back(
-                AddressSeries { hopLabels + ip, h.ttlLabels + ',' + ip + ',' + Label("hostname", name.toUtf8()), &a });
+            QByteArray ip;
+            AppendLabel(ip, "hop_ip", QByteArray::fromStdString(address.ToText()));
+            AddressSeries& series = h.addresses.emplace_back();
+            series.labels = hopLabels + ip;
+            series.infoLabels = h.ttlLabels + ',' + ip + ',';
+            AppendLabel(series.infoLabels, "hostname", (target.names ? target.names(address) : QString()).toUtf8());
+            series.counters = &a;
         }
-        t.hopSeries.push_back(std::move(h));
     }
     return t;
 }
 
+// Bytes enough for the whole text, so that appending never moves it.
+qsizetype TextSize(const std::vector<TargetSeries>& series)
+{
+    constexpr qsizetype kLine = 64; // a line's name, braces, value and bucket bound, about
+    qsizetype size = 4096; // the families' help and type lines
+    for (const TargetSeries& t : series) {
+        size += 3 * (t.labels.size() + kLine);
+        for (const HopSeries& h : t.hopSeries) {
+            size += h.ttlLabels.size() + 2 * h.silentLabels.size() + 3 * kLine;
+            for (const AddressSeries& a : h.addresses)
+                size += a.infoLabels.size() + (kRttBucketBounds + 5) * (a.labels.size() + kLine);
+        }
+    }
+    return size;
+}
+
 class Exposition {
 public:
-    explicit Exposition(MetricsFormat format)
+    Exposition(MetricsFormat format, qsizetype size)
         : m_open(format == MetricsFormat::OpenMetrics)
     {
+        m_text.reserve(size);
     }
 
     // `name` is the samples' name; OpenMetrics names a counter's or info's family without
@@ -136,14 +183,25 @@ public:
             m_text += "# UNIT " + family + ' ' + unit + '\n';
     }
 
-    void Sample(const char* name, const QByteArray& labels, const QByteArray& value)
+    // NAME{LABELS} VALUE
+    template <typename Value> void Sample(const char* name, const QByteArray& labels, Value value)
     {
         m_text += name;
-        m_text += '{' + labels + "} " + value + '\n';
+        m_text += '{';
+        m_text += labels;
+        m_text += "} ";
+        AppendNumber(m_text, value);
+        m_text += '\n';
     }
-    void Sample(const char* name, const QByteArray& labels, int64_t value)
+    // NAME{LABELS,le="BOUND"} COUNT, `end` one of BucketEnds()
+    void Bucket(const char* name, const QByteArray& labels, const QByteArray& end, int64_t count)
     {
-        Sample(name, labels, QByteArray::number(qint64(value)));
+        m_text += name;
+        m_text += '{';
+        m_text += labels;
+        m_text += end;
+        AppendNumber(m_text, count);
+        m_text += '\n';
     }
 
     QByteArray Finish()
@@ -160,14 +218,14 @@ private:
 
 void WriteHistogram(Exposition& out, const AddressSeries& a)
 {
-    const RttBuckets& b = a.figures->buckets;
+    const RttBuckets& b = a.counters->buckets;
+    const auto& ends = BucketEnds();
     int64_t cumulative = 0;
     for (int i = 0; i <= kRttBucketBounds; ++i) {
         cumulative += b.counts[size_t(i)];
-        const QByteArray le = i < kRttBucketBounds ? Number(RttBucketBoundUs(i) / 1e6) : QByteArray("+Inf");
-        out.Sample("hoplantern_hop_rtt_seconds_bucket", a.labels + ',' + Label("le", le), cumulative);
+        out.Bucket("hoplantern_hop_rtt_seconds_bucket", a.labels, ends[size_t(i)], cumulative);
     }
-    out.Sample("hoplantern_hop_rtt_seconds_sum", a.labels, Number(b.sumUs / 1e6));
+    out.Sample("hoplantern_hop_rtt_seconds_sum", a.labels, b.sumUs / 1e6);
     out.Sample("hoplantern_hop_rtt_seconds_count", a.labels, cumulative);
 }
 
@@ -180,7 +238,7 @@ QByteArray MetricsText(const std::vector<MetricsTarget>& targets, int64_t nowUs,
         if (target.stats)
             series.push_back(SeriesOf(target, nowUs));
     }
-    Exposition out(format);
+    Exposition out(format, TextSize(series));
     out.Family("hoplantern_rounds_total", "counter", "Rounds of probes finished, every probe decided.");
     for (const TargetSeries& t : series)
         out.Sample("hoplantern_rounds_total", t.labels, t.rounds);
@@ -216,7 +274,7 @@ QByteArray MetricsText(const std::vector<MetricsTarget>& targets, int64_t nowUs,
                 if (h.silentSent > 0)
                     out.Sample(c.name, h.silentLabels, h.*c.silent);
                 for (const AddressSeries& a : h.addresses)
-                    out.Sample(c.name, a.labels, a.figures->counts.*c.count);
+                    out.Sample(c.name, a.labels, a.counters->counts.*c.count);
             }
         }
     }
@@ -225,7 +283,7 @@ QByteArray MetricsText(const std::vector<MetricsTarget>& targets, int64_t nowUs,
     for (const TargetSeries& t : series) {
         for (const HopSeries& h : t.hopSeries) {
             if (h.forwardLossRatio)
-                out.Sample("hoplantern_hop_forward_loss_ratio", h.ttlLabels, Number(*h.forwardLossRatio));
+                out.Sample("hoplantern_hop_forward_loss_ratio", h.ttlLabels, *h.forwardLossRatio);
         }
     }
     out.Family("hoplantern_hop_rtt_seconds", "histogram", "Round trips of the answers in time.", "seconds");

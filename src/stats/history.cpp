@@ -4,14 +4,14 @@
 
 int64_t RawRing::oldestRound() const
 {
-    return std::max<int64_t>(0, m_newestRound - kRawRounds + 1);
+    return std::max<int64_t>(0, m_newestRound - m_rounds + 1);
 }
 
 // Slots are taken in order from the first round written, and made only when reached: a hop
 // probed once holds one sample, not an hour's.
 size_t RawRing::SlotOf(int64_t round) const
 {
-    return size_t(((round - m_firstRound) % kRawRounds + kRawRounds) % kRawRounds);
+    return size_t(((round - m_firstRound) % m_rounds + m_rounds) % m_rounds);
 }
 
 void RawRing::Record(int64_t round, const RawSample& sample)
@@ -24,13 +24,13 @@ void RawRing::Record(int64_t round, const RawSample& sample)
         const size_t slot = SlotOf(r);
         if (slot >= m_samples.size()) {
             if (m_samples.capacity() <= slot)
-                m_samples.reserve(std::min(size_t(kRawRounds), std::max(slot + 1, 2 * m_samples.capacity())));
+                m_samples.reserve(std::min(size_t(m_rounds), std::max(slot + 1, 2 * m_samples.capacity())));
             m_samples.resize(slot + 1);
         }
         m_samples[slot] = s;
     };
     // Rounds skipped since the newest read as not probed, not as what the slot held before.
-    for (int64_t r = std::max(m_newestRound + 1, round - kRawRounds + 1); r < round; ++r)
+    for (int64_t r = std::max(m_newestRound + 1, round - m_rounds + 1); r < round; ++r)
         put(r, RawSample {});
     m_newestRound = std::max(m_newestRound, round);
     put(round, sample);
@@ -66,8 +66,11 @@ HistoryBucket* HistoryTier::BucketAt(int64_t timeUs)
     // a hop probed once (past the target, in a first round) holds one bucket, not a week's.
     const size_t slot = SlotOf(period);
     if (slot >= m_buckets.size()) {
-        if (m_buckets.capacity() <= slot)
-            m_buckets.reserve(std::min(size_t(m_shape.buckets), std::max(slot + 1, 2 * m_buckets.capacity())));
+        if (m_buckets.capacity() <= slot) {
+            const size_t capacity = std::min(size_t(m_shape.buckets), std::max(slot + 1, 2 * m_buckets.capacity()));
+            m_buckets.reserve(capacity);
+            m_periods.reserve(capacity);
+        }
         m_buckets.resize(slot + 1);
         m_periods.resize(slot + 1, -1);
     }
@@ -87,9 +90,26 @@ const HistoryBucket* HistoryTier::Find(int64_t period) const
     return slot < m_periods.size() && m_periods[slot] == period ? &m_buckets[slot] : nullptr;
 }
 
-HopHistory::HopHistory()
-    : m_tiers { HistoryTier(kHistoryTiers[0]), HistoryTier(kHistoryTiers[1]), HistoryTier(kHistoryTiers[2]) }
+HopHistory::HopHistory(HistoryDepth depth)
+    : m_raw(depth == HistoryDepth::Week ? kRawRounds : kRecentRawRounds)
 {
+    const auto add = [this](const auto& shapes) {
+        m_tiers.reserve(shapes.size());
+        for (const TierShape& shape : shapes)
+            m_tiers.emplace_back(shape);
+    };
+    if (depth == HistoryDepth::Week)
+        add(kHistoryTiers);
+    else
+        add(kRecentTiers);
+}
+
+size_t HopHistory::HeapBytes() const
+{
+    size_t bytes = m_raw.HeapBytes() + m_tiers.capacity() * sizeof(HistoryTier);
+    for (const HistoryTier& tier : m_tiers)
+        bytes += tier.HeapBytes();
+    return bytes;
 }
 
 void HopHistory::Record(const ProbeOutcome& o, AddressId address)
@@ -123,7 +143,7 @@ void History::Record(const ProbeOutcome& o, AddressId address)
         m_hops.resize(size_t(o.ttl));
     auto& hop = m_hops[size_t(o.ttl - 1)];
     if (!hop)
-        hop = std::make_unique<HopHistory>();
+        hop = std::make_unique<HopHistory>(m_depth);
     hop->Record(o, address);
 }
 

@@ -4,11 +4,11 @@
 
 HopStats::PerAddress& HopStats::Of(AddressId address)
 {
-    const auto it = std::find_if(
-        m_addresses.begin(), m_addresses.end(), [address](const PerAddress& a) { return a.address == address; });
+    const auto it = std::find_if(m_addresses.begin(), m_addresses.end(),
+        [address](const PerAddress& a) { return a.counters.address == address; });
     if (it != m_addresses.end())
         return *it;
-    m_addresses.push_back(PerAddress { address, {}, {}, {}, -1 });
+    m_addresses.push_back(PerAddress { AddressCounters { address, {}, {}, -1 }, {} });
     return m_addresses.back();
 }
 
@@ -36,11 +36,11 @@ void HopStats::Record(const ProbeOutcome& o, AddressId address)
         m_rtt.Add(o.rttUs);
         if (address != kNoAddress) {
             PerAddress& a = Of(address);
-            ++a.counts.sent;
-            ++a.counts.received;
+            ++a.counters.counts.sent;
+            ++a.counters.counts.received;
             a.rtt.Add(o.rttUs);
-            a.buckets.Add(o.rttUs);
-            a.lastAnswerUs = std::max(a.lastAnswerUs, o.sentUs + int64_t(o.rttUs));
+            a.counters.buckets.Add(o.rttUs);
+            a.counters.lastAnswerUs = std::max(a.counters.lastAnswerUs, o.sentUs + int64_t(o.rttUs));
         }
         m_lastAnswerer = address;
         break;
@@ -49,15 +49,15 @@ void HopStats::Record(const ProbeOutcome& o, AddressId address)
         Decide(m_counts);
         ++m_counts.lost;
         if (m_lastAnswerer != kNoAddress) {
-            PerAddress& a = Of(m_lastAnswerer);
-            ++a.counts.sent;
-            ++a.counts.lost;
+            LossCounts& counts = Of(m_lastAnswerer).counters.counts;
+            ++counts.sent;
+            ++counts.lost;
         }
         break;
     case ProbeStatus::Late:
         ++m_counts.late;
         if (address != kNoAddress)
-            ++Of(address).counts.late;
+            ++Of(address).counters.counts.late;
         break;
     case ProbeStatus::NotProbed: break;
     }
@@ -70,7 +70,9 @@ HopFigures HopStats::Figures() const
     f.counts = m_counts;
     f.rtt = m_rtt.Figures();
     f.addresses.reserve(m_addresses.size());
-    for (const PerAddress& a : m_addresses)
-        f.addresses.push_back(AddressFigures { a.address, a.counts, a.rtt.Figures(), a.buckets, a.lastAnswerUs });
+    for (const PerAddress& a : m_addresses) {
+        const AddressCounters& c = a.counters;
+        f.addresses.push_back(AddressFigures { c.address, c.counts, a.rtt.Figures(), c.buckets, c.lastAnswerUs });
+    }
     return f;
 }

@@ -28,6 +28,15 @@ struct AddressFigures {
     int64_t lastAnswerUs = -1; // when its last answer in time arrived, on the watch's clock
 };
 
+// What the metrics read of an address: its counters alone, without the round trips'
+// figures (whose median and p95 sort the recent answers).
+struct AddressCounters {
+    AddressId address = kNoAddress;
+    LossCounts counts; // as AddressFigures's
+    RttBuckets buckets;
+    int64_t lastAnswerUs = -1;
+};
+
 struct HopFigures {
     int ttl = 0;
     LossCounts counts;
@@ -49,14 +58,14 @@ public:
     const LossCounts& counts() const { return m_counts; }
     AddressId lastAnswerer() const { return m_lastAnswerer; }
     HopFigures Figures() const;
+    // The addresses' counters, in order of first answer, i < addressCount().
+    size_t addressCount() const { return m_addresses.size(); }
+    const AddressCounters& AddressAt(size_t i) const { return m_addresses[i].counters; }
 
 private:
     struct PerAddress {
-        AddressId address;
-        LossCounts counts;
+        AddressCounters counters;
         RttSeries rtt;
-        RttBuckets buckets;
-        int64_t lastAnswerUs = -1;
     };
     PerAddress& Of(AddressId address);
     void Decide(LossCounts& counts);

@@ -24,8 +24,11 @@ struct PathFigures {
 
 class PathStats {
 public:
-    explicit PathStats(bool fixedFlow)
-        : m_routes(fixedFlow)
+    // The window and the HTML report draw a week of history; the terminal and the agent
+    // need minutes (see HistoryDepth).
+    explicit PathStats(bool fixedFlow, HistoryDepth depth = HistoryDepth::Week)
+        : m_history(depth)
+        , m_routes(fixedFlow)
     {
     }
 
@@ -54,3 +57,6 @@ private:
     std::map<int64_t, RoundPath> m_openRounds; // answers of rounds not finished yet
     int64_t m_roundsFinished = 0;
 };
+
+// A short history's raw ring must still hold every round that can be open, and more.
+static_assert(kRecentRawRounds >= 2 * int(PathStats::kOpenRounds));

@@ -21,7 +21,7 @@ import time
 import unittest
 import urllib.parse
 
-from tests.integration.test_trace_paths import CLI, HANG_GUARD, path_for
+from tests.integration.test_trace_paths import AS_NOBODY, CLI, HANG_GUARD, copies_for_nobody, path_for
 from tools.netpath import InNamespace, exit_unless_available
 
 AGENT = ("127.0.0.1", 4677)
@@ -164,13 +164,29 @@ class Agent:
 class Listener(unittest.TestCase):
     def test_nothing_listens_without_listen_and_exactly_the_address_given_with_it(self):
         path = path_for(PATH)
-        for args, expected in (((), []), (("--listen", "127.0.0.1:4677"), ["0100007F:1245"])):
+        # Port 80: root binds it before giving up its capabilities.
+        for args, expected in (((), []), (("--listen", "127.0.0.1:4677"), ["0100007F:1245"]),
+                               (("--listen", "127.0.0.1:80"), ["0100007F:0050"])):
             with self.subTest(args=args):
                 agent = Agent(path, *args)
                 self.addCleanup(agent.proc.kill)
                 time.sleep(1)
                 self.assertEqual(listening_sockets(agent.proc.pid), expected)  # ip netns exec execs
+                if expected:
+                    port = int(expected[0].split(":")[1], 16)
+                    self.assertEqual(request(path, "/metrics", port=port)[0], 200)
                 self.assertEqual(agent.stop(), 0)
+
+    @unittest.skipUnless(shutil.which("setpriv") and shutil.which("setcap"), "needs setpriv and setcap")
+    def test_port_below_1024_refused_without_the_privilege_to_bind_it(self):
+        path = path_for(PATH)
+        for binary in copies_for_nobody(type(self), capable=True):  # CAP_NET_RAW does not bind port 80
+            with self.subTest(binary=os.path.basename(binary)):
+                done = subprocess.run(path.exec_args(*AS_NOBODY, binary, "--watch", "-n", "--count", "1", "--listen",
+                                                     "127.0.0.1:80", path.target),
+                                      stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=HANG_GUARD)
+                self.assertEqual((done.returncode, done.stdout), (5, ""))
+                self.assertIn("hoplantern-cli: cannot listen on 127.0.0.1 port 80: ", done.stderr)
 
     def test_paths_and_methods(self):
         path = path_for(PATH)

@@ -1,7 +1,9 @@
 // The history: histogram bins at their edges, percentiles estimated from a bucket, the raw
 // ring across its wrap, tiers whose merged buckets equal direct aggregation, and how a
-// timeline splits a hop's loss into what carries on and what the router declined.
+// timeline splits a hop's loss into what carries on and what the router declined; a
+// history of minutes that keeps what the terminal and the agent read, in bounded memory.
 #include "history.h"
+#include "recent_loss.h"
 #include "timeline.h"
 
 #include <QtTest>
@@ -225,6 +227,90 @@ private slots:
         QVERIFY(Close(b->sumUs, sum, 1e-12));
         QVERIFY2(Close(b->m2, m2, 1e-6), qPrintable(QString::number(b->m2 / m2 - 1)));
         QCOMPARE(double(b->minUs), double(float(*std::min_element(x.begin(), x.end()))));
+    }
+
+    void minutesKeepWhatIsRead_data()
+    {
+        QTest::addColumn<int>("intervalMs");
+        QTest::addColumn<int>("hours");
+        QTest::addColumn<int>("decidedAfter"); // rounds between a probe's send and its fate
+        QTest::newRow("1 s, decided in the next round") << 1000 << 5 << 1;
+        QTest::newRow("0.2 s, decided 15 rounds later") << 200 << 2 << 15;
+        // The longest wait the watch allows, kMaxRoundsInFlight rounds: fates come 10 minutes
+        // late, past the short tier's reach, and only counts of older periods may differ.
+        QTest::newRow("10 s, decided 60 rounds later") << 10000 << 30 << 60;
+    }
+
+    // The same outcomes into a week's history and a history of minutes: every round's raw
+    // samples as its round is finished (what a round line reads), and the recent loss as a
+    // scrape reads it, are the same; the short one's rings stay at their size.
+    void minutesKeepWhatIsRead()
+    {
+        QFETCH(int, intervalMs);
+        QFETCH(int, hours);
+        QFETCH(int, decidedAfter);
+        const int hops = 4;
+        const int64_t intervalUs = intervalMs * 1000LL;
+        const int64_t rounds = hours * 3600'000LL / intervalMs;
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> percent(0, 100);
+        History week(HistoryDepth::Week);
+        History minutes(HistoryDepth::Minutes);
+        const auto record = [&](const ProbeOutcome& o, AddressId address) {
+            week.Record(o, address);
+            minutes.Record(o, address);
+        };
+        int compared = 0;
+        for (int64_t r = 0; r < rounds + decidedAfter; ++r) {
+            for (int ttl = 1; ttl <= hops && r < rounds; ++ttl) {
+                ProbeOutcome o = Outcome(r, ProbeStatus::InFlight, 0, r * intervalUs);
+                o.ttl = ttl;
+                record(o, kNoAddress);
+            }
+            const int64_t decided = r - decidedAfter;
+            if (decided < 0)
+                continue;
+            for (int ttl = 1; ttl <= hops; ++ttl) {
+                // Hop 2 declines a third of its answers; from hop 3 on, 5 % is lost on the way.
+                const bool lost = (ttl == 2 && percent(random) < 33) || (ttl >= 3 && percent(random) < 5);
+                ProbeOutcome o = Outcome(decided, lost ? ProbeStatus::Lost : ProbeStatus::Answered,
+                    1000.0 * ttl + percent(random), decided * intervalUs);
+                o.ttl = ttl;
+                record(o, lost ? kNoAddress : AddressId(ttl));
+                if (lost && percent(random) < 20) { // and answered after its deadline after all
+                    o.status = ProbeStatus::Late;
+                    record(o, AddressId(ttl));
+                }
+                const RawSample a = week.Hop(ttl)->raw().At(decided);
+                const RawSample b = minutes.Hop(ttl)->raw().At(decided);
+                QCOMPARE(int(b.status), int(a.status));
+                QCOMPARE(b.address, a.address);
+                QVERIFY(std::isnan(a.rttUs) ? std::isnan(b.rttUs) : b.rttUs == a.rttUs);
+            }
+            if (r % 37 != 0)
+                continue;
+            const int64_t nowUs = r * intervalUs + intervalUs / 2;
+            const std::vector<LossCounts> a = RecentCounts(week, nowUs);
+            const std::vector<LossCounts> b = RecentCounts(minutes, nowUs);
+            for (size_t i = 0; i < a.size(); ++i) {
+                QCOMPARE(b[i].sent, a[i].sent);
+                QCOMPARE(b[i].received, a[i].received);
+                QCOMPARE(b[i].lost, a[i].lost);
+            }
+            const std::vector<ForwardLoss> fa = RecentForwardLosses(week, hops, nowUs);
+            const std::vector<ForwardLoss> fb = RecentForwardLosses(minutes, hops, nowUs);
+            for (size_t i = 0; i < fa.size(); ++i)
+                QCOMPARE(fb[i].forwardPct, fa[i].forwardPct);
+            ++compared;
+        }
+        QVERIFY(compared > 100);
+        const size_t bound = kRecentRawRounds * sizeof(RawSample) + sizeof(HistoryTier)
+            + size_t(kRecentTiers[0].buckets) * (sizeof(HistoryBucket) + sizeof(int32_t));
+        for (int ttl = 1; ttl <= hops; ++ttl) {
+            QVERIFY2(
+                minutes.Hop(ttl)->HeapBytes() <= bound, qPrintable(QString::number(minutes.Hop(ttl)->HeapBytes())));
+            QVERIFY(week.Hop(ttl)->HeapBytes() > 20 * bound);
+        }
     }
 
     // Three hop counts, the last the target, over rounds 0-3 (the first 10 s period) and
