@@ -1,6 +1,7 @@
 // "Save report…" (Ctrl+S, or the results list's menu): while the list shows a watch, the
 // latest watch's report as HTML, CSV or JSON Lines, as the terminal tracer writes them;
-// while it shows a trace, that table in the CSV form hoplantern-cli --csv writes.
+// while it shows a trace, that table in the CSV form hoplantern-cli --csv writes, or the last
+// watch's report until the next watch starts.
 #include "message_box.h"
 #include "report.h"
 #include "save_file.h"
@@ -32,26 +33,37 @@ constexpr ReportForm kWatchForms[] = {
     { ReportKind::WatchCsv, "CSV (*.csv)", "csv" },
     { ReportKind::WatchJsonLines, "JSON Lines (*.jsonl *.json)", "jsonl" },
 };
+// A trace shown after a watch: its table first, then the watch's report, kept until the next
+// watch starts.
 constexpr ReportForm kTraceForms[] = {
     { ReportKind::TraceCsv, "CSV (*.csv)", "csv" },
+    { ReportKind::WatchHtml, "Last watch, HTML (*.html *.htm)", "html" },
+    { ReportKind::WatchCsv, "Last watch, CSV (*.csv)", "csv" },
+    { ReportKind::WatchJsonLines, "Last watch, JSON Lines (*.jsonl *.json)", "jsonl" },
 };
 
-// The form a file is written in: the one whose patterns its name matches (the extension
-// typed decides), or else the dialog's filter chosen.
+bool NameFits(const QString& path, const ReportForm& form)
+{
+    const QStringList patterns = QRegularExpression(QStringLiteral("\\((.*)\\)"))
+                                     .match(QString::fromLatin1(form.filter))
+                                     .captured(1)
+                                     .split(QLatin1Char(' '));
+    return std::any_of(patterns.begin(), patterns.end(),
+        [&](const QString& pattern) { return path.endsWith(pattern.mid(1), Qt::CaseInsensitive); });
+}
+
+// The form a file is written in: the filter chosen when the name fits it, else the first
+// form whose patterns the name matches (the extension typed decides), else the filter chosen.
 const ReportForm& FormOf(const QString& path, std::span<const ReportForm> forms, const QString& filterChosen)
 {
-    for (const ReportForm& form : forms) {
-        const QStringList patterns = QRegularExpression(QStringLiteral("\\((.*)\\)"))
-                                         .match(QString::fromLatin1(form.filter))
-                                         .captured(1)
-                                         .split(QLatin1Char(' '));
-        for (const QString& pattern : patterns) {
-            if (path.endsWith(pattern.mid(1), Qt::CaseInsensitive))
-                return form;
-        }
-    }
     const auto chosen = std::find_if(
         forms.begin(), forms.end(), [&](const ReportForm& form) { return filterChosen == QLatin1String(form.filter); });
+    if (chosen != forms.end() && NameFits(path, *chosen))
+        return *chosen;
+    const auto fitting
+        = std::find_if(forms.begin(), forms.end(), [&](const ReportForm& f) { return NameFits(path, f); });
+    if (fitting != forms.end())
+        return *fitting;
     return chosen == forms.end() ? forms.front() : *chosen;
 }
 
@@ -72,12 +84,13 @@ QString SuggestedName(const QString& host, const QDateTime& when)
 void CTraceDlg::OnSaveReport()
 {
     const bool watching = m_list->model() == &m_watchRows;
-    // Nothing to report yet: no row traced, or a watch still resolving its host (or that
-    // could not resolve it).
-    if (watching ? !m_watch.stats() || !m_watch.watch() : m_rows.GetItemCount() == 0)
+    // A watch resolving its host (or that could not resolve it) has nothing to report yet.
+    const bool watchKept = m_watch.stats() && m_watch.watch();
+    if (watching ? !watchKept : m_rows.GetItemCount() == 0)
         return;
     using Forms = std::span<const ReportForm>;
-    const Forms forms = watching ? Forms(kWatchForms) : Forms(kTraceForms);
+    const Forms forms
+        = watching ? Forms(kWatchForms) : Forms(kTraceForms).first(watchKept ? std::size(kTraceForms) : 1);
     QStringList filters;
     for (const ReportForm& form : forms)
         filters << QString::fromLatin1(form.filter);

@@ -915,15 +915,27 @@ private slots:
         QCOMPARE(w.probe->sent.size(), size_t(8)); // no round after Stop
 
         // Unticked, Trace traces once again, on the platform the watch used, and the watch's
-        // report (its figures, names, times and rounds) is kept as it was.
-        const QByteArray report = WatchReport(w->watch(), WatchReportFormat::Html);
+        // report (its figures, names, times and rounds) is kept as it was, still savable: by
+        // its filter (a name in .csv taking the watch's, not the trace's) or by the name typed.
+        const QByteArray html = WatchReport(w->watch(), WatchReportFormat::Html);
+        const QByteArray csv = WatchReport(w->watch(), WatchReportFormat::Csv);
         w->m_chkWatch->setChecked(false);
         w->m_btnTrace->click();
         QCOMPARE(w.text(IDC_STATUS), u"Tracing..."_s);
         QCOMPARE(w.rows(), 4);
         QCOMPARE(w->m_btnTrace->text(), u"Trace"_s);
         QCOMPARE(w->m_list->model(), &w->rows());
-        QCOMPARE(WatchReport(w->watch(), WatchReportFormat::Html), report);
+        const QString path = QDir(QDir::tempPath()).filePath(u"hoplantern-last-watch"_s);
+        for (const auto& [name, filter, expected] : { std::tuple { u".csv"_s, u"Last watch, CSV (*.csv)"_s, csv },
+                 std::tuple { u".html"_s, QString(), html } }) {
+            QFile saved(path + name);
+            saved.remove(); // else the dialog asks whether to replace it
+            AnswerNextFileDialog(w.dlg.get(), path + name, filter);
+            QVERIFY(ChooseFromRowMenu(w, 0, HopListView::SaveReport));
+            QVERIFY(saved.open(QIODevice::ReadOnly));
+            QCOMPARE(saved.readAll(), expected);
+            saved.remove();
+        }
     }
 
     // What the statistics columns show of known rounds: the figures as the terminal table
