@@ -7,6 +7,7 @@
 //     cmake --build build --target bench_metrics_text
 //     build/bench/bench_metrics_text [targets=50] [hops=30] [hours=24] [interval_s=10] [makings=20]
 #include "metrics_text.h"
+#include "simulated_rounds.h"
 
 #include <QHash>
 
@@ -37,8 +38,6 @@ int main(int argc, char** argv)
     const auto rounds = int64_t(hours * 3600 / intervalS);
 
     std::mt19937 random(1);
-    std::lognormal_distribution<double> noise(0, 0.3);
-    std::uniform_real_distribution<double> percent(0, 100);
     std::vector<std::unique_ptr<PathStats>> stats;
     std::vector<MetricsTarget> shown;
     const HostNames names = [](const NetAddress& a) {
@@ -49,22 +48,10 @@ int main(int argc, char** argv)
         PathStats& path = *stats.back();
         // Targets staggered across the interval, as the agent starts them.
         const int64_t offsetUs = intervalUs * t / targets;
+        const NetAddress targetAddress = NetAddress::FromV4(htonl(0xC6130000u + uint32_t(t)));
         for (int64_t r = 0; r < rounds; ++r) {
-            const int64_t sentUs = offsetUs + r * intervalUs;
-            for (int ttl = 1; ttl <= hops; ++ttl) {
-                ProbeOutcome o;
-                o.round = r;
-                o.ttl = ttl;
-                o.sentUs = sentUs;
-                path.Record(o);
-                const bool lost = (ttl >= 10 && percent(random) < 1) || (ttl == 7 && percent(random) < 50);
-                o.status = lost ? ProbeStatus::Lost : ProbeStatus::Answered;
-                o.rttUs = 500.0 * ttl * noise(random);
-                o.address = ttl == hops ? NetAddress::FromV4(htonl(0xC6130000u + uint32_t(t))) : Router(t, ttl, r);
-                o.fromTarget = ttl == hops;
-                path.Record(o);
-            }
-            path.FinishRound(r, sentUs + intervalUs);
+            RecordSimulatedRound(path, r, offsetUs + r * intervalUs, intervalUs, hops, random,
+                [&](int ttl) { return ttl == hops ? targetAddress : Router(t, ttl, r); });
         }
         shown.push_back(
             { QStringLiteral("target-%1").arg(t), NetAddress::FromV4(htonl(0xC6130000u + uint32_t(t))), &path, names });

@@ -9,6 +9,7 @@
 //     build/bench/bench_watch_history [hours=24] [hops=30] [week|minutes]
 #include "path_stats.h"
 #include "process_usage.h"
+#include "simulated_rounds.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,8 +23,6 @@ int main(int argc, char** argv)
     const bool minutes = argc > 3 && std::string(argv[3]) == "minutes";
     const int64_t rounds = int64_t(hours) * 3600;
     std::mt19937 random(1);
-    std::lognormal_distribution<double> noise(0, 0.3);
-    std::uniform_real_distribution<double> percent(0, 100);
 
     const long rssBeforeKb = RssKb();
     PathStats path(false, minutes ? HistoryDepth::Minutes : HistoryDepth::Week);
@@ -32,30 +31,10 @@ int main(int argc, char** argv)
     long rssAfterHourKb = 0;
     int64_t answered = 0;
     for (int64_t r = 0; r < rounds; ++r) {
-        const int64_t sentUs = r * 1000000;
         const double t0 = CpuSeconds();
-        for (int ttl = 1; ttl <= hops; ++ttl) {
-            ProbeOutcome o;
-            o.round = r;
-            o.ttl = ttl;
-            o.sentUs = sentUs;
-            path.Record(o);
-        }
-        for (int ttl = 1; ttl <= hops; ++ttl) {
-            ProbeOutcome o;
-            o.round = r;
-            o.ttl = ttl;
-            o.sentUs = sentUs;
-            // 1 % lost on a link before hop 10; hop 7 answers half the time; hop 12 balanced 4 ways.
-            const bool lost = (ttl >= 10 && percent(random) < 1) || (ttl == 7 && percent(random) < 50);
-            o.status = lost ? ProbeStatus::Lost : ProbeStatus::Answered;
-            o.rttUs = 500.0 * ttl * noise(random);
-            o.address = NetAddress::FromV4(uint32_t(0xc6120000 + ttl * 16 + (ttl == 12 ? r % 4 : 0)));
-            o.fromTarget = ttl == hops;
-            path.Record(o);
-            answered += !lost;
-        }
-        path.FinishRound(r, sentUs + 1000000);
+        // Hop 12 is balanced over 4 addresses.
+        answered += RecordSimulatedRound(path, r, r * 1000000, 1000000, hops, random,
+            [r](int ttl) { return NetAddress::FromV4(uint32_t(0xc6120000 + ttl * 16 + (ttl == 12 ? r % 4 : 0))); });
         const double t1 = CpuSeconds();
         const PathFigures figures = path.Figures();
         snapshotCpu += CpuSeconds() - t1;

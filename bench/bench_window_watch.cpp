@@ -11,6 +11,7 @@
 //     QT_QPA_PLATFORM=offscreen build/bench/bench_window_watch [hours=24] [hops=30]
 #include "path_stats.h"
 #include "process_usage.h"
+#include "simulated_rounds.h"
 #include "timeline_painter.h"
 #include "watch_table_delegate.h"
 #include "watch_table_model.h"
@@ -33,24 +34,8 @@ namespace {
 
 void RecordRound(PathStats& path, int64_t r, int hops, std::mt19937& random)
 {
-    std::lognormal_distribution<double> noise(0, 0.3);
-    std::uniform_real_distribution<double> percent(0, 100);
-    const int64_t sentUs = r * 1000000;
-    for (int ttl = 1; ttl <= hops; ++ttl) {
-        ProbeOutcome o;
-        o.round = r;
-        o.ttl = ttl;
-        o.sentUs = sentUs;
-        path.Record(o);
-        // 1 % lost on a link before hop 10; hop 7 answers half the time.
-        const bool lost = (ttl >= 10 && percent(random) < 1) || (ttl == 7 && percent(random) < 50);
-        o.status = lost ? ProbeStatus::Lost : ProbeStatus::Answered;
-        o.rttUs = 500.0 * ttl * noise(random);
-        o.address = NetAddress::FromV4(uint32_t(0xc6120000 + ttl * 16));
-        o.fromTarget = ttl == hops;
-        path.Record(o);
-    }
-    path.FinishRound(r, sentUs + 1000000);
+    RecordSimulatedRound(path, r, r * 1000000, 1000000, hops, random,
+        [](int ttl) { return NetAddress::FromV4(uint32_t(0xc6120000 + ttl * 16)); });
 }
 
 void FillHistory(PathStats& path, int64_t rounds, int hops, std::mt19937& random)
