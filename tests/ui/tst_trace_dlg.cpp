@@ -6,7 +6,6 @@
 // narrower than the window at 1x, which then opens narrowed to fit the screen and the
 // checks of its sizes do not hold.
 #include "about_dlg.h"
-#include "crafted_icmp.h"
 #include "dialog_builder.h"
 #include "dialog_support.h"
 #include "fake_platform.h"
@@ -174,14 +173,8 @@ void WatchRounds(Window& w, const QString& hops, int rounds)
     for (int round = 0; round < rounds; ++round) {
         for (int hop = 1; hop <= hops.toInt(); ++hop) {
             const bool last = hop == hops.toInt();
-            CraftedIcmp d;
-            d.type = last ? 3 : 11;
-            d.code = last ? 3 : 0;
-            d.quotedDestination = target;
-            d.quotedPort = uint16_t(65536 - hop);
-            d.quotedSourcePort = FakeProbeSocket::PortOf(round + 1);
-            w.fake.icmp->queue.push_back(
-                { d.bytes(), last ? target : router, true, w.fake.clock->now + 4 * uint32_t(hop) });
+            w.fake.icmp->QueueWatchAnswer(
+                round, hop, target, last ? target : router, last, w.fake.clock->now + 4 * uint32_t(hop));
             w->watch().watch()->OnIcmpRead();
         }
         w.fake.clock->now += 1000;

@@ -66,15 +66,9 @@ private:
     // kernel at `arrivalMs`, read at once.
     void answer(int round, int hop, uint32_t arrivalMs, bool fromTarget = false, uint32_t sender = 0)
     {
-        CraftedIcmp d;
-        d.type = fromTarget ? 3 : 11;
-        d.code = fromTarget ? 3 : 0;
-        d.quotedDestination = kTarget;
-        d.quotedPort = uint16_t(65536 - hop);
-        d.quotedSourcePort = FakeProbeSocket::PortOf(round + 1);
         if (sender == 0)
             sender = fromTarget ? kTarget : Router(hop);
-        fake->icmp->queue.push_back({ d.bytes(), sender, true, arrivalMs });
+        fake->icmp->QueueWatchAnswer(round, hop, kTarget, sender, fromTarget, arrivalMs);
         watch->OnIcmpRead();
     }
     // The hop counts each round probed, in the order sent.

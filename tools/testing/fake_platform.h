@@ -143,6 +143,19 @@ struct FakeIcmpSocket final : IcmpSocket {
     bool createFails = false;
     bool keepsProbeSockets = false;
     std::vector<uint16_t> released; // the ports of the probe sockets released, in order
+    // A watch's answer to its probe for `hop` in round `round` (0 for the first; each round
+    // sends from a socket of its own): Port Unreachable from the target `target`, else Time
+    // Exceeded, from `sender`, stamped at `arrivalTick`.
+    void QueueWatchAnswer(int round, int hop, uint32_t target, uint32_t sender, bool fromTarget, uint32_t arrivalTick)
+    {
+        CraftedIcmp d;
+        d.type = fromTarget ? 3 : 11;
+        d.code = fromTarget ? 3 : 0;
+        d.quotedDestination = target;
+        d.quotedPort = uint16_t(65536 - hop);
+        d.quotedSourcePort = FakeProbeSocket::PortOf(round + 1);
+        queue.push_back({ d.bytes(), sender, true, arrivalTick });
+    }
     void KeepProbeSockets(bool on) override { keepsProbeSockets = on; }
     void ReleaseProbeSocket(uint16_t localPort) override { released.push_back(localPort); }
     bool Create() override { return !createFails; }
