@@ -123,7 +123,10 @@ TargetSeries SeriesOf(const MetricsTarget& target, int64_t nowUs)
             h.silentSent -= a.counts.sent;
             h.silentReceived -= a.counts.received;
             const NetAddress& address = stats.addresses().At(a.address);
-            if (!address.valid() || a.lastAnswerUs < nowUs - kMetricsQuietUs)
+            // The hop's last answerer stays however long ago it answered: the probes lost since
+            // count against it, and a hop gone dark must not lose its figures.
+            const bool quiet = a.lastAnswerUs < nowUs - kMetricsQuietUs && a.address != hop.lastAnswerer();
+            if (!address.valid() || quiet)
                 continue;
             QByteArray ip;
             AppendLabel(ip, "hop_ip", QByteArray::fromStdString(address.ToText()));

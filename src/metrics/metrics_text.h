@@ -28,9 +28,11 @@
 // 1 - received / sent is the loss with probes in flight left out, as everywhere in the
 // watch. A lost probe counts against the address that answered its hop count last; probes
 // lost before any answer there count under hop_ip="". Summed over hop_ip, sent and received
-// are the hop count's own figures. Only hop counts up to the target's appear, as in the
-// summary. An address that has not answered for kMetricsQuietUs leaves every series it
-// labels, so that a path changing often does not grow the series without bound.
+// are the hop count's own figures, less those of addresses dropped as quiet. Only hop counts
+// up to the target's appear, as in the summary. An address that has not answered for
+// kMetricsQuietUs leaves every series it labels, so that a path changing often does not grow
+// the series without bound; a hop count's last answerer stays, so that a hop gone dark keeps
+// counting its losses.
 inline constexpr int64_t kMetricsQuietUs = 600'000'000;
 
 enum class MetricsFormat { Prometheus, OpenMetrics };

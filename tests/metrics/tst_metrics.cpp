@@ -94,6 +94,11 @@ private slots:
             << "0: A100 T900; 700: B100 T900" << 701.0
             << QStringList { "hoplantern_hop_info{target=\"t\",ttl=\"1\",hop_ip=\"198.18.2.2\",hostname=\"\"} 1" }
             << QStringList { "hop_ip=\"198.18.1.2\"" };
+        QTest::newRow("a hop gone dark keeps its last answerer, charged with the losses")
+            << "0: A100 T900; 1: - T900; 700: - T900" << 701.0
+            << QStringList { "hoplantern_hop_probes_sent_total{" + h1 + "} 3",
+                   "hoplantern_hop_probes_received_total{" + h1 + "} 1" }
+            << QStringList {};
         QTest::newRow("a quiet address kept for 10 minutes")
             << "0: A100 T900; 500: B100 T900" << 501.0
             << QStringList { "hoplantern_hop_probes_sent_total{" + h1 + "} 1" } << QStringList {};
