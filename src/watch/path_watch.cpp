@@ -83,8 +83,11 @@ void PathWatch::Start(const WatchParameters& params)
     m_platform.icmp->SetNotify(true);
     // Each round's port stays ours until its probes are decided (FinishRounds).
     m_platform.icmp->KeepProbeSockets(true);
-    // Other targets' answers (a watch of several) never reach this watch's raw sockets.
-    m_platform.icmp->OnlyAbout(m_params.target);
+    // Other targets' answers (a watch of several) never reach this watch's raw sockets. Not
+    // on a platform shared with a trace engine: the filter would stay and starve its traces
+    // to other addresses, and a shared platform serves one watch alone.
+    if (!m_bShared)
+        m_platform.icmp->OnlyAbout(m_params.target);
     const int64_t now = m_platform.clock->MonotonicMicros();
     m_t0Us = now + std::max<int64_t>(0, m_params.startDelayUs);
     if (m_t0Us > now)

@@ -185,6 +185,18 @@ private slots:
                 QVERIFY2(loss > 0 && forward > 0, qPrintable(where));
             }
         }
+
+        // Unticked, a trace to another address gets its answers on the sockets the watch
+        // used: the second router's own, past the first, which may still be declining.
+        dlg.m_chkWatch->setChecked(false);
+        qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_HOST))->setText(expected[1].address);
+        QSignalSpy finished(&dlg.engine(), &TraceEngine::traceFinished);
+        dlg.m_btnTrace->click();
+        QVERIFY(finished.count() == 1 || finished.wait(kTraceLimitMs));
+        const HopRow* second = dlg.rows().GetItemData(1);
+        QVERIFY(second);
+        QCOMPARE(QString::fromStdString(second->pszAddress), expected[1].address);
+        QCOMPARE(QString::fromStdString(second->pszResult), QStringLiteral("complete"));
     }
 
     // The close box while a one-flow watch has probes in flight: the window, the watch,
