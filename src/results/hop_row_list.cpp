@@ -123,6 +123,7 @@ QVariant HopRowList::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole: return QString::fromUtf8(row->text(index.column()));
     case Qt::TextAlignmentRole: return QVariant::fromValue(kHopColumns[index.column()].alignment | Qt::AlignVCenter);
+    case kAnswerAddressRole: return row->answered() ? QString::fromStdString(row->pszAddress) : QVariant();
     default: return {};
     }
 }

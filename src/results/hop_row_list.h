@@ -13,6 +13,9 @@ struct HopColumn {
     Qt::Alignment alignment;
 };
 inline constexpr int HOP_COLUMN_COUNT = 5;
+// Both tables' rows give, under this role, the address that answered there as text (the
+// watch's: the last one), or nothing for a row nobody answered.
+inline constexpr int kAnswerAddressRole = Qt::UserRole;
 extern const HopColumn kHopColumns[HOP_COLUMN_COUNT];
 
 // The results list: one HopRow per row, owned by the list, and the row operations the

@@ -126,6 +126,7 @@ QVariant WatchTableModel::data(const QModelIndex& index, int role) const
     case Qt::TextAlignmentRole: return QVariant::fromValue(ColumnOf(index.column()).alignment | Qt::AlignVCenter);
     case kWatchMutedRole: return index.column() == WC_LOSS && row.hop.loss.declinedPct && *row.hop.loss.declinedPct > 0;
     case kTimelineRole: return index.column() == WC_TIMELINE ? QVariant::fromValue(row.timeline) : QVariant();
+    case kAnswerAddressRole: return row.last.valid() ? QString::fromStdString(row.last.ToText()) : QVariant();
     default: return {};
     }
 }

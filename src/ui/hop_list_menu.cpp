@@ -38,12 +38,11 @@ void ToClipboard(const QString& text)
 QString HopListView::SelectedAddressesText() const
 {
     // Only a row that answered has an address; the others' cells hold what they say instead.
-    const auto* list = qobject_cast<const HopRowList*>(model());
     QString text;
     for (int row : SelectedRows()) {
-        const HopRow* hop = list ? list->GetItemData(row) : nullptr;
-        if (hop && hop->answered())
-            text += QString::fromStdString(hop->pszAddress) + QLatin1Char('\n');
+        const QVariant address = model()->index(row, 0, rootIndex()).data(kAnswerAddressRole);
+        if (address.isValid())
+            text += address.toString() + QLatin1Char('\n');
     }
     return text;
 }

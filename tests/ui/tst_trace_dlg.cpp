@@ -614,6 +614,15 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), copied.isEmpty() ? u"kept"_s : copied);
     }
 
+    void rowMenuCopiesTheWatchsAddresses()
+    {
+        Window w;
+        WatchRounds(w, u"2"_s, 1);
+        w->m_list->selectAll();
+        QVERIFY(ChooseFromRowMenu(w, 1, HopListView::CopyAddress));
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"198.18.1.2\n192.0.2.1\n"_s);
+    }
+
     void rowMenuSavesTheTableAsCsv()
     {
         Window w;
