@@ -4,36 +4,37 @@
 #include "html_report.h"
 #include "json_lines.h"
 #include "product_version.h"
+#include "timeline.h"
 #include "watch_controller.h"
 
 #include <QSysInfo>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
-// The oldest round whose every hop count the history's raw rings still hold: a round
-// older than one ring would have lines that lack that hop.
-int64_t OldestWholeRound(const History& history)
-{
-    int64_t newest = -1;
-    for (int ttl = 1; ttl <= history.maxTtl(); ++ttl) {
-        if (const HopHistory* hop = history.Hop(ttl))
-            newest = std::max(newest, hop->raw().newestRound());
-    }
-    return std::max<int64_t>(0, newest - kRawRounds + 1);
-}
-
-// The terminal tracer's stream as it would have ended: one line per finished round (those
-// still held), the route changes kept, then the summary.
+// The terminal tracer's stream as it would have ended: one line per finished round the
+// history's raw rings still hold whole (an older round would lack some hop counts), each
+// route change after the round that showed it (those of rounds no longer held first), then
+// the summary.
 QByteArray JsonLines(const WatchController& watch, const PathStats& stats, const HostNames& names)
 {
     const PathWatch& run = *watch.watch();
     QByteArray lines;
-    for (int64_t round = OldestWholeRound(stats.history()); round <= watch.lastFinishedRound(); ++round)
+    const auto& changes = stats.routeChanges().changes();
+    auto change = changes.begin();
+    const auto changesUpTo = [&](int64_t round) {
+        for (; change != changes.end() && change->round <= round; ++change)
+            lines += RouteChangeJsonLine(*change, stats.addresses(), watch.WallTimeOf(change->timeUs));
+    };
+    const int64_t oldest = std::max<int64_t>(0, NewestRound(stats.history()) - kRawRounds + 1);
+    changesUpTo(oldest - 1);
+    for (int64_t round = oldest; round <= watch.lastFinishedRound(); ++round) {
         lines += RoundJsonLine(stats, round, watch.WallTimeOf(run.RoundDueUs(round)));
-    for (const RouteChange& change : stats.routeChanges().changes())
-        lines += RouteChangeJsonLine(change, stats.addresses(), watch.WallTimeOf(change.timeUs));
+        changesUpTo(round);
+    }
+    changesUpTo(std::numeric_limits<int64_t>::max());
     const WatchParameters& params = watch.parameters();
     const WatchRunInfo info { watch.host(), params.target, run.roundsSent(), double(params.intervalUs) / 1e6 };
     return lines + SummaryJsonLine(info, SummaryHops(stats.Figures(), stats.addresses(), names));

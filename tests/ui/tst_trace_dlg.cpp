@@ -623,6 +623,31 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), u"198.18.1.2\n192.0.2.1\n"_s);
     }
 
+    // The JSON Lines saved from the window are the terminal's stream: a route change right
+    // after the line of the round that showed it (here the target answering nearer).
+    void watchJsonLinesPutARouteChangeAfterItsRound()
+    {
+        Window w;
+        WatchRounds(w, u"3"_s, 2);
+        const uint32_t target = htonl(0xC0000201); // 192.0.2.1
+        for (int round = 2; round <= 3; ++round) {
+            w.fake.icmp->QueueWatchAnswer(round, 1, target, htonl(0xC6120102), false, w.fake.clock->now + 4);
+            for (int hop = 2; hop <= 3; ++hop)
+                w.fake.icmp->QueueWatchAnswer(round, hop, target, target, true, w.fake.clock->now + 8);
+            w->watch().watch()->OnIcmpRead();
+            w.fake.clock->now += 1000;
+            w->watch().watch()->OnTimer(IDT_WATCH);
+        }
+        w->m_btnTrace->click();
+        QStringList order;
+        for (const QByteArray& line : WatchReport(w->watch(), WatchReportFormat::JsonLines).split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (!o.isEmpty())
+                order << o["type"].toString() + (o.contains("round") ? QString::number(o["round"].toInt()) : QString());
+        }
+        QCOMPARE(order.join(' '), u"round0 round1 round2 route_change2 round3 summary"_s);
+    }
+
     void rowMenuSavesTheTableAsCsv()
     {
         Window w;
