@@ -1,5 +1,7 @@
 #include "svg_chart.h"
 
+#include "timeline.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -10,20 +12,18 @@ namespace {
 // The drawing's own units (a viewBox): the page scales it to its width.
 constexpr double kWidth = 760, kLeft = 56, kRight = 750;
 constexpr double kPlotTop = 8, kPlotBottom = 100, kLossTop = 104, kLossBottom = 120, kHeight = 136;
-constexpr double kRedLossPct = 20; // a loss that carries on draws the line red from here on
 
 QString Num(double v)
 {
     return QString::number(v, 'f', 1);
 }
 
-// Green at no loss, through yellow, to red at kRedLossPct and above; grey when unknown.
+// LossHue's colour; grey when the loss is unknown.
 QString LossColour(const std::optional<double>& forwardPct)
 {
     if (!forwardPct)
         return QStringLiteral("#888888");
-    const double hue = 120 * (1 - std::min(*forwardPct, kRedLossPct) / kRedLossPct);
-    return QStringLiteral("hsl(%1,75%,38%)").arg(std::lround(hue));
+    return QStringLiteral("hsl(%1,75%,38%)").arg(std::lround(LossHue(*forwardPct)));
 }
 
 // A round number of milliseconds (1, 2 or 5 times a power of ten) at or above `ms`.

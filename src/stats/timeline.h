@@ -1,6 +1,7 @@
 #pragma once
 #include "history.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -34,6 +35,15 @@ struct TimelineSlice {
 // lost rounds is drawn strong, taking first the rounds that most hops behind it lost too.
 // A rule for single rounds alone would call nearly all random loss declined.
 inline constexpr int kStripWindow = 8;
+
+// The hue, in degrees, a median is drawn in for the loss that carries on at its point: 120
+// (green) at none, through yellow, to 0 (red) from kRedLossPct on. The window's drawings and
+// the HTML report's take it alike, so one watch reads the same in both.
+inline constexpr double kRedLossPct = 20;
+inline double LossHue(double forwardLossPct)
+{
+    return 120 * (1 - std::clamp(forwardLossPct, 0.0, kRedLossPct) / kRedLossPct);
+}
 std::vector<TimelineSlice> RecentRoundTimelines(const History& history, int lastTtl, int64_t newestRound, int rounds);
 
 // Hop count `ttl` over the `buckets` periods of history tier `level` up to the one holding

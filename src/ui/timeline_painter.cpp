@@ -18,9 +18,7 @@ QColor DeclinedLossColor(const QPalette& palette)
 
 QColor MedianColor(double lossFraction)
 {
-    // Hue 120 (green) at no loss to 0 (red) at half the probes lost or more.
-    const double hue = 120.0 * (1.0 - std::clamp(lossFraction * 2.0, 0.0, 1.0));
-    return QColor::fromHsvF(float(hue / 360.0), 0.85f, 0.7f);
+    return QColor::fromHsvF(float(LossHue(lossFraction * 100) / 360.0), 0.85f, 0.7f);
 }
 
 namespace {
