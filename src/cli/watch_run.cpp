@@ -88,21 +88,6 @@ NetAddress Resolve(
     return found;
 }
 
-// Wall-clock time of a moment on the watch's monotonic clock.
-class WallTime {
-public:
-    explicit WallTime(TickClock& clock)
-        : m_wall(QDateTime::currentDateTimeUtc())
-        , m_monoUs(clock.MonotonicMicros())
-    {
-    }
-    QDateTime At(int64_t monoUs) const { return m_wall.addMSecs((monoUs - m_monoUs) / 1000); }
-
-private:
-    QDateTime m_wall;
-    int64_t m_monoUs;
-};
-
 // Whether a report can be made at `path`, tried before the watch, so that a mistyped folder
 // is told at once rather than after hours of watching (the file is written at the end, and
 // that write may fail all the same).
@@ -249,7 +234,6 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
                      .arg(kMaxRoundsInFlight)
                      .arg(params.waitMs));
 
-    const WallTime wall(*runs.front()->watch.platform().clock);
     const bool several = options.severalTargets;
     std::unique_ptr<LiveTable> live;
     if (options.format == ReportFormat::Text && !options.report && LiveTable::Usable(STDOUT_FILENO))
@@ -272,10 +256,11 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
         const LineTarget* lineTarget = several ? &run.line : nullptr;
         if (options.format == ReportFormat::Json) {
             QObject::connect(&run.watch, &PathWatch::roundFinished, [&, lineTarget](qint64 round) {
-                Write(RoundJsonLine(run.stats, round, wall.At(run.watch.RoundDueUs(round)), lineTarget));
+                Write(RoundJsonLine(run.stats, round, run.watch.WallTimeOf(run.watch.RoundDueUs(round)), lineTarget));
             });
             QObject::connect(&run.watch, &PathWatch::routeChanged, [&, lineTarget](const RouteChange& change) {
-                Write(RouteChangeJsonLine(change, run.stats.addresses(), wall.At(change.timeUs), lineTarget));
+                Write(RouteChangeJsonLine(
+                    change, run.stats.addresses(), run.watch.WallTimeOf(change.timeUs), lineTarget));
             });
         }
         if (live && !several)
@@ -345,8 +330,9 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
     if (!options.htmlFile.isEmpty()) {
         const TargetRun& run = *runs.front();
         const HtmlReportContext context { run.target.host, run.params.target, QSysInfo::machineHostName(),
-            wall.At(run.watch.RoundDueUs(0)).toLocalTime(), QDateTime::currentDateTime(), run.watch.RoundDueUs(0),
-            params.intervalUs, run.watch.roundsSent(), QStringLiteral("hoplantern-cli " HOPLANTERN_VERSION) };
+            run.watch.WallTimeOf(run.watch.RoundDueUs(0)).toLocalTime(), QDateTime::currentDateTime(),
+            run.watch.RoundDueUs(0), params.intervalUs, run.watch.roundsSent(),
+            QStringLiteral("hoplantern-cli " HOPLANTERN_VERSION) };
         const QByteArray html
             = HtmlReport(run.stats, context, [&](const NetAddress& a) { return run.watch.NameOf(a); });
         written = SaveReport(options.htmlFile, html, &error);

@@ -61,8 +61,6 @@ void WatchController::Begin(const NetAddress& target)
     });
     connect(m_watch.get(), &PathWatch::finished, this, &WatchController::OnFinished);
     emit statusChanged(QStringLiteral("Watching..."));
-    m_wallAtStart = QDateTime::currentDateTimeUtc();
-    m_monoAtStartUs = m_platform.clock->MonotonicMicros();
     m_watch->Start(m_params);
 }
 

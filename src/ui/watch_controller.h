@@ -35,7 +35,7 @@ public:
     PathWatch* watch() { return m_watch.get(); }
     const PathWatch* watch() const { return m_watch.get(); }
     // The wall-clock time of a moment on the watch's clock.
-    QDateTime WallTimeOf(int64_t monoUs) const { return m_wallAtStart.addMSecs((monoUs - m_monoAtStartUs) / 1000); }
+    QDateTime WallTimeOf(int64_t monoUs) const { return m_watch ? m_watch->WallTimeOf(monoUs) : QDateTime(); }
     QString NameOf(const NetAddress& address) const;
     // The newest round whose probes are all decided; -1 before the first.
     int64_t lastFinishedRound() const { return m_lastFinished; }
@@ -69,7 +69,5 @@ private:
     bool m_bResolving = false;
     bool m_bRunning = false;
     int64_t m_lastFinished = -1;
-    QDateTime m_wallAtStart;
     QDateTime m_wallAtEnd;
-    int64_t m_monoAtStartUs = 0;
 };

@@ -89,6 +89,8 @@ void PathWatch::Start(const WatchParameters& params)
     if (!m_bShared)
         m_platform.icmp->OnlyAbout(m_params.target);
     const int64_t now = m_platform.clock->MonotonicMicros();
+    m_wallAtStart = QDateTime::currentDateTimeUtc();
+    m_monoAtStartUs = now;
     m_t0Us = now + std::max<int64_t>(0, m_params.startDelayUs);
     if (m_t0Us > now)
         ArmTimer(now);

@@ -7,6 +7,7 @@
 #include "trace_platform.h"
 #include "watch_parameters.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -62,6 +63,8 @@ public:
     int64_t roundsSent() const { return m_nextRound; }
     // When the round was due to leave, on the watch's clock.
     int64_t RoundDueUs(int64_t round) const { return m_t0Us + round * m_params.intervalUs; }
+    // The wall-clock time of a moment on the watch's clock (read together at Start), in UTC.
+    QDateTime WallTimeOf(int64_t monoUs) const { return m_wallAtStart.addMSecs((monoUs - m_monoAtStartUs) / 1000); }
     // The errno that stopped the watch when no probe could be sent; 0 otherwise.
     int sendError() const { return m_nSendError; }
     bool done() const { return m_bDone; }
@@ -127,6 +130,8 @@ private:
     bool m_bDone = false;
     int m_nSendError = 0;
     int64_t m_t0Us = 0;
+    QDateTime m_wallAtStart;
+    int64_t m_monoAtStartUs = 0;
     int64_t m_nextRound = 0;
     int m_targetTtl = 0;
     int m_silentRounds = 0;
