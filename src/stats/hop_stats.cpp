@@ -72,7 +72,7 @@ HopFigures HopStats::Figures() const
     f.addresses.reserve(m_addresses.size());
     for (const PerAddress& a : m_addresses) {
         const AddressCounters& c = a.counters;
-        f.addresses.push_back(AddressFigures { c.address, c.counts, a.rtt.Figures(), c.buckets, c.lastAnswerUs });
+        f.addresses.push_back(AddressFigures { c.address, c.counts, a.rtt.Figures() });
     }
     return f;
 }

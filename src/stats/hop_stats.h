@@ -24,8 +24,6 @@ struct AddressFigures {
     AddressId address = kNoAddress;
     LossCounts counts; // of decided probes only: a probe in flight has no address yet
     RttFigures rtt;
-    RttBuckets buckets; // of its answers in time, for the metrics' histogram
-    int64_t lastAnswerUs = -1; // when its last answer in time arrived, on the watch's clock
 };
 
 // What the metrics read of an address: its counters alone, without the round trips'
@@ -33,8 +31,8 @@ struct AddressFigures {
 struct AddressCounters {
     AddressId address = kNoAddress;
     LossCounts counts; // as AddressFigures's
-    RttBuckets buckets;
-    int64_t lastAnswerUs = -1;
+    RttBuckets buckets; // of its answers in time, for the metrics' histogram
+    int64_t lastAnswerUs = -1; // when its last answer in time arrived, on the watch's clock
 };
 
 struct HopFigures {
