@@ -6,8 +6,6 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -94,9 +92,7 @@ bool ReadTargetsFile(const QString& fileName, std::vector<WatchTarget>* targets,
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        const int err = errno;
-        *error = QStringLiteral("%1: cannot be read: %2")
-                     .arg(fileName, err ? QString::fromLocal8Bit(std::strerror(err)) : file.errorString());
+        *error = QStringLiteral("%1: cannot be read: %2").arg(fileName, file.errorString());
         return false;
     }
     const size_t before = targets->size();
