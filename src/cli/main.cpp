@@ -1,5 +1,6 @@
 // hoplantern-cli: one trace on the same engine as the window, printed when it is over.
 #include "cli_options.h"
+#include "exit_codes.h"
 #include "privileges.h"
 #include "progress_line.h"
 #include "receive_check.h"
@@ -16,15 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-enum ExitCode {
-    kTraced = 0,
-    kUnresolved = 1,
-    kUsage = 2,
-    kCannotReceive = 3,
-    kCannotSend = 4,
-    kInterrupted = 130, // as a shell reports a program ended by SIGINT
-};
 
 void PrintErr(const QString& text)
 {

@@ -3,6 +3,7 @@
 // the last round is decided; with --listen, serves every target's metrics, and with --html
 // (one target), writes the HTML report after it.
 #include "watch_run.h"
+#include "exit_codes.h"
 
 #include "csv_summary.h"
 #include "guarded_tcp_server.h"
@@ -35,17 +36,6 @@
 #include <unistd.h>
 
 namespace {
-
-enum ExitCode {
-    kWatched = 0,
-    kUnresolved = 1,
-    kUsage = 2,
-    kCannotReceive = 3,
-    kCannotSend = 4,
-    kCannotWriteReport = 5, // an output asked for cannot be made: the HTML report,
-    kCannotListen = 5, // or the metrics' listener
-    kInterrupted = 130
-};
 
 // Several targets on a terminal: the tables are redrawn at most this often, not once for
 // every target's round.
@@ -347,7 +337,7 @@ int RunWatch(const CliOptions& options, StopSignals& stops)
         QObject::connect(&stops, &StopSignals::stopRequested, qApp, &QCoreApplication::quit);
         QCoreApplication::exec();
     }
-    int status = written ? kWatched : kCannotWriteReport;
+    int status = written ? kTraced : kCannotWriteReport;
     for (const std::unique_ptr<TargetRun>& run : runs) {
         if (run->watch.sendError() != 0) {
             PrintErr(QStringLiteral("hoplantern-cli: %1: %2\n")
