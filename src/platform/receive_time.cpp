@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime> // linux/errqueue.h uses timespec without including it
+#include <fstream>
 #include <linux/errqueue.h>
 #include <linux/net_tstamp.h>
 
@@ -23,17 +24,14 @@ bool EnableTransmitTimestamps(int fd, bool roomForStamps)
     if (roomForStamps) {
         // The kernel doubles the size asked for, up to twice net.core.rmem_max: asking
         // for the default gives twice the default, as many stamps as errors beside them.
+        // Where rmem_max is below half the default that would shrink the queue, and no
+        // later call could give the default back: then it is left as it is.
         int size = 0;
         socklen_t len = sizeof size;
-        if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, &len) == 0) {
+        long rmemMax = 0;
+        std::ifstream("/proc/sys/net/core/rmem_max") >> rmemMax;
+        if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, &len) == 0 && rmemMax > size / 2)
             setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-            int now = 0;
-            len = sizeof now;
-            if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &now, &len) == 0 && now < size) {
-                const int half = size / 2; // rmem_max is below the default: back to it
-                setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &half, sizeof half);
-            }
-        }
     }
     return true;
 }
