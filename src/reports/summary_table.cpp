@@ -68,17 +68,23 @@ const std::array<const char*, kSummaryColumns>& SummaryHeadings()
     return kHeadings;
 }
 
+SummaryRow SummaryCells(const SummaryHop& hop)
+{
+    SummaryRow row;
+    const RttFigures& rtt = hop.rtt;
+    row.cells = { QString::number(hop.ttl), "*", QString(), PercentText(hop.counts.lossPct()),
+        PercentText(hop.loss.forwardPct), QString::number(hop.counts.sent), MillisecondsText(rtt.lastUs),
+        MillisecondsText(rtt.avgUs), MillisecondsText(rtt.bestUs), MillisecondsText(rtt.worstUs),
+        MillisecondsText(rtt.stddevUs), MillisecondsText(rtt.jitterUs) };
+    row.lossMuted = hop.loss.declinedPct && *hop.loss.declinedPct > 0;
+    return row;
+}
+
 std::vector<SummaryRow> SummaryRows(const std::vector<SummaryHop>& hops)
 {
     std::vector<SummaryRow> rows;
     for (const SummaryHop& hop : hops) {
-        SummaryRow row;
-        const RttFigures& rtt = hop.rtt;
-        row.cells = { QString::number(hop.ttl), "*", QString(), PercentText(hop.counts.lossPct()),
-            PercentText(hop.loss.forwardPct), QString::number(hop.counts.sent), MillisecondsText(rtt.lastUs),
-            MillisecondsText(rtt.avgUs), MillisecondsText(rtt.bestUs), MillisecondsText(rtt.worstUs),
-            MillisecondsText(rtt.stddevUs), MillisecondsText(rtt.jitterUs) };
-        row.lossMuted = hop.loss.declinedPct && *hop.loss.declinedPct > 0;
+        SummaryRow row = SummaryCells(hop);
         for (size_t i = 0; i < hop.hosts.size(); ++i) {
             if (i > 0)
                 row = SummaryRow {};

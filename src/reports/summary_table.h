@@ -46,6 +46,8 @@ inline bool IsTextColumn(int column)
     return column == kAddressColumn || column == kNameColumn;
 }
 std::vector<SummaryRow> SummaryRows(const std::vector<SummaryHop>& hops);
+// One hop's first row before its address: the hop count and figures, Address "*", no Name.
+SummaryRow SummaryCells(const SummaryHop& hop);
 
 struct TextSpan {
     int start = 0;

@@ -1,7 +1,5 @@
 #include "watch_table_model.h"
 
-#include "summary_table.h"
-
 #include <cmath>
 
 const HopColumn kWatchColumns[WATCH_COLUMN_COUNT - HOP_COLUMN_COUNT] = {
@@ -35,6 +33,7 @@ void WatchTableModel::Refresh(const PathStats& stats, const HostNames& names, in
         if (row.last.valid() && names)
             row.lastName = names(row.last);
         row.target = hop.ttl == figures.targetTtl;
+        row.cells = SummaryCells(hop);
         row.hop = std::move(hop);
         rows.push_back(std::move(row));
     }
@@ -102,16 +101,12 @@ QString WatchTableModel::Text(const Row& row, int column) const
         return row.target         ? QStringLiteral("complete")
             : hop.rtt.answers > 0 ? QStringLiteral("next")
                                   : QStringLiteral("failed");
-    case WC_LOSS: return PercentText(hop.counts.lossPct());
-    case WC_FWD: return PercentText(hop.loss.forwardPct);
-    case WC_SNT: return QString::number(hop.counts.sent);
-    case WC_LAST: return MillisecondsText(hop.rtt.lastUs);
-    case WC_AVG: return MillisecondsText(hop.rtt.avgUs);
-    case WC_BEST: return MillisecondsText(hop.rtt.bestUs);
-    case WC_WRST: return MillisecondsText(hop.rtt.worstUs);
-    case WC_STDEV: return MillisecondsText(hop.rtt.stddevUs);
-    case WC_JTTR: return MillisecondsText(hop.rtt.jitterUs);
-    default: return {};
+    default:
+        // The statistics, in the terminal table's order from its Loss% on.
+        static_assert(WC_JTTR - WC_LOSS == kSummaryColumns - 1 - kLossColumn);
+        if (column >= WC_LOSS && column <= WC_JTTR)
+            return row.cells.cells[size_t(kLossColumn + column - WC_LOSS)];
+        return {};
     }
 }
 
@@ -124,7 +119,7 @@ QVariant WatchTableModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole: return Text(row, index.column());
     case Qt::TextAlignmentRole: return QVariant::fromValue(ColumnOf(index.column()).alignment | Qt::AlignVCenter);
-    case kWatchMutedRole: return index.column() == WC_LOSS && row.hop.loss.declinedPct && *row.hop.loss.declinedPct > 0;
+    case kWatchMutedRole: return index.column() == WC_LOSS && row.cells.lossMuted;
     case kTimelineRole: return index.column() == WC_TIMELINE ? QVariant::fromValue(row.timeline) : QVariant();
     case kAnswerAddressRole: return row.last.valid() ? QString::fromStdString(row.last.ToText()) : QVariant();
     default: return {};

@@ -1,6 +1,7 @@
 #pragma once
 #include "hop_row_list.h"
 #include "summary_hops.h"
+#include "summary_table.h"
 #include "timeline.h"
 
 #include <QAbstractTableModel>
@@ -69,6 +70,7 @@ public:
 private:
     struct Row {
         SummaryHop hop;
+        SummaryRow cells; // the terminal table's texts of its figures, from Loss% to Jttr
         NetAddress last; // the address that answered last; empty for none
         QString lastName; // its name; empty for none known
         bool target = false;
