@@ -1,11 +1,12 @@
 #include "socket_budget.h"
 
+#include "icmp_socket.h"
+
 #include <algorithm>
 #include <sys/resource.h>
 
 namespace {
 constexpr size_t kRawSockets = 2; // ICMP and ICMPv6, with the raw-socket capability
-constexpr size_t kHeldCap = 64; // the ICMP socket keeps at most this many probe sockets
 constexpr size_t kReserve = 64; // standard streams, the signal and timer descriptors, resolvers
 } // namespace
 
@@ -14,7 +15,7 @@ size_t SocketsNeeded(size_t targets, const WatchParameters& params, size_t other
     const int64_t waitUs = int64_t(params.waitMs) * 1000;
     // Rounds sent while the first one's probes wait, the first one and the one being sent.
     const size_t rounds = size_t((waitUs + params.intervalUs - 1) / params.intervalUs) + 2;
-    return targets * (kRawSockets + std::min(rounds, kHeldCap)) + others + kReserve;
+    return targets * (kRawSockets + std::min(rounds, kMaxProbeSockets)) + others + kReserve;
 }
 
 bool MakeRoomForSockets(size_t targets, const WatchParameters& params, size_t others, QString* error)

@@ -13,10 +13,6 @@
 #include <unistd.h>
 
 namespace {
-// Sockets of rounds whose answers may still come. Beyond this many the oldest goes:
-// its round is no longer remembered by the trace either.
-constexpr size_t kMaxProbeSockets = 64;
-
 // Whether an ordinary UDP socket of this family may ask for its ICMP errors.
 bool ErrorQueueWorks(int af)
 {

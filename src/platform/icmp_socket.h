@@ -10,6 +10,10 @@
 
 // Where the answers to our probes arrive. The set-up steps are separate calls because
 // each failure has its own message and set-up goes on after it.
+// Probe sockets of rounds whose answers may still come, kept for their error queues. Beyond
+// this many the oldest goes: its round is no longer remembered by the trace either.
+inline constexpr size_t kMaxProbeSockets = 64;
+
 class IcmpSocket : public QObject {
     Q_OBJECT
 public:
